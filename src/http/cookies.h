@@ -1,0 +1,39 @@
+// The in-memory cookie store of one HTTP client: filled from Set-Cookie
+// headers, consulted for the Cookie header of every request, never saved.
+//
+// The rules are deliberately small:
+// - a cookie is identified by name, domain and path; a new one with the same
+//   three replaces the old value, otherwise cookies keep the order they came in;
+// - the domain is the Domain attribute, or the host of the request that set it;
+// - a cookie applies to a request when its domain is contained in the request's
+//   host (compared without regard to case) and its path is a prefix of the
+//   request's path;
+// - a cookie set without a Path attribute is kept but never sent back;
+// - expiry, Max-Age, Secure and the other attributes are not evaluated.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace http {
+
+class CookieStore {
+ public:
+  // One Set-Cookie header value, received in answer to a request to requestHost.
+  void store(const std::string& setCookie, const std::string& requestHost);
+
+  // The value of the Cookie header for a request ("a=1; b=2"); empty when no cookie applies.
+  std::string header(const std::string& host, const std::string& path) const;
+
+ private:
+  struct Cookie {
+    std::string name;
+    std::string value;
+    std::string domain;  // lower case
+    std::string path;
+    bool hasPath = false;
+  };
+  std::vector<Cookie> cookies_;
+};
+
+}  // namespace http

@@ -1,0 +1,497 @@
+// The client reads responses itself from one reusable buffer: the status line
+// is kept exactly as received, each line is limited on its own (not the head
+// as a whole), body framing follows the client's own rules, and body bytes go
+// from the socket to the sink without another copy. Asio carries the sockets
+// and name look-up, all synchronous on the caller's thread.
+#include "http/http_client.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/rfc7230.hpp>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <cerrno>
+#endif
+
+#include "http/cookies.h"
+#include "http/socket_error.h"
+#include "http/url.h"
+#include "platform/error.h"
+
+namespace http {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using asio::ip::tcp;
+
+namespace {
+
+// Body bytes are read and reported in pieces of this size; the one buffer of
+// a client holds exactly one piece.
+constexpr size_t kPieceSize = 32768;
+// The longest status, header or chunk-size line, without its CR LF.
+constexpr size_t kMaxLineLength = 16384;
+// How long one read of an error body may wait before the body is given up.
+constexpr int kErrorBodyReadLimitMs = 2000;
+constexpr int kNoReadLimit = -1;
+
+const char kClosedGracefully[] = "Connection Closed Gracefully.";
+const char kMaxLineExceeded[] = "Max line length exceeded.";
+
+// A failure of the connection or of the response itself, as opposed to one
+// raised by the sink or a progress receiver. Turned into platform::Error at
+// the end of the GET.
+struct ConnectionFailure {
+  std::string message;
+};
+
+// A read of an error body waited longer than its limit.
+struct ReadLimitReached {};
+
+[[noreturn]] void failWith(const char* message) {
+  throw ConnectionFailure{message};
+}
+
+[[noreturn]] void failWith(const boost::system::error_code& error) {
+  throw ConnectionFailure{socketErrorMessage(socketErrorCode(error))};
+}
+
+struct ResponseHead {
+  std::string statusLine;  // exactly as received, without CR LF
+  int status = -1;         // -1 when the status line holds no status code
+  int64_t contentLength = -1;
+  bool chunked = false;
+  bool connectionClose = false;
+  bool hasLocation = false;
+  std::vector<std::string> setCookies;
+};
+
+enum class Framing { kNone, kContentLength, kChunked, kUntilClose };
+
+Framing framingOf(const ResponseHead& head) {
+  if ((head.status >= 100 && head.status <= 199) || head.status == 204 || head.status == 304) {
+    return Framing::kNone;
+  }
+  if (head.contentLength >= 0) return Framing::kContentLength;
+  if (head.chunked) return Framing::kChunked;
+  return Framing::kUntilClose;
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+beast::string_view beastView(std::string_view text) {
+  return {text.data(), text.size()};
+}
+
+// "HTTP/1.1 404 Not Found" -> 404; -1 when there is no code after the first blank.
+int statusCodeOf(std::string_view statusLine) {
+  size_t blank = statusLine.find(' ');
+  if (blank == std::string_view::npos) return -1;
+  std::string_view rest = trim(statusLine.substr(blank + 1));
+  int code = 0;
+  size_t digits = 0;
+  while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+    if (digits == 3) return -1;
+    code = code * 10 + (rest[digits] - '0');
+    ++digits;
+  }
+  return digits == 0 ? -1 : code;
+}
+
+// A decimal Content-Length; -1 when it is not one.
+int64_t contentLengthOf(std::string_view value) {
+  if (value.empty() || value.size() > 18) return -1;
+  int64_t length = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return -1;
+    length = length * 10 + (c - '0');
+  }
+  return length;
+}
+
+// The size at the start of a chunk-size line (extensions after it ignored).
+// A line without a size cannot frame the rest of the body: the transfer ends
+// as if the server had closed in the middle of it.
+int64_t chunkSizeOf(std::string_view line) {
+  line = trim(line);
+  int64_t size = 0;
+  size_t digits = 0;
+  for (; digits < line.size(); ++digits) {
+    char c = line[digits];
+    int value;
+    if (c >= '0' && c <= '9') {
+      value = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      value = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      value = c - 'A' + 10;
+    } else {
+      break;
+    }
+    if (digits == 15) failWith(kClosedGracefully);
+    size = size * 16 + value;
+  }
+  if (digits == 0) failWith(kClosedGracefully);
+  return size;
+}
+
+class DiscardSink : public BodySink {
+ public:
+  void write(const char*, size_t) override {}
+};
+
+class StringSink : public BodySink {
+ public:
+  explicit StringSink(std::string& text) : text_(text) {}
+  void write(const char* data, size_t size) override { text_.append(data, size); }
+
+ private:
+  std::string& text_;
+};
+
+}  // namespace
+
+struct Client::Impl {
+  asio::io_context io;
+  tcp::socket socket{io};
+  std::string connectedHost;  // what the open connection leads to
+  uint16_t connectedPort = 0;
+  CookieStore cookies;
+  Progress* progress = nullptr;
+
+  // Received bytes not yet consumed are buffer[begin, end).
+  std::unique_ptr<char[]> buffer{new char[kPieceSize]};
+  size_t begin = 0;
+  size_t end = 0;
+  int readLimitMs = kNoReadLimit;
+
+  void get(const std::string& url, BodySink& sink);
+  // The status line of a response that is not a success; nothing on success.
+  std::optional<std::string> exchange(const Url& url, BodySink& sink);
+
+  void connect(const Url& url);
+  void closeConnection();
+  bool waitReadable(int timeoutMs);
+
+  size_t receive(char* data, size_t size);
+  size_t fill(size_t size);
+  std::string_view readLine();
+  ResponseHead readHead();
+
+  void readBody(const ResponseHead& head, BodySink& sink);
+  void discardBody(const ResponseHead& head);
+  void readCounted(int64_t length, BodySink& sink);
+  void readChunked(BodySink& sink);
+  void readUntilClose(BodySink& sink);
+
+  void workBegin(int64_t count) {
+    if (progress != nullptr) progress->workBegin(count);
+  }
+  void work(int64_t count) {
+    if (progress != nullptr) progress->work(count);
+  }
+};
+
+void Client::Impl::get(const std::string& url, BodySink& sink) {
+  Url target = parseUrl(url);
+  std::optional<std::string> failedStatus;
+  try {
+    failedStatus = exchange(target, sink);
+  } catch (const ConnectionFailure& failure) {
+    closeConnection();
+    throw platform::Error(failure.message);
+  } catch (...) {
+    closeConnection();
+    throw;
+  }
+  if (failedStatus) throw platform::Error(*failedStatus);
+}
+
+std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink) {
+  connect(url);
+  std::string request = requestHead(url, cookies.header(url.host, url.path));
+  boost::system::error_code error;
+  asio::write(socket, asio::buffer(request), error);
+  if (error) failWith(error);
+
+  ResponseHead head;
+  do {
+    head = readHead();  // interim 1xx responses are skipped
+  } while (head.status >= 100 && head.status <= 199);
+  for (const std::string& setCookie : head.setCookies) cookies.store(setCookie, url.host);
+
+  bool success = head.status >= 200 && head.status <= 299 && !head.hasLocation;
+  if (success) {
+    readBody(head, sink);
+  } else {
+    discardBody(head);
+  }
+  if (head.connectionClose) closeConnection();
+  if (success) return std::nullopt;
+  return head.statusLine;
+}
+
+void Client::Impl::connect(const Url& url) {
+  if (socket.is_open()) {
+    // An idle connection has nothing to read; if it has, the server closed
+    // it (or sent something nobody asked for), and a new one replaces it.
+    if (url.host == connectedHost && url.port == connectedPort && begin == end &&
+        !waitReadable(0)) {
+      return;
+    }
+    closeConnection();
+  }
+
+  std::string host = url.host;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  boost::system::error_code error;
+  tcp::resolver resolver(io);
+  tcp::resolver::results_type endpoints =
+      resolver.resolve(host, std::to_string(url.port), tcp::resolver::numeric_service, error);
+  if (error) failWith(error);
+  asio::connect(socket, endpoints, error);
+  if (error) failWith(error);
+  connectedHost = url.host;
+  connectedPort = url.port;
+}
+
+void Client::Impl::closeConnection() {
+  boost::system::error_code ignored;
+  socket.close(ignored);
+  connectedHost.clear();
+  connectedPort = 0;
+  begin = end = 0;
+}
+
+bool Client::Impl::waitReadable(int timeoutMs) {
+  auto handle = socket.native_handle();
+#ifdef _WIN32
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(handle, &readable);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  // A failure of the wait counts as readable: the read that follows reports it.
+  return ::select(0, &readable, nullptr, nullptr, &timeout) != 0;
+#else
+  pollfd entry{handle, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&entry, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+#endif
+}
+
+// What the socket has, up to size bytes; 0 when the server has closed.
+size_t Client::Impl::receive(char* data, size_t size) {
+  if (readLimitMs != kNoReadLimit && !waitReadable(readLimitMs)) throw ReadLimitReached{};
+  boost::system::error_code error;
+  size_t received = socket.read_some(asio::buffer(data, size), error);
+  if (error == asio::error::eof) return 0;
+  if (error) failWith(error);
+  return received;
+}
+
+// Reads size bytes into the start of the (empty) buffer; fewer when the server closes.
+size_t Client::Impl::fill(size_t size) {
+  size_t filled = 0;
+  while (filled < size) {
+    size_t received = receive(buffer.get() + filled, size - filled);
+    if (received == 0) break;
+    filled += received;
+  }
+  return filled;
+}
+
+// The next line without its CR LF; valid until the buffer is read again.
+std::string_view Client::Impl::readLine() {
+  char* data = buffer.get();
+  size_t scanned = begin;
+  for (;;) {
+    if (auto* lf = static_cast<char*>(std::memchr(data + scanned, '\n', end - scanned))) {
+      std::string_view line(data + begin, static_cast<size_t>(lf - (data + begin)));
+      begin += line.size() + 1;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() > kMaxLineLength) failWith(kMaxLineExceeded);
+      return line;
+    }
+    // Even with a CR as its last byte, what is there already is too long.
+    if (end - begin > kMaxLineLength + 1) failWith(kMaxLineExceeded);
+    scanned = end;
+    if (end == kPieceSize) {
+      std::memmove(data, data + begin, end - begin);
+      scanned -= begin;
+      end -= begin;
+      begin = 0;
+    }
+    size_t received = receive(data + end, kPieceSize - end);
+    if (received == 0) failWith(kClosedGracefully);
+    end += received;
+  }
+}
+
+ResponseHead Client::Impl::readHead() {
+  ResponseHead head;
+  std::string_view line;
+  do {
+    line = readLine();
+  } while (line.empty());
+  head.statusLine = line;
+  head.status = statusCodeOf(line);
+
+  bool hasContentLength = false;
+  bool chunkedToken = false;
+  while (!(line = readLine()).empty()) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    beast::string_view name = beastView(trim(line.substr(0, colon)));
+    beast::string_view value = beastView(trim(line.substr(colon + 1)));
+    if (beast::iequals(name, "Content-Length")) {
+      head.contentLength = contentLengthOf(std::string_view(value.data(), value.size()));
+      hasContentLength = head.contentLength >= 0;
+    } else if (beast::iequals(name, "Transfer-Encoding")) {
+      for (auto token : beast::http::token_list(value)) {
+        if (token == "chunked") chunkedToken = true;
+      }
+    } else if (beast::iequals(name, "Connection")) {
+      for (auto token : beast::http::token_list(value)) {
+        if (beast::iequals(token, "close")) head.connectionClose = true;
+      }
+    } else if (beast::iequals(name, "Location")) {
+      head.hasLocation = true;
+    } else if (beast::iequals(name, "Set-Cookie")) {
+      head.setCookies.emplace_back(value.data(), value.size());
+    }
+  }
+  head.chunked = chunkedToken && !hasContentLength;
+  return head;
+}
+
+void Client::Impl::readBody(const ResponseHead& head, BodySink& sink) {
+  switch (framingOf(head)) {
+    case Framing::kNone:
+      return;
+    case Framing::kContentLength:
+      workBegin(head.contentLength);
+      readCounted(head.contentLength, sink);
+      return;
+    case Framing::kChunked:
+      readChunked(sink);
+      return;
+    case Framing::kUntilClose:
+      readUntilClose(sink);
+      return;
+  }
+}
+
+// The body of an error response is read with a limit on each read and thrown
+// away; when it cannot be read to its end the connection is given up.
+void Client::Impl::discardBody(const ResponseHead& head) {
+  DiscardSink sink;
+  readLimitMs = kErrorBodyReadLimitMs;
+  try {
+    readBody(head, sink);
+  } catch (const ConnectionFailure&) {
+    closeConnection();
+  } catch (const ReadLimitReached&) {
+    closeConnection();
+  } catch (...) {
+    readLimitMs = kNoReadLimit;
+    throw;
+  }
+  readLimitMs = kNoReadLimit;
+}
+
+// A body or chunk of a known length: first the bytes that came with its head,
+// then pieces read from the socket.
+void Client::Impl::readCounted(int64_t length, BodySink& sink) {
+  int64_t total = 0;
+  size_t buffered =
+      static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(end - begin), length));
+  if (buffered > 0) {
+    sink.write(buffer.get() + begin, buffered);
+    begin += buffered;
+    total = static_cast<int64_t>(buffered);
+    work(total);
+  }
+  if (total == length) return;
+  begin = end = 0;
+  while (total < length) {
+    size_t piece = static_cast<size_t>(std::min<int64_t>(kPieceSize, length - total));
+    size_t received = fill(piece);
+    if (received > 0) sink.write(buffer.get(), received);
+    total += static_cast<int64_t>(received);
+    // A body shorter than announced is never taken for a whole one.
+    if (received < piece) failWith(kClosedGracefully);
+    work(total);
+  }
+}
+
+void Client::Impl::readChunked(BodySink& sink) {
+  for (;;) {
+    int64_t size = chunkSizeOf(readLine());
+    if (size == 0) break;
+    workBegin(size);
+    readCounted(size, sink);
+    readLine();  // the line end after the chunk's data
+  }
+  while (!readLine().empty()) {
+    // trailer lines are read and ignored
+  }
+}
+
+void Client::Impl::readUntilClose(BodySink& sink) {
+  workBegin(0);
+  int64_t total = 0;
+  if (end > begin) {
+    sink.write(buffer.get() + begin, end - begin);
+    total = static_cast<int64_t>(end - begin);
+    work(total);
+  }
+  begin = end = 0;
+  for (;;) {
+    size_t received = fill(kPieceSize);
+    if (received > 0) sink.write(buffer.get(), received);
+    total += static_cast<int64_t>(received);
+    if (received < kPieceSize) break;  // the server closed; the last partial piece gets no event
+    work(total);
+  }
+  closeConnection();
+}
+
+Client::Client() : impl_(std::make_unique<Impl>()) {}
+
+Client::~Client() = default;
+
+void Client::setProgress(Progress* progress) {
+  impl_->progress = progress;
+}
+
+void Client::get(const std::string& url, BodySink& sink) {
+  impl_->get(url, sink);
+}
+
+std::string Client::getText(const std::string& url) {
+  std::string text;
+  StringSink sink(text);
+  impl_->get(url, sink);
+  return text;
+}
+
+}  // namespace http

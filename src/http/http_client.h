@@ -1,0 +1,57 @@
+// The updater's HTTP client: plain GETs over HTTP/1.1 with a fixed request
+// head, cookies kept in memory, one reused connection, no redirects and no
+// read time-out. Every failure is a platform::Error whose message the user
+// reads: the status line of a response that is not a success, a socket error
+// ("Socket Error # 10061" CR LF "Connection refused."), "Connection Closed
+// Gracefully.", "Max line length exceeded.", or an empty text for a URL that
+// is not http.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace http {
+
+// The client's two progress events, fired while a response body is read.
+class Progress {
+ public:
+  virtual ~Progress() = default;
+  // A body (or, for a chunked body, one chunk) begins: its announced size,
+  // 0 for a body read until the server closes. Never negative.
+  virtual void workBegin(int64_t count) = 0;
+  // The running total of body bytes since the last workBegin.
+  virtual void work(int64_t count) = 0;
+};
+
+// Where the body of a successful response goes, piece by piece as it arrives.
+class BodySink {
+ public:
+  virtual ~BodySink() = default;
+  virtual void write(const char* data, size_t size) = 0;  // may raise platform::Error
+};
+
+class Client {
+ public:
+  Client();
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // The receiver of the progress events; null for none.
+  void setProgress(Progress* progress);
+
+  // One GET of url; the body of a successful response goes to sink as it
+  // arrives. Raises platform::Error.
+  void get(const std::string& url, BodySink& sink);
+
+  // One GET whose body is returned in memory as raw bytes.
+  std::string getText(const std::string& url);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace http

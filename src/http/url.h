@@ -1,0 +1,30 @@
+// Request URLs and the request head that goes on the wire for them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace http {
+
+inline constexpr uint16_t kDefaultPort = 80;
+
+struct Url {
+  std::string host;  // as written in the URL (brackets of an IPv6 literal kept)
+  uint16_t port = kDefaultPort;
+  std::string path;  // from the first "/" after the host, byte for byte; never empty
+};
+
+// Splits an http URL. Every "\" counts as "/", a "#" and all after it are
+// dropped, nothing is percent-encoded or decoded, an empty path becomes "/".
+// A URL whose scheme is not http (or that names no usable host and port)
+// raises platform::Error with an empty message.
+Url parseUrl(const std::string& url);
+
+// The value of the Host header: the host, plus ":<port>" when the port is not 80.
+std::string hostHeaderValue(const Url& url);
+
+// The whole request head of a GET, request line to the closing empty line.
+// cookieHeader is the value of the Cookie header; empty sends none.
+std::string requestHead(const Url& url, const std::string& cookieHeader);
+
+}  // namespace http

@@ -1,0 +1,26 @@
+// Program entry: the command-line gate and the application start-up.
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/window.h"
+#include "umain/umain.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/command_line.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  std::vector<std::string> args = platform::splitCommandLine(GetCommandLineA());
+#else
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+#endif
+  if (!UMain::IsUpdateArgument(args)) return 0;
+
+  platform::Platform& platform = platform::systemPlatform();
+  auto app = ui::createApplication(ui::applicationTitle(platform.modulePath()));
+  UMain::TTFrmUpdate form(platform, *app, std::move(args));
+  return app->run(form);
+}

@@ -1,0 +1,81 @@
+// The system services the updater uses, behind one seam. Paths and texts are
+// byte strings in Windows form ("\" separators); the POSIX provider maps them.
+// Failures come back as Windows error codes (0 = success) so that the logic
+// words them the same way on every system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+inline constexpr uint32_t kKeyRead = 0x20019;
+inline constexpr uint32_t kKeyReadNoNotify = 0x20009;
+inline constexpr uint32_t kKeyQueryValue = 0x1;
+
+// An open registry key, read-only. Closed when destroyed.
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+  virtual bool valueExists(const std::string& name) = 0;
+  // The value as stored; empty when missing. A value of a non-string type
+  // raises "Invalid data type for '<name>'".
+  virtual std::string readString(const std::string& name) = 0;
+};
+
+// A file open for writing with exclusive access. Closed when destroyed.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual uint32_t write(const void* data, size_t size) = 0;
+  virtual uint32_t close() = 0;
+};
+
+struct FileVersion {
+  uint32_t ms;  // dwFileVersionMS
+  uint32_t ls;  // dwFileVersionLS
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // HKEY_LOCAL_MACHINE\<path>, opened with the given access rights; never created.
+  virtual std::unique_ptr<RegistryKey> openKeyReadOnly(const std::string& path,
+                                                       uint32_t access) = 0;
+  virtual std::optional<FileVersion> fileVersion(const std::string& path) = 0;
+
+  virtual bool directoryExists(const std::string& path) = 0;
+  virtual uint32_t createDirectory(const std::string& path) = 0;  // one level
+  virtual bool fileExists(const std::string& path) = 0;           // files only
+  // Creates or truncates; on failure returns null and sets error.
+  virtual std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) = 0;
+  // Whole file; nullopt when it cannot be read.
+  virtual std::optional<std::string> readFile(const std::string& path) = 0;
+  virtual bool deleteFile(const std::string& path) = 0;
+  // Contents, time stamps and attributes; an existing target is overwritten.
+  virtual bool copyFile(const std::string& from, const std::string& to) = 0;
+  virtual std::string fullPath(const std::string& path) = 0;
+  virtual std::string systemErrorText(uint32_t code) = 0;
+
+  // Opens a document or program through the shell, relative to the working
+  // directory, in a normal window; does not wait.
+  virtual void shellOpen(const std::string& file) = 0;
+  // Runs a command line in a hidden window; does not wait.
+  virtual void startHidden(const std::string& commandLine) = 0;
+  virtual std::string modulePath() = 0;
+  // Whether startHidden runs the Windows command interpreter's scripts.
+  virtual bool hasCommandInterpreter() = 0;
+  // Whether file names that differ only in ASCII case name the same file.
+  virtual bool pathsIgnoreCase() { return false; }
+  // The decimal separator of the user's locale.
+  virtual char decimalSeparator() { return '.'; }
+};
+
+// The provider of the system the program was built for.
+Platform& systemPlatform();
+
+}  // namespace platform

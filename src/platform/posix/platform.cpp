@@ -1,0 +1,379 @@
+// The POSIX provider of the system services. The logic keeps Windows-form
+// paths, so every path has its "\" turned into "/" here; failures are given
+// as the Windows codes of the same failures. HKEY_LOCAL_MACHINE is a registry
+// export file, and versions come from the PE file's own version resource.
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "pe/pe_version.h"
+#include "platform/error.h"
+#include "platform/platform.h"
+#include "platform/posix/system_error.h"
+#include "platform/regfile.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kRegistryFileVariable = "HKLM_REG_FILE";
+constexpr const char* kDefaultRegistryFile = "/etc/hklm.reg";
+// A full export of the machine's registry is far larger than anything the
+// program needs; a bigger file is not read at all.
+constexpr size_t kMaxRegistryFileSize = size_t{64} << 20;
+
+std::string mapPath(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// Never blocks on a FIFO or device; callers check what they opened.
+int openPath(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool isRegularFile(int fd, struct stat& st) {
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool lockNoWait(int fd, int operation) {
+  int result;
+  do {
+    result = flock(fd, operation | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+// 0, or the Windows code of the failure.
+uint32_t writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return posix::windowsError(errno);
+    }
+    if (n == 0) return posix::kErrorShortWrite;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// The rest of the file; nullopt on a read error or beyond the limit.
+std::optional<std::string> readAll(int fd, size_t limit) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) return bytes;
+    if (static_cast<size_t>(n) > limit - bytes.size()) return std::nullopt;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+class FileSource : public pe::ByteSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  bool read(uint64_t offset, void* out, size_t size) const override {
+    char* to = static_cast<char*>(out);
+    while (size > 0) {
+      if (offset > static_cast<uint64_t>(INT64_MAX) - size) return false;
+      const ssize_t n = ::pread(fd_, to, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      to += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+class FileKey : public RegistryKey {
+ public:
+  explicit FileKey(RegFile::Values values) : values_(std::move(values)) {}
+
+  bool valueExists(const std::string& name) override {
+    return RegFile::findValue(values_, name) != nullptr;
+  }
+
+  std::string readString(const std::string& name) override {
+    const RegValue* value = RegFile::findValue(values_, name);
+    if (!value) return "";
+    if (value->type != kRegSz && value->type != kRegExpandSz)
+      throw Error("Invalid data type for '" + name + "'");
+    std::string text = value->data;
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+  }
+
+ private:
+  RegFile::Values values_;
+};
+
+class PosixOutputFile : public OutputFile {
+ public:
+  explicit PosixOutputFile(int fd) : fd_(fd) {}
+  ~PosixOutputFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  uint32_t write(const void* data, size_t size) override {
+    if (fd_ < 0) return posix::kErrorInvalidHandle;
+    return writeAll(fd_, static_cast<const char*>(data), size);
+  }
+
+  uint32_t close() override {
+    if (fd_ < 0) return posix::kErrorInvalidHandle;
+    // The descriptor is gone after close() whatever it answers, EINTR included.
+    if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) return posix::windowsError(errno);
+    return 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Starts a program in a session of its own with standard input and output on
+// /dev/null and does not wait for it. A short-lived middle process starts it,
+// so that it never remains a zombie of ours.
+void startDetached(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const long maxDescriptors = sysconf(_SC_OPEN_MAX);
+
+  const pid_t middle = fork();
+  if (middle < 0) return;
+  if (middle == 0) {
+    // Only async-signal-safe calls from here on.
+    setsid();
+    if (fork() != 0) _exit(0);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(null, 2);
+      if (null > 2) ::close(null);
+    }
+    if (close_range(3, ~0U, 0) != 0)
+      for (long fd = 3; fd < maxDescriptors && fd < 65536; ++fd) ::close(static_cast<int>(fd));
+    struct sigaction defaultAction = {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &defaultAction, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// "/a/./b/../c//d" -> "/a/c/d", by the text alone (symbolic links are not
+// followed); a trailing "/" stays.
+std::string normaliseAbsolute(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(at, end - at);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  std::string out;
+  for (const std::string& part : parts) out += "/" + part;
+  if (out.empty() || path.back() == '/') out += '/';
+  return out;
+}
+
+class PosixPlatform : public Platform {
+ public:
+  std::unique_ptr<RegistryKey> openKeyReadOnly(const std::string& path, uint32_t) override {
+    const char* file = std::getenv(kRegistryFileVariable);
+    if (!file || !*file) file = kDefaultRegistryFile;
+    Descriptor fd(openPath(file, O_RDONLY));
+    struct stat st;
+    if (!fd || !isRegularFile(fd.get(), st)) return nullptr;
+    auto bytes = readAll(fd.get(), kMaxRegistryFileSize);
+    if (!bytes) return nullptr;
+    auto registry = RegFile::parse(*bytes);
+    if (!registry) return nullptr;
+    const RegFile::Values* values = registry->findKey(path);
+    if (!values) return nullptr;
+    return std::make_unique<FileKey>(*values);
+  }
+
+  std::optional<FileVersion> fileVersion(const std::string& path) override {
+    Descriptor fd(openPath(mapPath(path), O_RDONLY));
+    struct stat st;
+    if (!fd || !isRegularFile(fd.get(), st)) return std::nullopt;
+    auto version = pe::readFixedFileVersion(FileSource(fd.get()));
+    if (!version) return std::nullopt;
+    return FileVersion{version->ms, version->ls};
+  }
+
+  bool directoryExists(const std::string& path) override {
+    struct stat st;
+    return stat(mapPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  uint32_t createDirectory(const std::string& path) override {
+    const std::string directory = mapPath(path);
+    if (mkdir(directory.c_str(), 0777) == 0) return 0;
+    return posix::windowsError(errno, directory);
+  }
+
+  bool fileExists(const std::string& path) override {
+    struct stat st;
+    return stat(mapPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  // The file is truncated only once it is ours alone, so that a file in use
+  // elsewhere keeps its contents.
+  std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) override {
+    const std::string file = mapPath(path);
+    Descriptor fd(openPath(file, O_WRONLY | O_CREAT, 0666));
+    if (!fd) {
+      error = posix::windowsError(errno, file);
+      return nullptr;
+    }
+    struct stat st;
+    if (!lockNoWait(fd.get(), LOCK_EX)) {
+      error = errno == EWOULDBLOCK ? kErrorSharingViolation : posix::windowsError(errno);
+      return nullptr;
+    }
+    if (isRegularFile(fd.get(), st) && ftruncate(fd.get(), 0) != 0) {
+      error = posix::windowsError(errno);
+      return nullptr;
+    }
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    error = 0;
+    return std::make_unique<PosixOutputFile>(fd.release());
+  }
+
+  std::optional<std::string> readFile(const std::string& path) override {
+    Descriptor fd(openPath(mapPath(path), O_RDONLY));
+    struct stat st;
+    if (!fd || !isRegularFile(fd.get(), st) || !lockNoWait(fd.get(), LOCK_SH)) return std::nullopt;
+    return readAll(fd.get(), SIZE_MAX);
+  }
+
+  bool deleteFile(const std::string& path) override { return unlink(mapPath(path).c_str()) == 0; }
+
+  bool copyFile(const std::string& from, const std::string& to) override {
+    const std::string target = mapPath(to);
+    Descriptor in(openPath(mapPath(from), O_RDONLY));
+    struct stat source;
+    if (!in || !isRegularFile(in.get(), source) || !lockNoWait(in.get(), LOCK_SH)) return false;
+    Descriptor out(openPath(target, O_WRONLY | O_CREAT, 0600));
+    struct stat existing;
+    if (!out || !isRegularFile(out.get(), existing)) return false;
+    if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) return false;
+    if (!lockNoWait(out.get(), LOCK_EX)) return false;
+
+    bool copied = ftruncate(out.get(), 0) == 0;
+    char buffer[65536];
+    while (copied) {
+      const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        copied = n == 0;
+        break;
+      }
+      copied = writeAll(out.get(), buffer, static_cast<size_t>(n)) == 0;
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    copied = copied && fchmod(out.get(), source.st_mode & 07777) == 0 &&
+             futimens(out.get(), times) == 0 && ::close(out.release()) == 0;
+    // Like the Windows copy, a failed copy leaves no partial target behind.
+    if (!copied) unlink(target.c_str());
+    return copied;
+  }
+
+  std::string fullPath(const std::string& path) override {
+    const std::string file = mapPath(path);
+    if (!file.empty() && file.front() == '/') return normaliseAbsolute(file);
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) return file;
+    std::string absolute = std::string(cwd) + "/" + file;
+    std::free(cwd);
+    return normaliseAbsolute(absolute);
+  }
+
+  std::string systemErrorText(uint32_t code) override { return posix::windowsErrorText(code); }
+
+  void shellOpen(const std::string& file) override { startDetached({mapPath(file)}); }
+
+  void startHidden(const std::string& commandLine) override {
+    startDetached({"/bin/sh", "-c", mapPath(commandLine)});
+  }
+
+  std::string modulePath() override {
+    std::string path(256, '\0');
+    for (;;) {
+      const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+      if (n < 0) return "";
+      if (static_cast<size_t>(n) < path.size()) {
+        path.resize(static_cast<size_t>(n));
+        return path;
+      }
+      path.resize(path.size() * 2);
+    }
+  }
+
+  bool hasCommandInterpreter() override { return false; }
+};
+
+}  // namespace
+
+Platform& systemPlatform() {
+  static PosixPlatform platform;
+  return platform;
+}
+
+}  // namespace platform

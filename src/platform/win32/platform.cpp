@@ -1,0 +1,229 @@
+// The Windows provider of the system services: the system's ANSI functions,
+// called with the program's byte strings as they are.
+#include <windows.h>
+#include <shellapi.h>
+#include <winver.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kShortWrite = 101;  // the runtime's "Disk full"
+constexpr DWORD kFixedInfoSignature = 0xFEEF04BD;
+
+class Win32Key : public RegistryKey {
+ public:
+  explicit Win32Key(HKEY key) : key_(key) {}
+  ~Win32Key() override { RegCloseKey(key_); }
+
+  bool valueExists(const std::string& name) override {
+    return RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+  }
+
+  // REG_SZ and REG_EXPAND_SZ as stored (environment references stay), without
+  // the terminating NULs.
+  std::string readString(const std::string& name) override {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      return "";
+    // The value may grow between the two calls: ask again with the new size.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      if (type != REG_SZ && type != REG_EXPAND_SZ)
+        throw Error("Invalid data type for '" + name + "'");
+      std::string data(size_t{size} + 1, '\0');
+      DWORD got = static_cast<DWORD>(data.size());
+      const LONG result = RegQueryValueExA(key_, name.c_str(), nullptr, &type,
+                                           reinterpret_cast<BYTE*>(data.data()), &got);
+      if (result == ERROR_MORE_DATA) {
+        size = got;
+        continue;
+      }
+      if (result != ERROR_SUCCESS) return "";
+      if (type != REG_SZ && type != REG_EXPAND_SZ)
+        throw Error("Invalid data type for '" + name + "'");
+      data.resize(std::min<size_t>(got, data.size()));
+      while (!data.empty() && data.back() == '\0') data.pop_back();
+      return data;
+    }
+    return "";
+  }
+
+ private:
+  HKEY key_;
+};
+
+class Win32OutputFile : public OutputFile {
+ public:
+  explicit Win32OutputFile(HANDLE handle) : handle_(handle) {}
+  ~Win32OutputFile() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  uint32_t write(const void* data, size_t size) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    const char* from = static_cast<const char*>(data);
+    while (size > 0) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(handle_, from, chunk, &written, nullptr)) return GetLastError();
+      if (written < chunk) return kShortWrite;
+      from += chunk;
+      size -= chunk;
+    }
+    return 0;
+  }
+
+  uint32_t close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    return CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) ? 0 : GetLastError();
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32Platform : public Platform {
+ public:
+  std::unique_ptr<RegistryKey> openKeyReadOnly(const std::string& path, uint32_t access) override {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
+      return nullptr;
+    return std::make_unique<Win32Key>(key);
+  }
+
+  std::optional<FileVersion> fileVersion(const std::string& path) override {
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    if (size == 0) return std::nullopt;
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return std::nullopt;
+    void* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\", &fixed, &length) || !fixed ||
+        length < sizeof(VS_FIXEDFILEINFO))
+      return std::nullopt;
+    const auto* version = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    if (version->dwSignature != kFixedInfoSignature) return std::nullopt;
+    return FileVersion{version->dwFileVersionMS, version->dwFileVersionLS};
+  }
+
+  bool directoryExists(const std::string& path) override {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  uint32_t createDirectory(const std::string& path) override {
+    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : GetLastError();
+  }
+
+  bool fileExists(const std::string& path) override {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+
+  std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      return nullptr;
+    }
+    error = 0;
+    return std::make_unique<Win32OutputFile>(file);
+  }
+
+  std::optional<std::string> readFile(const std::string& path) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    bool ok;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
+      bytes.append(buffer, got);
+    CloseHandle(file);
+    if (!ok) return std::nullopt;
+    return bytes;
+  }
+
+  bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+
+  bool copyFile(const std::string& from, const std::string& to) override {
+    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  }
+
+  std::string fullPath(const std::string& path) override {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    const DWORD got = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (got == 0 || got >= needed) return path;
+    full.resize(got);
+    return full;
+  }
+
+  std::string systemErrorText(uint32_t code) override {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length != 0 && text ? std::string(text, length) : std::string();
+    if (text) LocalFree(text);
+    return message;
+  }
+
+  void shellOpen(const std::string& file) override {
+    ShellExecuteA(nullptr, "OPEN", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+
+  void startHidden(const std::string& commandLine) override {
+    WinExec(commandLine.c_str(), SW_HIDE);
+  }
+
+  std::string modulePath() override {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD length =
+          GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) return "";
+      if (length < path.size() || path.size() >= 65536) {
+        path.resize(std::min<size_t>(length, path.size()));
+        return path;
+      }
+      path.resize(path.size() * 2);
+    }
+  }
+
+  bool hasCommandInterpreter() override { return true; }
+
+  bool pathsIgnoreCase() override { return true; }
+
+  char decimalSeparator() override {
+    char separator[8] = {};
+    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof separator) > 1)
+      return separator[0];
+    return '.';
+  }
+};
+
+}  // namespace
+
+Platform& systemPlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+#include "umain/umain.h"
+
+namespace UMain {
+
+std::string BaseURL = DefaultBaseURL();
+std::string UpdatePath;
+std::string BackupPath;
+std::vector<std::string> UpdateFiles;
+
+std::string DefaultBaseURL() {
+  return "http://" UPDATER_DEFAULT_HOST "/downloads/client/";
+}
+
+void ResetUnitState() {
+  BaseURL = DefaultBaseURL();
+  UpdatePath.clear();
+  BackupPath.clear();
+  UpdateFiles.clear();
+}
+
+bool IsUpdateArgument(const std::vector<std::string>& args) {
+  return !args.empty() && args.front() == "UPDATE";
+}
+
+TTFrmUpdate::TTFrmUpdate(platform::Platform& platform, ui::Window& window,
+                         std::vector<std::string> args)
+    : platform_(platform), window_(window), args_(std::move(args)) {
+  IdHTTP1.setProgress(&progress_);
+}
+
+void TTFrmUpdate::FormCreate() {
+  LoadSettings();
+  OldVersion = GetFileVersionText(UpdatePath + "client.exe");
+  window_.setText(ui::ControlId::PLMsg, window_.caption());
+  CloseAllowed = false;
+}
+
+void TTFrmUpdate::FormShow() {
+  window_.setTimerEnabled(true);
+}
+
+void TTFrmUpdate::Timer1Timer() {
+  window_.setTimerEnabled(false);
+  try {
+    RunUpdate();
+  } catch (...) {
+    // The user cannot close the window: a run that fails in its finish
+    // routine must still end the program once its error has been reported.
+    window_.requestEnd();
+    throw;
+  }
+}
+
+bool TTFrmUpdate::FormCloseQuery() {
+  return CloseAllowed;
+}
+
+void TTFrmUpdate::ShowStatus(const std::string& text) {
+  window_.setText(ui::ControlId::LBL_Updating, text);
+  window_.repaintNow();
+}
+
+void TTFrmUpdate::ShowBox(const std::string& text, ui::Icon icon) {
+  window_.messageBox(text, ui::kBoxCaption, icon);
+}
+
+}  // namespace UMain

@@ -1,0 +1,69 @@
+// The update run, started once by the window's first timer tick.
+#include "platform/error.h"
+#include "umain/umain.h"
+
+namespace UMain {
+
+namespace {
+
+// Puts the values in place of the format's "%S" markers, in order; the
+// values themselves are never scanned for markers.
+std::string Format(const std::string& format, std::initializer_list<std::string> values) {
+  std::string out;
+  size_t from = 0;
+  for (const std::string& value : values) {
+    size_t at = format.find("%S", from);
+    out.append(format, from, at - from).append(value);
+    from = at + 2;
+  }
+  return out.append(format, from);
+}
+
+}  // namespace
+
+void TTFrmUpdate::RunUpdate() {
+  ShowStatus("正在获取升级配置文件,请稍候...");
+  try {
+    FetchUpdateList();
+  } catch (const platform::Error& e) {
+    ShowBox("获取升级配置文件失败，请梢候重试\r\r" + e.message(), ui::Icon::Error);
+    platform_.shellOpen("client.exe");
+    RemoveSelfAndQuit();
+    return;
+  }
+
+  window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
+  ShowStatus("正在备份旧版本文件,请稍候...");
+  try {
+    BackupOldFiles();
+    window_.setText(ui::ControlId::PLMsg,
+                    OldVersion.find("65535") != std::string::npos
+                        ? Format("从旧版本升级到新版本( %S )", {NewVersion})
+                        : Format("从旧版本( %S )本升级到新版本( %S )", {OldVersion, NewVersion}));
+
+    window_.setText(ui::ControlId::Label3,
+                    "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
+    for (size_t i = 0; i < UpdateFiles.size(); ++i) {
+      SetTransferPosition(0);
+      SetTransferMax(0);
+      ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
+      if (!DownloadUpdateFile(UpdateFiles[i])) return;
+      window_.stepProgress(ui::ControlId::PB_All);
+    }
+
+    window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
+    window_.setText(ui::ControlId::Label4, "");
+    ShowStatus("升级完成！");
+  } catch (const platform::Error&) {
+    RestoreOldFiles();
+    RemoveSelfAndQuit();
+    return;
+  }
+  // Every file is in place: from here on nothing is rolled back, since the
+  // client is running on the new files.
+  ShowBox("恭喜，你现在已经成功升级到新版本 " + NewVersion + " 了！", ui::Icon::Information);
+  platform_.shellOpen("client.exe");
+  RemoveSelfAndQuit();
+}
+
+}  // namespace UMain

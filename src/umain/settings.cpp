@@ -1,0 +1,70 @@
+// Installation settings from the client's registry key, and the version text
+// of the installed client.
+#include <cstdio>
+
+#include "platform/error.h"
+#include "umain/umain.h"
+
+namespace UMain {
+
+namespace {
+
+constexpr const char* kClientKey = "SoftWare\\Molva";
+
+std::unique_ptr<platform::RegistryKey> OpenClientKey(platform::Platform& platform) {
+  for (uint32_t access :
+       {platform::kKeyRead, platform::kKeyReadNoNotify, platform::kKeyQueryValue}) {
+    if (auto key = platform.openKeyReadOnly(kClientKey, access)) return key;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void TTFrmUpdate::LoadSettings() {
+  auto key = OpenClientKey(platform_);
+  std::string path;
+  if (key) {
+    try {
+      path = key->readString("UpdatePath");
+      if (!path.empty() && key->valueExists("URL")) BaseURL = key->readString("URL");
+    } catch (const platform::Error&) {
+      // Settings of the wrong type leave them incomplete: no run may start.
+      window_.requestEnd();
+      throw;
+    }
+  }
+  // Without an installation directory every path would point into the
+  // working directory, so a missing or empty value counts as a missing key.
+  if (path.empty()) {
+    ShowBox("没有找到源程序！", ui::Icon::Warning);
+    window_.requestEnd();
+    return;
+  }
+  key.reset();
+
+  UpdatePath = path;
+  if (UpdatePath.back() != '\\') UpdatePath += '\\';
+  BackupPath = UpdatePath + "UpdateBak\\";
+
+  if (IsUpdateArgument(args_) && !platform_.directoryExists(BackupPath)) {
+    if (uint32_t error = platform_.createDirectory(BackupPath)) platform::raiseIoError(error);
+  }
+}
+
+uint32_t TTFrmUpdate::GetVersionPart(platform::Platform& platform, const std::string& path,
+                                     int which) {
+  auto version = platform.fileVersion(path);
+  if (!version || (which != 1 && which != 2)) return kNoVersion;
+  return which == 1 ? version->ms : version->ls;
+}
+
+std::string TTFrmUpdate::GetFileVersionText(const std::string& path) {
+  uint32_t ms = GetVersionPart(platform_, path, 1);
+  uint32_t ls = GetVersionPart(platform_, path, 2);
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
+  return text;
+}
+
+}  // namespace UMain

@@ -1,0 +1,107 @@
+// The update window and all of its logic: settings, update list, transfer and
+// progress, backup, the update run and the finish routine.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "http/http_client.h"
+#include "platform/platform.h"
+#include "ui/window.h"
+
+namespace UMain {
+
+// Unit-level state, shared by the whole update; lives for the process.
+extern std::string BaseURL;
+extern std::string UpdatePath;
+extern std::string BackupPath;
+extern std::vector<std::string> UpdateFiles;
+
+// The built-in update URL: "http://" + the deployment's update host + "/downloads/client/".
+std::string DefaultBaseURL();
+// Puts the unit-level state back to its values at process start.
+void ResetUnitState();
+
+// A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
+std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
+
+// Exact, case-sensitive comparison of the first argument with "UPDATE".
+bool IsUpdateArgument(const std::vector<std::string>& args);
+
+class TTFrmUpdate : public ui::FormEvents {
+ public:
+  TTFrmUpdate(platform::Platform& platform, ui::Window& window, std::vector<std::string> args);
+
+  // Window event handlers.
+  void FormCreate() override;
+  void FormShow() override;
+  void Timer1Timer() override;
+  bool FormCloseQuery() override;
+
+  // Window fields.
+  std::string OldVersion;
+  std::string NewVersion;
+  bool CloseAllowed = false;
+  int32_t TransferMax = 0;
+  int32_t TransferPos = 0;
+
+  void ShowStatus(const std::string& text);
+  void ShowBox(const std::string& text, ui::Icon icon);
+
+  // Settings and the installed client's version.
+  void LoadSettings();
+  // dwFileVersionMS (which = 1) or dwFileVersionLS (which = 2); kNoVersion on any failure.
+  static constexpr uint32_t kNoVersion = 0xFFFFFFFF;
+  static uint32_t GetVersionPart(platform::Platform& platform, const std::string& path, int which);
+  std::string GetFileVersionText(const std::string& path);
+
+  // File transfer and the current transfer's progress display.
+  std::string GetText(const std::string& url);
+  bool DownloadUpdateFile(const std::string& name);
+  // Reports its own failure (box, finish routine) and returns false.
+  bool DownloadToFile(const std::string& url, const std::string& target);
+  void IdHTTP1WorkBegin(int64_t count);
+  void IdHTTP1Work(int64_t count);
+  void SetTransferMax(int32_t n);
+  void SetTransferPosition(int32_t n);
+  void ShowTransferText();
+
+  // The update list and the new version text from the server's "update.ini".
+  void FetchUpdateList();
+
+  // The installed copies of the listed files, moved aside and put back.
+  void BackupOldFiles();
+  void RestoreOldFiles();
+
+  void RunUpdate();
+  void RemoveSelfAndQuit();
+
+ private:
+  // Forwards the HTTP client's progress events to the window's handlers.
+  class HttpProgress : public http::Progress {
+   public:
+    explicit HttpProgress(TTFrmUpdate& form) : form_(form) {}
+    void workBegin(int64_t count) override;
+    void work(int64_t count) override;
+
+   private:
+    TTFrmUpdate& form_;
+  };
+
+  // What the backup did with each listed file, by file.
+  enum class Backup { NotInstalled, Kept, Copied };
+  std::map<std::string, Backup> BackupState;
+  std::string FileKey(const std::string& name) const;
+
+  platform::Platform& platform_;
+  ui::Window& window_;
+  std::vector<std::string> args_;
+  HttpProgress progress_{*this};
+
+ public:
+  http::Client IdHTTP1;
+};
+
+}  // namespace UMain

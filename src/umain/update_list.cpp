@@ -1,0 +1,66 @@
+// The release description "update.ini": fetched, kept briefly in the
+// installation directory, and read into the update list and the new version.
+#include "ini/profile.h"
+#include "platform/error.h"
+#include "umain/umain.h"
+
+namespace UMain {
+
+namespace {
+
+// A name that would leave the directory it is relative to: absolute, with a
+// drive or stream colon, or with a ".." segment.
+bool IsUnsafeName(const std::string& name) {
+  if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string::npos)
+    return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Deletes the local copy on every path out of the list fetch.
+class LocalCopy {
+ public:
+  LocalCopy(platform::Platform& platform, std::string path)
+      : platform_(platform), path_(std::move(path)) {}
+  ~LocalCopy() { platform_.deleteFile(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  platform::Platform& platform_;
+  std::string path_;
+};
+
+}  // namespace
+
+void TTFrmUpdate::FetchUpdateList() {
+  UpdateFiles.clear();
+  std::string text = GetText(BaseURL + "update.ini");
+  text += "\r\n";
+
+  uint32_t error = 0;
+  const std::string localPath = UpdatePath + "update.ini";
+  auto file = platform_.createFile(localPath, error);
+  if (!file)
+    platform::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(error));
+  LocalCopy local(platform_, localPath);
+  if ((error = file->write(text.data(), text.size())) || (error = file->close()))
+    platform::raiseIoError(error);
+  file.reset();
+
+  const ini::Profile profile(platform_.readFile(local.path()).value_or(""));
+  const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
+  std::vector<std::string> names = profile.numberedValues("FileList", "File", count);
+  for (const std::string& name : names) {
+    if (IsUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
+  }
+  UpdateFiles = std::move(names);
+  NewVersion = profile.readString("Version", "NewVersion", "");
+}
+
+}  // namespace UMain

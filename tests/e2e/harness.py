@@ -1,0 +1,323 @@
+"""End-to-end harness: runs the real updater with a real window under Xvfb,
+on Linux natively and for Windows under wine64, reads back what the window
+shows and answers message boxes the way a person would."""
+from __future__ import annotations
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+from wine_run import WINE, WINESERVER, prefix_for, prepare, wine_env
+
+CAPTION = "Tarnel客户端自动升级"
+BOX_CAPTION = "系统提示"
+KEY = r"SoftWare\Molva"
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def eventually(probe, timeout=15.0, interval=0.05, what="condition"):
+    """Polls probe() until it returns something true; returns that value."""
+    end = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failure(f"timed out waiting for {what}")
+        time.sleep(interval)
+
+
+def unescape(text: str) -> str:
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            out.append({"r": "\r", "n": "\n", "t": "\t", "\\": "\\"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+@dataclass
+class Box:
+    caption: str
+    icon: str
+    text: str
+
+
+@dataclass
+class Control:
+    name: str
+    x: int
+    y: int
+    w: int
+    h: int
+    text: str
+    pos: int = -1
+    max: int = -1
+
+
+@dataclass
+class WindowState:
+    caption: str
+    left: int
+    top: int
+    width: int
+    height: int
+    screen_width: int
+    screen_height: int
+    controls: dict = field(default_factory=dict)
+
+
+class Display:
+    """A private X server for one test run."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb did not start")
+            number += chunk
+        os.close(read)
+        self.name = ":" + number.decode().strip()
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+class Harness:
+    """What one test case gets: a scratch directory, the registry of the
+    system under test, and a way to start the updater."""
+
+    def __init__(self, build: str, bin_dir: Path, display: Display):
+        self.build = build
+        self.bin_dir = bin_dir
+        self.display = display
+        self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
+        self.procs: list = []
+        if build == "win64":
+            self.prefix = prefix_for(bin_dir)
+            prepare(self.prefix)
+            self.env = wine_env(self.prefix, display.name)
+        else:
+            self.env = dict(os.environ, DISPLAY=display.name, HKLM_REG_FILE=str(self.root / "hklm.reg"))
+        self.set_registry(None)
+
+    @property
+    def windows(self) -> bool:
+        return self.build != "linux"
+
+    def dir(self, name: str) -> Path:
+        path = self.root / name
+        path.mkdir(parents=True, exist_ok=True)
+        return path
+
+    def native_path(self, path: Path) -> str:
+        """The path as the program under test writes it."""
+        return "Z:" + str(path).replace("/", "\\") if self.windows else str(path)
+
+    def set_registry(self, values: dict | None) -> None:
+        """values: name -> str (a string value) or int (a dword); None: no key at all."""
+        if self.windows:
+            self._wine(["reg", "delete", "HKLM\\" + KEY, "/f"], check=False)
+            for name, value in (values or {}).items():
+                kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
+                self._wine(["reg", "add", "HKLM\\" + KEY, "/v", name, "/t", kind, "/d", data, "/f"])
+            return
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        if values is not None:
+            lines.append("[HKEY_LOCAL_MACHINE\\" + KEY + "]")
+            for name, value in values.items():
+                if isinstance(value, int):
+                    lines.append(f'"{name}"=dword:{value:08x}')
+                else:
+                    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+                    lines.append(f'"{name}"="{escaped}"')
+        (self.root / "hklm.reg").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
+
+    def _wine(self, args, check=True, **kw):
+        result = subprocess.run([WINE, *args], env=self.env, capture_output=True, timeout=120, **kw)
+        if check and result.returncode != 0:
+            raise Failure(f"wine {args[0]} failed: {result.stderr[-500:]!r}")
+        return result
+
+    def updater_copy(self, directory: Path, name: str | None = None) -> Path:
+        """A copy of the updater binary (the finish routine deletes it)."""
+        source = self.bin_dir / ("updater.exe" if self.windows else "updater")
+        target = directory / (name or source.name)
+        shutil.copy2(source, target)
+        return target
+
+    def start(self, exe: Path, args: list[str], cwd: Path) -> "Running":
+        proc = (WineRunning if self.windows else LinuxRunning)(self, exe, args, cwd)
+        self.procs.append(proc)
+        return proc
+
+    def close(self):
+        for proc in self.procs:
+            proc.kill()
+        if self.windows:
+            subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Running:
+    proc: subprocess.Popen
+
+    def wait(self, timeout=30.0) -> int:
+        return self.proc.wait(timeout)
+
+    def alive(self) -> bool:
+        return self.proc.poll() is None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+
+class LinuxRunning(Running):
+    """The native build; its window reports what it shows to a trace file."""
+
+    def __init__(self, h: Harness, exe: Path, args, cwd: Path):
+        self.h = h
+        self.trace = h.root / f"trace-{len(h.procs)}.txt"
+        env = dict(h.env, UPDATER_UI_TRACE=str(self.trace))
+        self.proc = subprocess.Popen([str(exe), *args], cwd=cwd, env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.boxes_answered = 0
+
+    def lines(self) -> list[list[str]]:
+        if not self.trace.exists():
+            return []
+        return [[unescape(f) for f in line.split("\t")]
+                for line in self.trace.read_text(encoding="utf-8").splitlines()]
+
+    def window(self, timeout=15.0) -> WindowState:
+        lines = eventually(lambda: [l for l in self.lines() if l[0] in ("window", "control")],
+                           timeout, what="the update window")
+        w = lines[0]
+        state = WindowState(w[1], *map(int, w[2:8]))
+        for l in lines[1:]:
+            state.controls[l[1]] = Control(l[1], *map(int, l[2:6]), l[6])
+        for l in self.lines():
+            if l[0] == "text" and l[1] in state.controls:
+                state.controls[l[1]].text = l[2]
+            elif l[0] == "progress" and l[1] in state.controls:
+                state.controls[l[1]].pos, state.controls[l[1]].max = int(l[2]), int(l[3])
+        return state
+
+    def texts(self, name: str) -> list[str]:
+        """Every text the control showed, in order."""
+        return [l[2] for l in self.lines() if l[0] == "text" and l[1] == name]
+
+    def box(self, timeout=15.0) -> Box:
+        """Waits for the next message box, presses OK and returns what it said."""
+        def pending():
+            boxes = [l for l in self.lines() if l[0] == "box"]
+            return boxes[self.boxes_answered] if len(boxes) > self.boxes_answered else None
+        line = eventually(pending, timeout, what="a message box")
+        window_id = eventually(lambda: self._find_window(line[2]), 10, what="the box window")
+        subprocess.run(["xdotool", "key", "--window", window_id, "Return"], env=self.h.env)
+        self.boxes_answered += 1
+        eventually(lambda: sum(l[0] == "box-closed" for l in self.lines()) >= self.boxes_answered
+                   or not self.alive(), 10, what="the box to close")
+        return Box(line[2], line[1], line[3])
+
+    def _find_window(self, title: str) -> str | None:
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid),
+                              "--name", "."], env=self.h.env, capture_output=True, text=True).stdout
+        for wid in out.split():
+            name = subprocess.run(["xdotool", "getwindowname", wid], env=self.h.env,
+                                  capture_output=True, text=True).stdout.rstrip("\n")
+            if name == title:
+                return wid
+        return None
+
+    def try_close(self) -> bool:
+        """Asks the window to close as a window manager and a keyboard would;
+        returns whether the window is still there afterwards."""
+        from Xlib import X, display as xdisplay, protocol
+        wid = int(eventually(lambda: self._find_window(CAPTION), 10, what="the window"))
+        before = sum(l[0] == "close-refused" for l in self.lines())
+        d = xdisplay.Display(self.h.display.name)
+        window = d.create_resource_object("window", wid)
+        protocols = d.intern_atom("WM_PROTOCOLS")
+        delete = d.intern_atom("WM_DELETE_WINDOW")
+        event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(event)
+        d.flush()
+        d.close()
+        subprocess.run(["xdotool", "key", "--window", str(wid), "Escape"], env=self.h.env)
+        eventually(lambda: sum(l[0] == "close-refused" for l in self.lines()) >= before + 2,
+                   10, what="the close requests to be answered")
+        return self._find_window(CAPTION) is not None
+
+
+class WineRunning(Running):
+    """The Windows build under wine64; a small automation helper reads the
+    window's controls and presses OK on message boxes."""
+
+    def __init__(self, h: Harness, exe: Path, args, cwd: Path):
+        self.h = h
+        self.proc = subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=h.env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def probe(self, *args, timeout=60) -> list[list[str]]:
+        probe = self.h.bin_dir / "tests" / "uiprobe.exe"
+        result = subprocess.run([WINE, str(probe), *args], env=self.h.env, capture_output=True,
+                                timeout=timeout)
+        if result.returncode != 0:
+            raise Failure(f"uiprobe {' '.join(args)} failed ({result.returncode})")
+        text = result.stdout.decode("gbk", errors="replace")
+        return [[unescape(f) for f in line.split("\t")] for line in text.splitlines() if line]
+
+    def window(self, timeout=15.0) -> WindowState:
+        lines = self.probe("window", str(int(timeout * 1000)))
+        w = next(l for l in lines if l[0] == "window")
+        state = WindowState(w[1], *map(int, w[2:8]))
+        for l in lines:
+            if l[0] == "control":
+                state.controls[l[1]] = Control(l[1], *map(int, l[3:7]), l[10],
+                                               int(l[7]), int(l[8]))
+        return state
+
+    def box(self, timeout=15.0) -> Box:
+        lines = self.probe("box", str(int(timeout * 1000)))
+        b = next(l for l in lines if l[0] == "box")
+        return Box(b[1], b[2], b[3])
+
+    def try_close(self) -> bool:
+        lines = self.probe("close")
+        c = next(l for l in lines if l[0] == "close")
+        check(c[2] == "0", f"the window accepted the end of the session ({c[2]})")
+        return c[1] == "1"
+
+    def wait(self, timeout=30.0) -> int:
+        code = self.proc.wait(timeout)
+        # Let started programs (the removal script) finish too.
+        subprocess.run([WINESERVER, "-w"], env=self.h.env, timeout=timeout)
+        return code

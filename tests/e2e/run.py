@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""Runs the test_* functions of one end-to-end case file against one build
+and prints "N passed, M failed"."""
+import argparse
+import importlib.util
+import sys
+import traceback
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from harness import Display, Harness  # noqa: E402
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, choices=["linux", "win64"])
+    parser.add_argument("--bin-dir", required=True, type=Path)
+    parser.add_argument("-k", default="", help="run only tests whose name contains this")
+    parser.add_argument("case", type=Path)
+    options = parser.parse_args()
+
+    spec = importlib.util.spec_from_file_location(options.case.stem, options.case)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    tests = [(n, f) for n, f in vars(module).items() if n.startswith("test_") and callable(f)]
+    tests = [(n, f) for n, f in tests if options.k in n]
+
+    display = Display()
+    passed = failed = 0
+    try:
+        for name, test in tests:
+            h = Harness(options.build, options.bin_dir.resolve(), display)
+            try:
+                test(h)
+                passed += 1
+                print(f"PASS {name} [{options.build}]", flush=True)
+            except Exception:
+                failed += 1
+                print(f"FAIL {name} [{options.build}]", flush=True)
+                traceback.print_exc()
+            finally:
+                h.close()
+    finally:
+        display.close()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or not tests else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Runs a Windows program of the win64 build under wine64 in the build's own
+wine prefix, or (--prepare) creates that prefix once."""
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+
+def prefix_for(exe_or_dir: Path) -> Path:
+    here = exe_or_dir.resolve()
+    for parent in [here, *here.parents]:
+        if (parent / "CMakeCache.txt").exists():
+            return parent / "wineprefix"
+    raise SystemExit(f"no build directory above {exe_or_dir}")
+
+
+def wine_env(prefix: Path, display: str | None = None) -> dict:
+    env = dict(os.environ)
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+               LC_ALL="zh_CN.GBK", WINEARCH="win64")
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def prepare(prefix: Path) -> None:
+    if (prefix / "system.reg").exists():
+        return
+    prefix.mkdir(parents=True, exist_ok=True)
+    env = wine_env(prefix)
+    subprocess.run([WINE, "wineboot", "-i"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=300)
+
+
+def main() -> int:
+    if sys.argv[1:2] == ["--prepare"]:
+        build = Path(sys.argv[2]) if len(sys.argv) > 2 else Path.cwd()
+        prepare(prefix_for(build))
+        return 0
+    exe = Path(sys.argv[1])
+    prefix = prefix_for(exe.parent)
+    prepare(prefix)
+    env = wine_env(prefix)
+    result = subprocess.run([WINE, str(exe), *sys.argv[2:]], env=env)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+    return result.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,153 @@
+// Test doubles of the two seams: a window that records what was asked of it,
+// and a platform whose registry, versions and process starts are in memory
+// while its files are the real ones of the system under test.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/platform.h"
+#include "ui/window.h"
+
+namespace testing_doubles {
+
+class RecordingWindow : public ui::Window {
+ public:
+  // Every observable action, in order: "text PLMsg=...", "box 16 caption|text", "end", ...
+  std::vector<std::string> events;
+  std::map<ui::ControlId, std::string> texts;
+  std::map<ui::ControlId, int32_t> maxima{{ui::ControlId::PB_Curr, ui::kProgressInitialMax},
+                                          {ui::ControlId::PB_All, ui::kProgressInitialMax}};
+  std::map<ui::ControlId, int32_t> positions;
+  bool timerEnabled = false;
+  int endRequests = 0;
+  int repaints = 0;
+  int pumps = 0;
+  std::string captionText = ui::kFormCaption;
+
+  std::string caption() override { return captionText; }
+  void setText(ui::ControlId id, const std::string& text) override {
+    texts[id] = text;
+    events.push_back(std::string("text ") + ui::controlSpec(id).name + "=" + text);
+  }
+  std::string text(ui::ControlId id) override { return texts[id]; }
+  void setProgressMax(ui::ControlId id, int32_t max) override {
+    maxima[id] = max;
+    positions[id] = std::clamp(positions[id], 0, std::max(max, 0));
+    events.push_back(std::string("max ") + ui::controlSpec(id).name + "=" + std::to_string(max));
+  }
+  int32_t progressMax(ui::ControlId id) override { return maxima[id]; }
+  void setProgressPos(ui::ControlId id, int32_t pos) override {
+    positions[id] = std::clamp(pos, 0, std::max(maxima[id], 0));
+    events.push_back(std::string("pos ") + ui::controlSpec(id).name + "=" + std::to_string(pos));
+  }
+  void stepProgress(ui::ControlId id) override {
+    positions[id] += 1;
+    events.push_back(std::string("step ") + ui::controlSpec(id).name);
+  }
+  void repaintNow() override { ++repaints; }
+  void processMessages() override { ++pumps; }
+  void messageBox(const std::string& text, const std::string& caption, ui::Icon icon) override {
+    events.push_back("box " + std::to_string(static_cast<unsigned>(icon)) + " " + caption + "|" +
+                     text);
+  }
+  void setTimerEnabled(bool enabled) override {
+    timerEnabled = enabled;
+    events.push_back(enabled ? "timer on" : "timer off");
+  }
+  void requestEnd() override {
+    ++endRequests;
+    events.push_back("end");
+  }
+
+  // The events that start with the given prefix, in order.
+  std::vector<std::string> eventsStartingWith(const std::string& prefix) const {
+    std::vector<std::string> out;
+    for (const auto& e : events)
+      if (e.rfind(prefix, 0) == 0) out.push_back(e);
+    return out;
+  }
+};
+
+struct RegistryValue {
+  enum Type { String, Dword } type = String;
+  std::string data;
+};
+
+class FakePlatform : public platform::Platform {
+ public:
+  // Key path (as asked) -> values; a key that is absent cannot be opened.
+  std::map<std::string, std::map<std::string, RegistryValue>> registry;
+  std::map<std::string, platform::FileVersion> versions;
+  std::vector<uint32_t> openAttempts;
+  std::vector<std::string> shellOpened;
+  std::vector<std::string> startedHidden;
+  std::string module = "C:\\App\\MyUpdater.exe";
+  bool commandInterpreter = true;
+  std::set<std::string> unwritable;  // paths whose creation fails with access denied
+  std::vector<std::string> deleted;
+
+  platform::Platform& real = platform::systemPlatform();
+
+  std::unique_ptr<platform::RegistryKey> openKeyReadOnly(const std::string& path,
+                                                         uint32_t access) override;
+  std::optional<platform::FileVersion> fileVersion(const std::string& path) override {
+    auto it = versions.find(path);
+    if (it == versions.end()) return std::nullopt;
+    return it->second;
+  }
+  bool directoryExists(const std::string& path) override { return real.directoryExists(path); }
+  uint32_t createDirectory(const std::string& path) override { return real.createDirectory(path); }
+  bool fileExists(const std::string& path) override { return real.fileExists(path); }
+  std::unique_ptr<platform::OutputFile> createFile(const std::string& path,
+                                                   uint32_t& error) override {
+    if (unwritable.count(path)) {
+      error = platform::kErrorAccessDenied;
+      return nullptr;
+    }
+    return real.createFile(path, error);
+  }
+  std::optional<std::string> readFile(const std::string& path) override {
+    return real.readFile(path);
+  }
+  bool deleteFile(const std::string& path) override {
+    deleted.push_back(path);
+    return path == module ? true : real.deleteFile(path);
+  }
+  bool copyFile(const std::string& from, const std::string& to) override {
+    return real.copyFile(from, to);
+  }
+  std::string fullPath(const std::string& path) override { return real.fullPath(path); }
+  std::string systemErrorText(uint32_t code) override { return real.systemErrorText(code); }
+  void shellOpen(const std::string& file) override { shellOpened.push_back(file); }
+  void startHidden(const std::string& commandLine) override {
+    startedHidden.push_back(commandLine);
+  }
+  std::string modulePath() override { return module; }
+  bool hasCommandInterpreter() override { return commandInterpreter; }
+};
+
+// A fresh directory that is the working directory while the object lives.
+class TempWorkDir {
+ public:
+  TempWorkDir();
+  ~TempWorkDir();
+  const std::filesystem::path& path() const { return path_; }
+  // The directory in the program's own form, ending in "\".
+  std::string windowsForm() const;
+
+ private:
+  std::filesystem::path path_;
+  std::filesystem::path previous_;
+};
+
+std::string readAll(const std::filesystem::path& path);
+void writeAll(const std::filesystem::path& path, const std::string& bytes);
+
+}  // namespace testing_doubles

@@ -1,0 +1,280 @@
+// The provider of the system the tests run on: the same expectations hold for
+// the Windows services (under wine) and for their POSIX replacements.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "doubles.h"
+#include "pe_fixture.h"
+#include "platform/error.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cstdlib>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_doubles::readAll;
+using testing_doubles::writeAll;
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  // A path below the test's directory in the program's own form.
+  std::string path(const std::string& name) const { return dir.windowsForm() + name; }
+  fs::path file(const std::string& name) const { return dir.path() / name; }
+
+  platform::Platform& system = platform::systemPlatform();
+  testing_doubles::TempWorkDir dir;
+};
+
+TEST_F(PlatformTest, CreateFileWritesAndTruncates) {
+  writeAll(file("a.txt"), "old contents, longer than the new ones");
+  uint32_t error = 99;
+  auto out = system.createFile(path("a.txt"), error);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(error, 0u);
+  EXPECT_EQ(out->write("new", 3), 0u);
+  EXPECT_EQ(out->write("\0\r\n", 3), 0u);
+  EXPECT_EQ(out->close(), 0u);
+  EXPECT_EQ(readAll(file("a.txt")), std::string("new\0\r\n", 6));
+  EXPECT_EQ(system.readFile(path("a.txt")), std::string("new\0\r\n", 6));
+}
+
+TEST_F(PlatformTest, CreateFileErrorCodes) {
+  fs::create_directory(file("folder"));
+  writeAll(file("plain.txt"), "x");
+  uint32_t error = 0;
+  EXPECT_FALSE(system.createFile(path("missing\\a.txt"), error));
+  EXPECT_EQ(error, platform::kErrorPathNotFound);
+  EXPECT_FALSE(system.createFile(path("plain.txt\\a.txt"), error));
+  EXPECT_EQ(error, platform::kErrorPathNotFound);
+  EXPECT_FALSE(system.createFile(path("folder"), error));
+  EXPECT_EQ(error, platform::kErrorAccessDenied);
+  EXPECT_TRUE(fs::is_directory(file("folder")));
+  // What the user reads for such a failure.
+  try {
+    platform::raiseCannotCreate("x", system.systemErrorText(platform::kErrorPathNotFound));
+  } catch (const platform::Error& e) {
+    EXPECT_GT(e.message().size(), std::string("Cannot create file \"x\". ").size());
+    EXPECT_NE(e.message().back(), '.');
+#ifndef _WIN32
+    EXPECT_EQ(e.message(), "Cannot create file \"x\". The system cannot find the path specified");
+#endif
+  }
+}
+
+TEST_F(PlatformTest, AnOpenFileIsNotSharedUntilClosed) {
+  uint32_t error = 0;
+  auto first = system.createFile(path("held.txt"), error);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->write("kept", 4), 0u);
+  EXPECT_FALSE(system.createFile(path("held.txt"), error));
+  EXPECT_EQ(error, platform::kErrorSharingViolation);
+  EXPECT_FALSE(system.readFile(path("held.txt")));
+  EXPECT_FALSE(system.copyFile(path("held.txt"), path("copy.txt")));
+  EXPECT_EQ(first->close(), 0u);
+  // The refused creation truncated nothing.
+  EXPECT_EQ(readAll(file("held.txt")), "kept");
+  EXPECT_TRUE(system.createFile(path("held.txt"), error));
+}
+
+TEST_F(PlatformTest, CreateDirectoryMakesOneLevel) {
+  EXPECT_EQ(system.createDirectory(path("UpdateBak\\")), 0u);
+  EXPECT_TRUE(fs::is_directory(file("UpdateBak")));
+  EXPECT_TRUE(system.directoryExists(path("UpdateBak\\")));
+  EXPECT_EQ(system.createDirectory(path("UpdateBak\\")), platform::kErrorAlreadyExists);
+  EXPECT_EQ(system.createDirectory(path("a\\b")), platform::kErrorPathNotFound);
+  EXPECT_FALSE(fs::exists(file("a")));
+  writeAll(file("taken"), "x");
+  EXPECT_EQ(system.createDirectory(path("taken")), platform::kErrorAlreadyExists);
+  EXPECT_FALSE(system.directoryExists(path("taken")));
+  EXPECT_FALSE(system.directoryExists(path("none")));
+}
+
+TEST_F(PlatformTest, FilesExistAndAreDeleted) {
+  writeAll(file("f.txt"), "x");
+  fs::create_directory(file("folder"));
+  EXPECT_TRUE(system.fileExists(path("f.txt")));
+  EXPECT_FALSE(system.fileExists(path("folder")));
+  EXPECT_FALSE(system.fileExists(path("none.txt")));
+  EXPECT_FALSE(system.deleteFile(path("folder")));
+  EXPECT_TRUE(system.deleteFile(path("f.txt")));
+  EXPECT_FALSE(fs::exists(file("f.txt")));
+  EXPECT_FALSE(system.deleteFile(path("f.txt")));
+  EXPECT_FALSE(system.readFile(path("f.txt")));
+}
+
+TEST_F(PlatformTest, CopyFileKeepsContentsAndTimeAndOverwrites) {
+  const std::string contents("binary\0\xff contents", 17);
+  writeAll(file("from.dll"), contents);
+  const auto old = fs::last_write_time(file("from.dll")) - std::chrono::hours(24 * 400);
+  fs::last_write_time(file("from.dll"), old);
+  writeAll(file("to.dll"), "an older target, longer than the source");
+
+  EXPECT_TRUE(system.copyFile(path("from.dll"), path("to.dll")));
+  EXPECT_EQ(readAll(file("to.dll")), contents);
+  EXPECT_EQ(fs::last_write_time(file("to.dll")), old);
+  EXPECT_TRUE(system.copyFile(path("from.dll"), path("new.dll")));
+  EXPECT_EQ(readAll(file("new.dll")), contents);
+  EXPECT_EQ(fs::last_write_time(file("new.dll")), old);
+
+  // A missing source, or a folder, copies nothing and leaves the target alone.
+  writeAll(file("to.dll"), "target");
+  fs::create_directory(file("folder"));
+  EXPECT_FALSE(system.copyFile(path("none.dll"), path("to.dll")));
+  EXPECT_FALSE(system.copyFile(path("folder"), path("to.dll")));
+  EXPECT_EQ(readAll(file("to.dll")), "target");
+  // Onto itself the file keeps its contents.
+  EXPECT_FALSE(system.copyFile(path("to.dll"), path("to.dll")));
+  EXPECT_EQ(readAll(file("to.dll")), "target");
+}
+
+TEST_F(PlatformTest, BackslashesSeparateDirectoriesOfRelativePaths) {
+  fs::create_directory(file("sub"));
+  uint32_t error = 0;
+  auto out = system.createFile("sub\\new.txt", error);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->close(), 0u);
+  EXPECT_TRUE(fs::is_regular_file(file("sub") / "new.txt"));
+  EXPECT_TRUE(system.fileExists(".\\sub\\new.txt"));
+  EXPECT_TRUE(system.directoryExists("sub\\"));
+}
+
+TEST_F(PlatformTest, FullPathIsAbsoluteInTheSystemsForm) {
+  const fs::path cwd = fs::current_path();
+  EXPECT_EQ(system.fullPath("update.ini"), (cwd / "update.ini").string());
+  EXPECT_EQ(system.fullPath("sub\\..\\.\\update.ini"), (cwd / "update.ini").string());
+  EXPECT_EQ(system.fullPath(path("x\\y.txt")), (dir.path() / "x" / "y.txt").string());
+}
+
+TEST_F(PlatformTest, FileVersionOfTheClient) {
+  for (bool plus : {false, true}) {
+    SCOPED_TRACE(plus ? "PE32+" : "PE32");
+    writeAll(file("client.exe"),
+             pe_fixture::build({.pe32plus = plus, .ms = 0xFFFF0001, .ls = 0x00020003}).bytes);
+    auto version = system.fileVersion(path("client.exe"));
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->ms, 0xFFFF0001u);
+    EXPECT_EQ(version->ls, 0x00020003u);
+  }
+  writeAll(file("client.exe"), "@echo off\r\nrem not a program\r\n");
+  EXPECT_FALSE(system.fileVersion(path("client.exe")));
+  EXPECT_FALSE(system.fileVersion(path("none.exe")));
+  EXPECT_FALSE(system.fileVersion(dir.windowsForm()));
+}
+
+TEST_F(PlatformTest, ModulePathNamesTheRunningProgram) {
+  const std::string module = system.modulePath();
+  EXPECT_TRUE(fs::is_regular_file(module)) << module;
+  EXPECT_NE(module.find("unit_tests"), std::string::npos) << module;
+}
+
+// The client's key as both systems store it: the installation directory as
+// an expandable string with its terminating NULs, and a number.
+void expectClientKey(platform::Platform& system, const char* key) {
+  auto values = system.openKeyReadOnly(key, platform::kKeyQueryValue);
+  ASSERT_TRUE(values);
+  EXPECT_EQ(values->readString("updatepath"), "%ProgramFiles%\\Molva");
+  EXPECT_TRUE(values->valueExists("Count"));
+  EXPECT_FALSE(values->valueExists("URL"));
+  EXPECT_EQ(values->readString("URL"), "");
+  try {
+    values->readString("Count");
+    ADD_FAILURE() << "a number read as a string";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.message(), "Invalid data type for 'Count'");
+  }
+}
+
+#ifdef _WIN32
+
+TEST_F(PlatformTest, RegistryValuesAreReadAsStored) {
+  const std::string key = "SOFTWARE\\UpdaterTest" + std::to_string(GetCurrentProcessId());
+  HKEY handle;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS)
+    GTEST_SKIP() << "no write access to HKEY_LOCAL_MACHINE";
+  const char path[] = "%ProgramFiles%\\Molva\0";  // two NULs
+  RegSetValueExA(handle, "UpdatePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path),
+                 sizeof path);
+  const DWORD count = 1;
+  RegSetValueExA(handle, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                 sizeof count);
+  RegCloseKey(handle);
+
+  expectClientKey(system, key.c_str());
+  EXPECT_FALSE(system.openKeyReadOnly(key + "\\Missing", platform::kKeyRead));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+#else
+
+TEST_F(PlatformTest, RegistryComesFromTheExportFile) {
+  const std::string registry = file("hklm.reg").string();
+  const char* previous = std::getenv("HKLM_REG_FILE");
+  const std::string saved = previous ? previous : "";
+  setenv("HKLM_REG_FILE", registry.c_str(), 1);
+
+  EXPECT_FALSE(system.openKeyReadOnly("SoftWare\\Molva", platform::kKeyRead));
+  writeAll(
+      registry,
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Molva]\r\n"
+      "\"UpdatePath\"=hex(2):25,00,50,00,72,00,6f,00,67,00,72,00,61,00,6d,00,46,00,69,00,\\\r\n"
+      "  6c,00,65,00,73,00,25,00,5c,00,4d,00,6f,00,6c,00,76,00,61,00,00,00,00,00\r\n"
+      "\"Count\"=dword:00000001\r\n");
+  expectClientKey(system, "SoftWare\\Molva");
+  EXPECT_FALSE(system.openKeyReadOnly("SoftWare\\Molva\\Missing", platform::kKeyRead));
+  writeAll(registry, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Molva]\r\n");
+  EXPECT_FALSE(system.openKeyReadOnly("SoftWare\\Molva", platform::kKeyRead));
+
+  if (previous)
+    setenv("HKLM_REG_FILE", saved.c_str(), 1);
+  else
+    unsetenv("HKLM_REG_FILE");
+}
+
+TEST_F(PlatformTest, CopyFileKeepsPermissions) {
+  writeAll(file("tool"), "#!/bin/sh\n");
+  fs::permissions(file("tool"), fs::perms::owner_all | fs::perms::group_read);
+  EXPECT_TRUE(system.copyFile(path("tool"), path("copy")));
+  EXPECT_EQ(fs::status(file("copy")).permissions(), fs::perms::owner_all | fs::perms::group_read);
+}
+
+// The text of a file once a started program has written it (renamed into
+// place, so that it is whole).
+std::string waitForFile(const fs::path& path) {
+  for (int i = 0; i < 200 && !fs::exists(path); ++i) usleep(50000);
+  return readAll(path);
+}
+
+TEST_F(PlatformTest, StartedProgramsRunDetached) {
+  // The command reports its standard input and its session.
+  system.startHidden(
+      "echo $(readlink /proc/$$/fd/0) $(cut -d' ' -f6 /proc/$$/stat) >report.tmp &&"
+      " mv report.tmp report.txt");
+  std::istringstream report(waitForFile(file("report.txt")));
+  std::string input;
+  pid_t session = 0;
+  report >> input >> session;
+  EXPECT_EQ(input, "/dev/null");
+  EXPECT_NE(session, 0);
+  EXPECT_NE(session, getsid(0));
+
+  fs::create_directory(file("sub"));
+  writeAll(file("sub") / "client.exe", "#!/bin/sh\necho started >ran.tmp && mv ran.tmp ran.txt\n");
+  fs::permissions(file("sub") / "client.exe", fs::perms::owner_all);
+  system.shellOpen("sub\\client.exe");
+  EXPECT_EQ(waitForFile(file("ran.txt")), "started\n");
+}
+
+#endif
+
+}  // namespace

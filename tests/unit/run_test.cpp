@@ -1,0 +1,249 @@
+// The update list and the whole run, with the recording window, real files in
+// a scratch installation (which is also the working directory, as when the
+// client starts the updater) and the scripted loopback server.
+#include <gtest/gtest.h>
+
+#include "doubles.h"
+#include "script_server.h"
+#include "umain/umain.h"
+
+using namespace testing_doubles;
+using testing_server::ScriptServer;
+using ui::ControlId;
+using Texts = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Response(const std::string& body, const std::string& status = "200 OK") {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UMain::ResetUnitState();
+    fs::create_directory(dir.path() / "UpdateBak");
+    UMain::UpdatePath = dir.windowsForm();
+    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+    UMain::BaseURL = server.url("/rel/");
+    form.OldVersion = "6.2.0.1";
+  }
+  void TearDown() override { UMain::ResetUnitState(); }
+
+  // Serves update.ini and then the given responses on one connection.
+  void Serve(const std::string& ini, const std::vector<std::string>& files) {
+    server.accept().readRequest().send(Response(ini));
+    for (const auto& file : files) server.readRequest().send(file);
+    server.start();
+  }
+
+  // Every file of the installation (backup excluded) with its bytes.
+  std::map<std::string, std::string> Installed() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      auto rel = fs::relative(entry.path(), dir.path()).generic_string();
+      if (entry.is_regular_file() && rel.rfind("UpdateBak", 0) != 0)
+        files[rel] = readAll(entry.path());
+    }
+    return files;
+  }
+
+  Texts Statuses() const {
+    Texts out;
+    for (const auto& e : window.eventsStartingWith("text LBL_Updating="))
+      out.push_back(e.substr(18));
+    return out;
+  }
+
+  TempWorkDir dir;
+  ScriptServer server;
+  FakePlatform platform;
+  RecordingWindow window;
+  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+};
+
+const char kTwoFiles[] =
+    "[Version]\r\nNewVersion=6.3\r\n[FileList]\r\nCount=2\r\nFile1=client.exe\r\nFile2=data."
+    "dll\r\n";
+
+TEST_F(RunTest, UpdateListIsReadAndItsLocalCopyRemoved) {
+  Serve(
+      "[FileList]\nCount=0x3\nFile1=a.dll\nFile3=sub\\c.dll\nFile4=d.dll\n[Version]\n"
+      "NewVersion=7 beta",
+      {});
+  form.FetchUpdateList();
+  EXPECT_EQ(UMain::UpdateFiles, (Texts{"a.dll", "sub\\c.dll"}));
+  EXPECT_EQ(form.NewVersion, "7 beta");
+  EXPECT_FALSE(fs::exists(dir.path() / "update.ini"));
+  EXPECT_EQ(server.requests()[0].substr(0, 28), "GET /rel/update.ini HTTP/1.1");
+}
+
+TEST_F(RunTest, BodyThatIsNoIniTextGivesAnEmptyList) {
+  Serve("<html><body>Moved</body></html>", {});
+  UMain::UpdateFiles = {"stale"};
+  form.FetchUpdateList();
+  EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_EQ(form.NewVersion, "");
+}
+
+TEST_F(RunTest, UnsafeNamesRefuseTheWholeList) {
+  for (std::string name :
+       {"..\\evil.dll", "a/../../b", "\\abs.dll", "/abs", "C:x.dll", "a.dll:ads"}) {
+    ScriptServer one;
+    one.accept().readRequest().send(
+        Response("[FileList]\nCount=2\nFile1=ok.dll\nFile2=" + name + "\n"));
+    one.start();
+    UMain::BaseURL = one.url("/");
+    try {
+      form.FetchUpdateList();
+      ADD_FAILURE() << name << " accepted";
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.message(), "Unsafe file name \"" + name + "\"");
+    }
+    EXPECT_TRUE(UMain::UpdateFiles.empty()) << name;
+    EXPECT_FALSE(fs::exists(dir.path() / "update.ini")) << name;
+  }
+}
+
+TEST_F(RunTest, LocalCopyThatCannotBeCreatedIsAnError) {
+  Serve(kTwoFiles, {});
+  platform.unwritable.insert(UMain::UpdatePath + "update.ini");
+  try {
+    form.FetchUpdateList();
+    FAIL() << "no error";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.message().rfind("Cannot create file \"" +
+                                    platform.fullPath(UMain::UpdatePath + "update.ini") + "\". ",
+                                0),
+              0u)
+        << e.message();
+  }
+}
+
+TEST_F(RunTest, SuccessfulRunReplacesTheFilesAndRestartsTheClient) {
+  writeAll(dir.path() / "client.exe", "old client");
+  writeAll(dir.path() / "data.dll", "old data");
+  Serve(kTwoFiles, {Response("new client"), Response("new data")});
+  form.Timer1Timer();
+  EXPECT_EQ(Statuses(), (Texts{"正在获取升级配置文件,请稍候...", "正在备份旧版本文件,请稍候...",
+                               "正在下载第 1 个文件:client.exe", "正在下载第 2 个文件:data.dll",
+                               "升级完成！"}));
+  EXPECT_EQ(window.texts[ControlId::PLMsg], "从旧版本( 6.2.0.1 )本升级到新版本( 6.3 )");
+  EXPECT_EQ(window.texts[ControlId::Label3], "共需下载 2 个文件");
+  EXPECT_EQ(window.texts[ControlId::Label4], "");
+  EXPECT_EQ(window.maxima[ControlId::PB_All], 2);
+  EXPECT_EQ(window.positions[ControlId::PB_All], 2);
+  EXPECT_EQ(window.positions[ControlId::PB_Curr], window.maxima[ControlId::PB_Curr]);
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            Texts{"box 64 系统提示|恭喜，你现在已经成功升级到新版本 6.3 了！"});
+  EXPECT_EQ(window.events.back(), "end");
+  EXPECT_EQ(platform.shellOpened, Texts{"client.exe"});
+  EXPECT_EQ(platform.startedHidden, Texts{".\\delme.bat"});
+  EXPECT_EQ(Installed(), (std::map<std::string, std::string>{{"client.exe", "new client"},
+                                                             {"data.dll", "new data"},
+                                                             {"delme.bat", readAll("delme.bat")}}));
+  EXPECT_EQ(readAll(dir.path() / "UpdateBak" / "client.exe"), "old client");
+  EXPECT_EQ(readAll(dir.path() / "UpdateBak" / "data.dll"), "old data");
+}
+
+TEST_F(RunTest, EachFileStartsWithAClearedBar) {
+  Serve(kTwoFiles, {Response("new client"), Response("new data")});
+  form.RunUpdate();
+  auto at = std::find(window.events.begin(), window.events.end(),
+                      "text LBL_Updating=正在下载第 2 个文件:data.dll");
+  ASSERT_NE(at, window.events.end());
+  EXPECT_EQ(*(at - 1), "text Label4=已下载:0 字节  共 0 字节");
+  EXPECT_EQ(*(at - 2), "max PB_Curr=0");
+}
+
+TEST_F(RunTest, UnknownOldVersionAndEmptyNewVersionAreShownVerbatim) {
+  form.OldVersion = "65535.1.2.3";
+  Serve("[FileList]\nCount=0\n", {});
+  form.RunUpdate();
+  EXPECT_EQ(window.texts[ControlId::PLMsg], "从旧版本升级到新版本(  )");
+  EXPECT_EQ(window.texts[ControlId::Label3], "共需下载 0 个文件");
+  EXPECT_EQ(window.maxima[ControlId::PB_All], 0);
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            Texts{"box 64 系统提示|恭喜，你现在已经成功升级到新版本  了！"});
+  EXPECT_EQ(platform.shellOpened, Texts{"client.exe"});
+  EXPECT_EQ(window.endRequests, 1);
+}
+
+TEST_F(RunTest, UnreachableServerRestartsTheClientUnchanged) {
+  writeAll(dir.path() / "client.exe", "old client");
+  UMain::BaseURL = "http://127.0.0.1:" + std::to_string(ScriptServer::unusedPort()) + "/";
+  const auto before = Installed();
+  form.RunUpdate();
+  EXPECT_EQ(Statuses(), Texts{"正在获取升级配置文件,请稍候..."});
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            Texts{"box 16 系统提示|获取升级配置文件失败，请梢候重试\r\r"
+                  "Socket Error # 10061\r\nConnection refused."});
+  EXPECT_EQ(platform.shellOpened, Texts{"client.exe"});
+  EXPECT_EQ(window.endRequests, 1);
+  auto after = Installed();
+  after.erase("delme.bat");
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(RunTest, FailingSecondFileRestoresTheInstallationAndDoesNotStartTheClient) {
+  writeAll(dir.path() / "a.dll", "old a");
+  writeAll(dir.path() / "b.dll", "old b");
+  writeAll(dir.path() / "c.dll", "old c");
+  const auto before = Installed();
+  Serve("[FileList]\nCount=4\nFile1=a.dll\nFile2=b.dll\nFile3=c.dll\nFile4=new.dll\n",
+        {Response("new a"), Response("", "404 Not Found")});
+  form.RunUpdate();
+  EXPECT_EQ(Statuses().back(), "正在下载第 2 个文件:b.dll");
+  EXPECT_EQ(
+      window.eventsStartingWith("box"),
+      Texts{"box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"});
+  EXPECT_TRUE(platform.shellOpened.empty());
+  EXPECT_EQ(window.endRequests, 1);
+  EXPECT_EQ(server.requests().size(), 3u);
+  auto after = Installed();
+  after.erase("delme.bat");
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(RunTest, InstalledFileThatCannotBeBackedUpStopsTheRunBeforeAnyDownload) {
+  writeAll(dir.path() / "a.dll", "old a");
+  writeAll(dir.path() / "b.dll", "old b");
+  fs::create_directory(dir.path() / "UpdateBak" / "b.dll");
+  const auto before = Installed();
+  Serve("[FileList]\nCount=2\nFile1=a.dll\nFile2=b.dll\n", {});
+  form.RunUpdate();
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_TRUE(window.eventsStartingWith("box").empty());
+  EXPECT_TRUE(platform.shellOpened.empty());
+  EXPECT_EQ(window.endRequests, 1);
+  auto after = Installed();
+  after.erase("delme.bat");
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(RunTest, FinishRoutineThatFailsStillEndsTheProgram) {
+  Serve(kTwoFiles, {Response("new client"), Response("new data")});
+  platform.unwritable.insert(".\\delme.bat");
+  ui::runHandler(window, "File", [&] { form.Timer1Timer(); });
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            (Texts{"box 64 系统提示|恭喜，你现在已经成功升级到新版本 6.3 了！",
+                   "box 16 File|File access denied."}));
+  EXPECT_EQ(window.endRequests, 1);
+  EXPECT_EQ(readAll(dir.path() / "client.exe"), "new client");
+}
+
+TEST_F(RunTest, FinishRoutineThatFailsAfterAFailedTransferStillRestoresAndEnds) {
+  writeAll(dir.path() / "client.exe", "old client");
+  Serve(kTwoFiles, {Response("", "500 Internal Server Error")});
+  platform.unwritable.insert(".\\delme.bat");
+  ui::runHandler(window, "File", [&] { form.Timer1Timer(); });
+  auto boxes = window.eventsStartingWith("box");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1], "box 16 File|File access denied.");
+  EXPECT_EQ(window.endRequests, 1);
+  EXPECT_EQ(readAll(dir.path() / "client.exe"), "old client");
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// The window's side of a transfer: the byte line, the current bar, and what a
+// failed download tells the user, against the scripted loopback server.
+#include <gtest/gtest.h>
+
+#include "doubles.h"
+#include "script_server.h"
+#include "umain/umain.h"
+
+using namespace testing_doubles;
+using testing_server::ScriptServer;
+using ui::ControlId;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(FormatByteCount, ExamplesAndThresholds) {
+  using UMain::FormatByteCount;
+  EXPECT_EQ(FormatByteCount(0), "0 字节");
+  EXPECT_EQ(FormatByteCount(999), "999 字节");
+  EXPECT_EQ(FormatByteCount(-5), "-5 字节");
+  EXPECT_EQ(FormatByteCount(1000), "0.97 KB");
+  EXPECT_EQ(FormatByteCount(1023), "0.99 KB");
+  EXPECT_EQ(FormatByteCount(1024), "1 KB");
+  EXPECT_EQ(FormatByteCount(1536), "1.5 KB");
+  EXPECT_EQ(FormatByteCount(1034), "1 KB");  // 1.0097...: truncated, trailing zeros dropped
+  EXPECT_EQ(FormatByteCount(1024 * 1000 - 1), "999.99 KB");
+  EXPECT_EQ(FormatByteCount(1024 * 1000), "0.97 MB");
+  EXPECT_EQ(FormatByteCount(1048575), "0.99 MB");
+  EXPECT_EQ(FormatByteCount(1048576), "1 MB");
+  EXPECT_EQ(FormatByteCount(5 * 1048576), "5 MB");
+  EXPECT_EQ(FormatByteCount(2147483647), "2047.99 MB");
+  EXPECT_EQ(FormatByteCount(1536, ','), "1,5 KB");
+}
+
+class TransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UMain::ResetUnitState();
+    fs::create_directories(dir.path() / "app" / "UpdateBak");
+    UMain::UpdatePath = dir.windowsForm() + "app\\";
+    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+    UMain::BaseURL = server.url("/rel/");
+  }
+  void TearDown() override { UMain::ResetUnitState(); }
+
+  TempWorkDir dir;
+  ScriptServer server;
+  FakePlatform platform;
+  RecordingWindow window;
+  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+};
+
+TEST_F(TransferTest, ResetShowsZeroBytesOfZero) {
+  form.SetTransferPosition(0);
+  form.SetTransferMax(0);
+  EXPECT_EQ(window.texts[ControlId::Label4], "已下载:0 字节  共 0 字节");
+  EXPECT_EQ(window.maxima[ControlId::PB_Curr], 0);
+  EXPECT_EQ(window.pumps, 2);
+}
+
+TEST_F(TransferTest, DownloadFollowsTheBodyOnTheBarAndTheByteLine) {
+  const std::string body(1536, 'x');
+  server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 1536\r\n\r\n" + body);
+  server.start();
+  EXPECT_TRUE(form.DownloadUpdateFile("a.bin"));
+  EXPECT_EQ(readAll(dir.path() / "a.bin"), body);
+  EXPECT_EQ(window.texts[ControlId::Label4], "已下载:1.5 KB  共 1.5 KB");
+  EXPECT_EQ(window.maxima[ControlId::PB_Curr], 1536);
+  EXPECT_EQ(window.positions[ControlId::PB_Curr], 1536);
+  EXPECT_EQ(window.endRequests, 0);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].substr(0, 24), "GET /rel/a.bin HTTP/1.1\r");
+}
+
+TEST_F(TransferTest, NotFoundLeavesAnEmptyFileTellsTheUserRestoresAndFinishes) {
+  writeAll(dir.path() / "app" / "a.bin", "old a");
+  UMain::UpdateFiles = {"a.bin"};
+  form.BackupOldFiles();
+  server.accept().readRequest().send(
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!");
+  server.start();
+  EXPECT_FALSE(form.DownloadUpdateFile("a.bin"));
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            std::vector<std::string>{
+                "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"});
+  EXPECT_EQ(readAll(dir.path() / "a.bin"), "");
+  EXPECT_EQ(readAll(dir.path() / "app" / "a.bin"), "old a");
+  EXPECT_EQ(platform.startedHidden, std::vector<std::string>{".\\delme.bat"});
+  EXPECT_EQ(window.endRequests, 1);
+  EXPECT_EQ(window.events.back(), "end");
+}
+
+TEST_F(TransferTest, TargetThatCannotBeCreatedIsReportedWithoutARequest) {
+  server.start();
+  EXPECT_FALSE(form.DownloadUpdateFile("nodir\\a.bin"));
+  auto boxes = window.eventsStartingWith("box");
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::string expected =
+      "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rCannot create file \"" +
+      platform.fullPath("nodir\\a.bin") + "\". " +
+      platform::trimSystemText(platform.systemErrorText(3));
+  EXPECT_EQ(boxes[0], expected);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(window.endRequests, 1);
+}
+
+TEST_F(TransferTest, BodyBeyondTheSignedRangeIsClampedOnTheBar) {
+  form.IdHTTP1WorkBegin(int64_t{5} << 30);
+  form.IdHTTP1Work(int64_t{3} << 30);
+  EXPECT_EQ(form.TransferMax, 2147483647);
+  EXPECT_EQ(form.TransferPos, 2147483647);
+  EXPECT_EQ(window.texts[ControlId::Label4], "已下载:2047.99 MB  共 2047.99 MB");
+}
+
+}  // namespace
