@@ -1,5 +1,5 @@
 """Installation settings from the real registry (wine) or .reg file (Linux)."""
-from harness import BOX_CAPTION, check
+from harness import BOX_CAPTION, check, unused_port
 
 
 def test_missing_key_warns_and_ends_without_writing(h):
@@ -26,7 +26,7 @@ def test_empty_installation_path_is_a_missing_key(h):
 
 def test_backup_directory_that_cannot_be_made_is_reported_and_the_run_goes_on(h):
     missing = h.root / "not-installed"
-    h.set_registry({"UpdatePath": h.native_path(missing)})
+    h.set_registry({"UpdatePath": h.native_path(missing), "URL": f"http://127.0.0.1:{unused_port()}/"})
     work = h.dir("work")
     exe = h.updater_copy(work, "MyUpdater.exe")
     run = h.start(exe, ["UPDATE"], work)
@@ -36,5 +36,7 @@ def test_backup_directory_that_cannot_be_made_is_reported_and_the_run_goes_on(h)
     # The window opens all the same and the run starts a second later.
     state = run.window()
     check(state.controls["PLMsg"].text == "", "the rest of window creation ran")
+    box = run.box(30)
+    check(box.text.startswith("获取升级配置文件失败，请梢候重试\r\r"), f"box {box}")
     check(run.wait(60) == 0, "exit code")
     check(not missing.exists(), "the installation directory was made")

@@ -1,6 +1,6 @@
 """The command-line gate, the window as a person sees it, the refused close
 and the finish routine, on the real binary."""
-from harness import BOX_CAPTION, CAPTION, check, eventually
+from harness import BOX_CAPTION, CAPTION, check, eventually, unused_port
 
 # Control: left, top, width (None: follows the text), height, text at start.
 LAYOUT = {
@@ -18,8 +18,9 @@ LAYOUT = {
 
 
 def installation(h):
+    """An installation whose update server refuses connections."""
     app = h.dir("app")
-    h.set_registry({"UpdatePath": h.native_path(app)})
+    h.set_registry({"UpdatePath": h.native_path(app), "URL": f"http://127.0.0.1:{unused_port()}/"})
     return app
 
 
@@ -60,6 +61,12 @@ def test_window_layout_close_refused_and_finish(h):
     check(run.try_close(), "the window closed")
     check(run.alive(), "the program ended on a close request")
 
+    # A second later the run starts; its server refuses, which the user reads.
+    box = run.box(30)
+    check(box.caption == BOX_CAPTION, f"box caption {box.caption!r}")
+    check(box.text == "获取升级配置文件失败，请梢候重试\r\rSocket Error # 10061\r\nConnection refused.",
+          f"box text {box.text!r}")
+    check(box.icon in ("error", "unknown"), f"icon {box.icon}")
     code = run.wait(60)
     check(code == 0, f"exit code {code}")
     check((app / "UpdateBak").is_dir(), "no backup directory")

@@ -321,8 +321,11 @@ class FltkApplication : public Application {
         x -= control(spec.parent).widget->x();
         y -= control(spec.parent).widget->y();
       }
+      const bool bar = spec.kind == ControlKind::ProgressBar;
+      const Control& c = control(spec.id);
       trace_.line({"control", spec.name, std::to_string(x), std::to_string(y),
-                   std::to_string(w->w()), std::to_string(w->h()), control(spec.id).text});
+                   std::to_string(w->w()), std::to_string(w->h()),
+                   std::to_string(bar ? c.pos : -1), std::to_string(bar ? c.max : -1), c.text});
     }
   }
 
