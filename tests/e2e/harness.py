@@ -128,6 +128,7 @@ class Harness:
         self.display = display
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
+        self.servers: list = []
         if build == "win64":
             self.prefix = prefix_for(bin_dir)
             prepare(self.prefix)
@@ -180,6 +181,21 @@ class Harness:
         shutil.copy2(source, target)
         return target
 
+    def client(self, version: str) -> bytes:
+        """A client.exe with that version resource: on Windows a real program
+        that leaves "client-started" behind when it is started."""
+        if self.windows:
+            name = {"6.2.0.1": "old", "6.3.0.0": "new"}[version]
+            return (self.bin_dir / "tests" / f"fake_client_{name}.exe").read_bytes()
+        out = self.root / f"client-{version}.exe"
+        subprocess.run([str(self.bin_dir / "tests" / "make_pe"), str(out), version], check=True)
+        return out.read_bytes()
+
+    def server(self) -> "ReleaseServer":
+        server = ReleaseServer()
+        self.servers.append(server)
+        return server
+
     def start(self, exe: Path, args: list[str], cwd: Path) -> "Running":
         proc = (WineRunning if self.windows else LinuxRunning)(self, exe, args, cwd)
         self.procs.append(proc)
@@ -188,6 +204,8 @@ class Harness:
     def close(self):
         for proc in self.procs:
             proc.kill()
+        for server in self.servers:
+            server.close()
         if self.windows:
             subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
         shutil.rmtree(self.root, ignore_errors=True)
@@ -329,3 +347,67 @@ def unused_port() -> int:
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class ReleaseServer:
+    """An HTTP/1.1 release server on 127.0.0.1 for one test: files by URL
+    path, or a status to answer instead. Records the paths asked for."""
+
+    def __init__(self):
+        import http.server
+        import threading
+        self.files: dict[str, bytes] = {}
+        self.statuses: dict[str, int] = {}
+        self.requests: list[str] = []
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                server.requests.append(self.path)
+                status = server.statuses.get(self.path)
+                body = server.files.get(self.path)
+                if status is None and body is None:
+                    status = 404
+                if status is not None:
+                    self.send_response(status)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+        self.base = f"http://127.0.0.1:{self.httpd.server_address[1]}/rel/"
+
+    def release(self, version: str, files: dict[str, bytes]) -> None:
+        """Publishes update.ini listing the files (names in the program's form) and the files."""
+        lines = ["[Version]", f"NewVersion={version}", "[FileList]", f"Count={len(files)}"]
+        for i, name in enumerate(files, 1):
+            lines.append(f"File{i}={name}")
+            self.files["/rel/" + name.replace("\\", "/")] = files[name]
+        self.files["/rel/update.ini"] = ("\r\n".join(lines) + "\r\n").encode()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def tree(root: Path, skip=("UpdateBak",)) -> dict:
+    """Every file below root with its bytes, by relative path."""
+    files = {}
+    for path in sorted(root.rglob("*")):
+        rel = path.relative_to(root).as_posix()
+        if path.is_file() and rel.split("/")[0] not in skip:
+            files[rel] = path.read_bytes()
+    return files

@@ -324,8 +324,8 @@ class FltkApplication : public Application {
       const bool bar = spec.kind == ControlKind::ProgressBar;
       const Control& c = control(spec.id);
       trace_.line({"control", spec.name, std::to_string(x), std::to_string(y),
-                   std::to_string(w->w()), std::to_string(w->h()),
-                   std::to_string(bar ? c.pos : -1), std::to_string(bar ? c.max : -1), c.text});
+                   std::to_string(w->w()), std::to_string(w->h()), std::to_string(bar ? c.pos : -1),
+                   std::to_string(bar ? c.max : -1), c.text});
     }
   }
 

@@ -1,0 +1,95 @@
+"""Whole update runs through the real window, a real release server and real
+files: the installation is also the working directory, as when the client
+starts the updater as file.exe from its own directory."""
+from harness import BOX_CAPTION, check, eventually, tree
+
+OLD = {"data.dll": b"old data " * 100, "sub/x.dll": b"old x"}
+
+
+def install(h):
+    app = h.dir("app")
+    (app / "sub").mkdir()
+    (app / "client.exe").write_bytes(h.client("6.2.0.1"))
+    for name, data in OLD.items():
+        (app / name).write_bytes(data)
+    (app / "readme.txt").write_bytes(b"not part of the release")
+    exe = h.updater_copy(app, "file.exe")
+    return app, exe
+
+
+def start(h, app, exe, server):
+    h.set_registry({"UpdatePath": h.native_path(app), "URL": server.base})
+    return h.start(exe, ["UPDATE"], app)
+
+
+def message_line(h, run):
+    return run.window().controls["PLMsg"].text
+
+
+def test_successful_update_replaces_files_keeps_backup_and_restarts_client(h):
+    app, exe = install(h)
+    old_client = (app / "client.exe").read_bytes()
+    server = h.server()
+    new = {"client.exe": h.client("6.3.0.0"), "data.dll": b"new data " * 5000,
+           "sub\\x.dll": b"new x"}
+    server.release("6.3", new)
+    run = start(h, app, exe, server)
+    eventually(lambda: len(server.requests) == 4, 30, what="the downloads")
+    check(message_line(h, run) == "从旧版本( 6.2.0.1 )本升级到新版本( 6.3 )",
+          f"message line {message_line(h, run)!r}")
+    box = run.box(30)
+    check((box.caption, box.text) == (BOX_CAPTION, "恭喜，你现在已经成功升级到新版本 6.3 了！"),
+          f"box {box}")
+    check(box.icon in ("information", "unknown"), f"icon {box.icon}")
+    check(run.wait(60) == 0, "exit code")
+    check(server.requests == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll",
+                              "/rel/sub/x.dll"], f"requests {server.requests}")
+    files = tree(app)
+    files.pop("client-started", None)
+    check(files == {"client.exe": new["client.exe"], "data.dll": new["data.dll"],
+                    "sub/x.dll": new["sub\\x.dll"], "readme.txt": b"not part of the release"},
+          f"installation {sorted(files)}")
+    check(tree(app / "UpdateBak") == {"client.exe": old_client, **OLD}, "backup")
+    if h.windows:
+        eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
+    else:
+        check(run.texts("LBL_Updating")[-1] == "升级完成！", "last status")
+        check(run.texts("Label3")[-1] == "共需下载 3 个文件", "file count")
+
+
+def test_list_failure_restarts_the_client_unchanged(h):
+    app, exe = install(h)
+    before = tree(app)
+    server = h.server()
+    server.statuses["/rel/update.ini"] = 500
+    run = start(h, app, exe, server)
+    box = run.box(30)
+    check(box.text == "获取升级配置文件失败，请梢候重试\r\rHTTP/1.1 500 Internal Server Error",
+          f"box {box.text!r}")
+    check(run.wait(60) == 0, "exit code")
+    if h.windows:
+        eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
+    after = tree(app)
+    after.pop("client-started", None)
+    before.pop("file.exe")
+    check(after == before, f"installation changed: {sorted(after)}")
+
+
+def test_failing_second_file_restores_the_installation(h):
+    app, exe = install(h)
+    before = tree(app)
+    server = h.server()
+    server.release("6.3", {"client.exe": h.client("6.3.0.0"), "data.dll": b"new data",
+                           "sub\\x.dll": b"new x", "added.dll": b"new file"})
+    server.statuses["/rel/data.dll"] = 404
+    run = start(h, app, exe, server)
+    box = run.box(30)
+    check(box.text == "升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found",
+          f"box {box.text!r}")
+    check(run.wait(60) == 0, "exit code")
+    check(server.requests == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll"],
+          f"requests {server.requests}")
+    after = tree(app)
+    before.pop("file.exe")
+    check(after == before, f"installation not restored: {sorted(after)}")
+    check(not (app / "client-started").exists(), "the client was started")
