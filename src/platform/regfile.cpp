@@ -1,4 +1,5 @@
 #include "platform/regfile.h"
+#include "platform/utf8.h"
 
 namespace platform {
 
@@ -48,23 +49,7 @@ std::string keyOf(std::string_view path) {
   return foldCase(path);
 }
 
-void appendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+using platform::appendUtf8;
 
 // UTF-16LE code units as UTF-8; an odd last byte is dropped.
 std::string utf16ToUtf8(std::string_view bytes) {

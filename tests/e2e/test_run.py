@@ -50,11 +50,15 @@ def test_successful_update_replaces_files_keeps_backup_and_restarts_client(h):
                     "sub/x.dll": new["sub\\x.dll"], "readme.txt": b"not part of the release"},
           f"installation {sorted(files)}")
     check(tree(app / "UpdateBak") == {"client.exe": old_client, **OLD}, "backup")
+    eventually(lambda: not exe.exists() and not (app / "delme.bat").exists(), 30,
+               what="the updater and its removal script to be deleted")
     if h.windows:
         eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
     else:
         check(run.texts("LBL_Updating")[-1] == "升级完成！", "last status")
         check(run.texts("Label3")[-1] == "共需下载 3 个文件", "file count")
+        # data.dll is 45,000 bytes: 43.94 KB, truncated.
+        check("已下载:43.94 KB  共 43.94 KB" in run.texts("Label4"), "byte line of data.dll")
 
 
 def test_list_failure_restarts_the_client_unchanged(h):
@@ -83,6 +87,9 @@ def test_failing_second_file_restores_the_installation(h):
                            "sub\\x.dll": b"new x", "added.dll": b"new file"})
     server.statuses["/rel/data.dll"] = 404
     run = start(h, app, exe, server)
+    eventually(lambda: len(server.requests) == 3, 30, what="the failing download")
+    # While the box is open, the byte line shows the failed transfer's empty body.
+    check(run.window().controls["Label4"].text == "已下载:0 字节  共 0 字节", "byte line")
     box = run.box(30)
     check(box.text == "升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found",
           f"box {box.text!r}")
