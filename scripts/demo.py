@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
-from harness import Display, ReleaseServer, tree, unescape  # noqa: E402
+from harness import Display, ReleaseServer, find_window, pe_client, tree, unescape  # noqa: E402
 
 
 def digest(data: bytes) -> str:
@@ -26,9 +26,7 @@ def main() -> int:
     app.mkdir()
 
     def client(version):
-        out = demo / f"client-{version}.exe"
-        subprocess.run([str(build / "tests" / "make_pe"), str(out), version], check=True)
-        return out.read_bytes()
+        return pe_client(build, demo / f"client-{version}.exe", version)
 
     # The installed release 6.2 and the published release 6.3.
     (app / "client.exe").write_bytes(client("6.2.0.1"))
@@ -72,13 +70,10 @@ def main() -> int:
             print(f"Screenshot of the window and its box: {shot}")
         print(f"Message box: [{box[2]}] {box[3]}")
         if display or not sys.stdin.isatty():
-            for wid in subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
-                                      env=env, capture_output=True, text=True).stdout.split():
-                name = subprocess.run(["xdotool", "getwindowname", wid], env=env,
-                                      capture_output=True, text=True).stdout.strip()
-                if name == box[2]:
-                    subprocess.run(["xdotool", "key", "--window", wid, "Return"], env=env,
-                                   stderr=subprocess.DEVNULL)
+            wid = find_window(env, box[2], proc.pid)
+            if wid:
+                subprocess.run(["xdotool", "key", "--window", wid, "Return"], env=env,
+                               stderr=subprocess.DEVNULL)
     code = proc.wait(120)
     server.close()
     if display:

@@ -64,6 +64,24 @@ def unescape(text: str) -> str:
     return "".join(out)
 
 
+def find_window(env: dict, title: str, pid: int | None = None) -> str | None:
+    """The id of a visible X window with that title (of that process), or None."""
+    search = ["xdotool", "search", "--onlyvisible"] + (["--pid", str(pid)] if pid else [])
+    out = subprocess.run(search + ["--name", "."], env=env, capture_output=True, text=True).stdout
+    for wid in out.split():
+        name = subprocess.run(["xdotool", "getwindowname", wid], env=env,
+                              capture_output=True, text=True).stdout.rstrip("\n")
+        if name == title:
+            return wid
+    return None
+
+
+def pe_client(bin_dir: Path, out: Path, version: str) -> bytes:
+    """A client.exe image with that version resource, made by the Linux build's make_pe."""
+    subprocess.run([str(bin_dir / "tests" / "make_pe"), str(out), version], check=True)
+    return out.read_bytes()
+
+
 @dataclass
 class Box:
     caption: str
@@ -187,9 +205,7 @@ class Harness:
         if self.windows:
             name = {"6.2.0.1": "old", "6.3.0.0": "new"}[version]
             return (self.bin_dir / "tests" / f"fake_client_{name}.exe").read_bytes()
-        out = self.root / f"client-{version}.exe"
-        subprocess.run([str(self.bin_dir / "tests" / "make_pe"), str(out), version], check=True)
-        return out.read_bytes()
+        return pe_client(self.bin_dir, self.root / f"client-{version}.exe", version)
 
     def server(self) -> "ReleaseServer":
         server = ReleaseServer()
@@ -275,14 +291,7 @@ class LinuxRunning(Running):
         return Box(line[2], line[1], line[3])
 
     def _find_window(self, title: str) -> str | None:
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid),
-                              "--name", "."], env=self.h.env, capture_output=True, text=True).stdout
-        for wid in out.split():
-            name = subprocess.run(["xdotool", "getwindowname", wid], env=self.h.env,
-                                  capture_output=True, text=True).stdout.rstrip("\n")
-            if name == title:
-                return wid
-        return None
+        return find_window(self.h.env, title, self.proc.pid)
 
     def try_close(self) -> bool:
         """Asks the window to close from the keyboard (Escape goes to the same
