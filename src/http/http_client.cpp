@@ -1,8 +1,8 @@
 // The client reads responses itself from one reusable buffer: the status line
 // is kept exactly as received, each line is limited on its own (not the head
 // as a whole), body framing follows the client's own rules, and body bytes go
-// from the socket to the sink without another copy. Asio carries the sockets
-// and name look-up, all synchronous on the caller's thread.
+// from the connection to the sink without another copy. The connection is a
+// Transport: a TCP socket unless another one is given.
 #include "http/http_client.h"
 
 #include <algorithm>
@@ -11,20 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/write.hpp>
+#include <boost/asio/error.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/rfc7230.hpp>
 
-#ifndef _WIN32
-#include <poll.h>
-#include <cerrno>
-#endif
-
 #include "http/cookies.h"
 #include "http/socket_error.h"
+#include "http/transport.h"
 #include "http/url.h"
 #include "platform/error.h"
 
@@ -32,7 +25,6 @@ namespace http {
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
-using asio::ip::tcp;
 
 namespace {
 
@@ -166,8 +158,9 @@ class StringSink : public BodySink {
 }  // namespace
 
 struct Client::Impl {
-  asio::io_context io;
-  tcp::socket socket{io};
+  explicit Impl(std::unique_ptr<Transport> transport) : connection(std::move(transport)) {}
+
+  std::unique_ptr<Transport> connection;
   std::string connectedHost;  // what the open connection leads to
   uint16_t connectedPort = 0;
   CookieStore cookies;
@@ -185,7 +178,6 @@ struct Client::Impl {
 
   void connect(const Url& url);
   void closeConnection();
-  bool waitReadable(int timeoutMs);
 
   size_t receive(char* data, size_t size);
   size_t fill(size_t size);
@@ -225,7 +217,7 @@ std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink
   connect(url);
   std::string request = requestHead(url, cookies.header(url.host, url.path));
   boost::system::error_code error;
-  asio::write(socket, asio::buffer(request), error);
+  connection->write(request.data(), request.size(), error);
   if (error) failWith(error);
 
   ResponseHead head;
@@ -246,11 +238,11 @@ std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink
 }
 
 void Client::Impl::connect(const Url& url) {
-  if (socket.is_open()) {
+  if (connection->isOpen()) {
     // An idle connection has nothing to read; if it has, the server closed
     // it (or sent something nobody asked for), and a new one replaces it.
     if (url.host == connectedHost && url.port == connectedPort && begin == end &&
-        !waitReadable(0)) {
+        !connection->waitReadable(0)) {
       return;
     }
     closeConnection();
@@ -261,48 +253,25 @@ void Client::Impl::connect(const Url& url) {
     host = host.substr(1, host.size() - 2);
   }
   boost::system::error_code error;
-  tcp::resolver resolver(io);
-  tcp::resolver::results_type endpoints =
-      resolver.resolve(host, std::to_string(url.port), tcp::resolver::numeric_service, error);
-  if (error) failWith(error);
-  asio::connect(socket, endpoints, error);
+  connection->connect(host, url.port, error);
   if (error) failWith(error);
   connectedHost = url.host;
   connectedPort = url.port;
 }
 
 void Client::Impl::closeConnection() {
-  boost::system::error_code ignored;
-  socket.close(ignored);
+  connection->close();
   connectedHost.clear();
   connectedPort = 0;
   begin = end = 0;
 }
 
-bool Client::Impl::waitReadable(int timeoutMs) {
-  auto handle = socket.native_handle();
-#ifdef _WIN32
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(handle, &readable);
-  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  // A failure of the wait counts as readable: the read that follows reports it.
-  return ::select(0, &readable, nullptr, nullptr, &timeout) != 0;
-#else
-  pollfd entry{handle, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&entry, 1, timeoutMs);
-  } while (ready < 0 && errno == EINTR);
-  return ready != 0;
-#endif
-}
-
-// What the socket has, up to size bytes; 0 when the server has closed.
+// What the connection has, up to size bytes; 0 when the server has closed.
 size_t Client::Impl::receive(char* data, size_t size) {
-  if (readLimitMs != kNoReadLimit && !waitReadable(readLimitMs)) throw ReadLimitReached{};
+  if (readLimitMs != kNoReadLimit && !connection->waitReadable(readLimitMs))
+    throw ReadLimitReached{};
   boost::system::error_code error;
-  size_t received = socket.read_some(asio::buffer(data, size), error);
+  size_t received = connection->readSome(data, size, error);
   if (error == asio::error::eof) return 0;
   if (error) failWith(error);
   return received;
@@ -475,7 +444,10 @@ void Client::Impl::readUntilClose(BodySink& sink) {
   closeConnection();
 }
 
-Client::Client() : impl_(std::make_unique<Impl>()) {}
+Client::Client() : Client(makeSocketTransport()) {}
+
+Client::Client(std::unique_ptr<Transport> transport)
+    : impl_(std::make_unique<Impl>(std::move(transport))) {}
 
 Client::~Client() = default;
 

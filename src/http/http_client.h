@@ -32,9 +32,14 @@ class BodySink {
   virtual void write(const char* data, size_t size) = 0;  // may raise platform::Error
 };
 
+class Transport;
+
 class Client {
  public:
+  // A client on TCP sockets.
   Client();
+  // A client on the given connection (see transport.h).
+  explicit Client(std::unique_ptr<Transport> transport);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
