@@ -30,6 +30,15 @@ std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
 // Exact, case-sensitive comparison of the first argument with "UPDATE".
 bool IsUpdateArgument(const std::vector<std::string>& args);
 
+// What a release description "update.ini" lists: the files, by the "Count" rule
+// of [FileList], and [Version] NewVersion. Raises platform::Error for a file
+// name that would leave the installation directory.
+struct UpdateList {
+  std::vector<std::string> files;
+  std::string newVersion;
+};
+UpdateList ReadUpdateList(const std::string& bytes);
+
 class TTFrmUpdate : public ui::FormEvents {
  public:
   TTFrmUpdate(platform::Platform& platform, ui::Window& window, std::vector<std::string> args);

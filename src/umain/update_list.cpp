@@ -38,6 +38,18 @@ class LocalCopy {
 
 }  // namespace
 
+UpdateList ReadUpdateList(const std::string& bytes) {
+  const ini::Profile profile(bytes);
+  const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
+  UpdateList list;
+  list.files = profile.numberedValues("FileList", "File", count);
+  for (const std::string& name : list.files) {
+    if (IsUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
+  }
+  list.newVersion = profile.readString("Version", "NewVersion", "");
+  return list;
+}
+
 void TTFrmUpdate::FetchUpdateList() {
   UpdateFiles.clear();
   std::string text = GetText(BaseURL + "update.ini");
@@ -53,14 +65,9 @@ void TTFrmUpdate::FetchUpdateList() {
     platform::raiseIoError(error);
   file.reset();
 
-  const ini::Profile profile(platform_.readFile(local.path()).value_or(""));
-  const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
-  std::vector<std::string> names = profile.numberedValues("FileList", "File", count);
-  for (const std::string& name : names) {
-    if (IsUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
-  }
-  UpdateFiles = std::move(names);
-  NewVersion = profile.readString("Version", "NewVersion", "");
+  UpdateList list = ReadUpdateList(platform_.readFile(local.path()).value_or(""));
+  UpdateFiles = std::move(list.files);
+  NewVersion = std::move(list.newVersion);
 }
 
 }  // namespace UMain
