@@ -36,6 +36,9 @@ constexpr size_t kMaxLineLength = 16384;
 // How long one read of an error body may wait before the body is given up.
 constexpr int kErrorBodyReadLimitMs = 2000;
 constexpr int kNoReadLimit = -1;
+// How often a read that has no limit hands control to the progress receiver
+// while nothing arrives.
+constexpr int kWaitingIntervalMs = 100;
 
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kMaxLineExceeded[] = "Max line length exceeded.";
@@ -268,8 +271,13 @@ void Client::Impl::closeConnection() {
 
 // What the connection has, up to size bytes; 0 when the server has closed.
 size_t Client::Impl::receive(char* data, size_t size) {
-  if (readLimitMs != kNoReadLimit && !connection->waitReadable(readLimitMs))
-    throw ReadLimitReached{};
+  if (readLimitMs != kNoReadLimit) {
+    if (!connection->waitReadable(readLimitMs)) throw ReadLimitReached{};
+  } else if (progress != nullptr) {
+    // A piece fills only as fast as the server sends; in between, the
+    // receiver keeps its window alive.
+    while (!connection->waitReadable(kWaitingIntervalMs)) progress->waiting();
+  }
   boost::system::error_code error;
   size_t received = connection->readSome(data, size, error);
   if (error == asio::error::eof) return 0;

@@ -23,6 +23,11 @@ class Progress {
   virtual void workBegin(int64_t count) = 0;
   // The running total of body bytes since the last workBegin.
   virtual void work(int64_t count) = 0;
+  // The server has sent nothing for a while (there is no read time-out):
+  // called again and again while the client waits for more of the response,
+  // so that the receiver's window stays painted and answers. Not an event
+  // of the transfer: counts and events stay as they are.
+  virtual void waiting() {}
 };
 
 // Where the body of a successful response goes, piece by piece as it arrives.

@@ -51,6 +51,12 @@ void TTFrmUpdate::Timer1Timer() {
   }
 }
 
+// A transfer that waits for its server keeps the window painted and answering
+// (close requests included) just as its progress events do.
+void TTFrmUpdate::HttpProgress::waiting() {
+  form_.window_.processMessages();
+}
+
 bool TTFrmUpdate::FormCloseQuery() {
   return CloseAllowed;
 }

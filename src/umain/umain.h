@@ -94,6 +94,7 @@ class TTFrmUpdate : public ui::FormEvents {
     explicit HttpProgress(TTFrmUpdate& form) : form_(form) {}
     void workBegin(int64_t count) override;
     void work(int64_t count) override;
+    void waiting() override;
 
    private:
     TTFrmUpdate& form_;

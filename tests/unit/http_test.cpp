@@ -269,6 +269,29 @@ TEST(HttpGet, ProgressOfAContentLengthBody) {
   EXPECT_EQ(sink.body, std::string(1000, 'a') + std::string(69000, 'b'));
 }
 
+TEST(HttpGet, WhileTheServerSendsNothingTheReceiverGetsControlBetweenTheEvents) {
+  class WaitingProgress : public RecordingProgress {
+   public:
+    int waits = 0;
+    void waiting() override { ++waits; }
+  };
+  ScriptServer server;
+  server.accept()
+      .readRequest()
+      .send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab")
+      .pause(450)
+      .send("cd")
+      .start();
+  http::Client client;
+  WaitingProgress progress;
+  client.setProgress(&progress);
+  StringSink sink;
+  client.get(server.url("/f"), sink);
+  EXPECT_EQ(progress.events, (Events{"begin 4", "work 2", "work 4"}));
+  EXPECT_GE(progress.waits, 2);
+  EXPECT_EQ(sink.body, "abcd");
+}
+
 TEST(HttpGet, ProgressOfAChunkedBodyRestartsPerChunk) {
   ScriptServer server;
   server.accept()
