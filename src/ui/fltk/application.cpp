@@ -53,8 +53,9 @@ void chooseFonts() {
   Fl::set_font(kBoldFont, bold.c_str());
 }
 
-// The banner bitmap (24-bit, bottom-up rows) as an RGB image.
-Fl_RGB_Image* loadBanner() {
+// The banner bitmap (24-bit, bottom-up rows) as an RGB image; the caller owns it
+// (a box shows an image but never deletes it).
+std::unique_ptr<Fl_RGB_Image> loadBanner() {
   static std::vector<unsigned char> rgb;
   const unsigned char* bmp = kBannerBmp;
   auto u32 = [&](size_t at) {
@@ -75,7 +76,7 @@ Fl_RGB_Image* loadBanner() {
       out[2] = row[x * 3];
     }
   }
-  return new Fl_RGB_Image(rgb.data(), int(w), int(h), 3);
+  return std::make_unique<Fl_RGB_Image>(rgb.data(), int(w), int(h), 3);
 }
 
 // A panel with the classic one-pixel bevels: an outer and an optional inner one.
@@ -264,7 +265,8 @@ class FltkApplication : public Application {
         case ControlKind::Image: {
           auto* box = new Fl_Box(x, y, spec.width, spec.height);
           box->box(FL_NO_BOX);
-          box->image(loadBanner());
+          banner_ = loadBanner();
+          box->image(banner_.get());
           w = box;
           break;
         }
@@ -347,6 +349,8 @@ class FltkApplication : public Application {
 
   std::string title_;
   FormEvents* form_ = nullptr;
+  // Declared before the window, so that it outlives the box that shows it.
+  std::unique_ptr<Fl_RGB_Image> banner_;
   std::unique_ptr<Fl_Double_Window> window_;
   std::array<Control, kControlCount> controls_;
   bool endRequested_ = false;
