@@ -4,6 +4,7 @@ shows and answers message boxes the way a person would."""
 from __future__ import annotations
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -17,6 +18,12 @@ from wine_run import WINE, WINESERVER, prefix_for, prepare, wine_env
 CAPTION = "Tarnel客户端自动升级"
 BOX_CAPTION = "系统提示"
 KEY = r"SoftWare\Molva"
+
+
+# The first line of an AddressSanitizer or LeakSanitizer report, an
+# UndefinedBehaviorSanitizer finding, or the summary line of any of them.
+SANITIZER_REPORT = re.compile(r"^==\d+==ERROR: \w+Sanitizer|: runtime error: |^SUMMARY: \w+Sanitizer",
+                              re.MULTILINE)
 
 
 class Failure(AssertionError):
@@ -217,14 +224,22 @@ class Harness:
         self.procs.append(proc)
         return proc
 
-    def close(self):
+    def close(self) -> str:
+        """Ends what the test started; returns what a sanitizer build reported
+        about any of its processes ("" when nothing)."""
         for proc in self.procs:
             proc.kill()
         for server in self.servers:
             server.close()
         if self.windows:
             subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+        reports = ""
+        for errors in sorted(self.root.glob("stderr-*.txt")):
+            text = errors.read_text(errors="replace")
+            if SANITIZER_REPORT.search(text):
+                reports += f"== {errors.name}\n{text}"
         shutil.rmtree(self.root, ignore_errors=True)
+        return reports
 
 
 class Running:
@@ -249,8 +264,10 @@ class LinuxRunning(Running):
         self.h = h
         self.trace = h.root / f"trace-{len(h.procs)}.txt"
         env = dict(h.env, UPDATER_UI_TRACE=str(self.trace))
-        self.proc = subprocess.Popen([str(exe), *args], cwd=cwd, env=env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Standard error goes to a file that close() reads for sanitizer reports.
+        with open(h.root / f"stderr-{len(h.procs)}.txt", "wb") as errors:
+            self.proc = subprocess.Popen([str(exe), *args], cwd=cwd, env=env,
+                                         stdout=subprocess.DEVNULL, stderr=errors)
         self.boxes_answered = 0
 
     def lines(self) -> list[list[str]]:

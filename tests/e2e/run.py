@@ -32,14 +32,23 @@ def main() -> int:
             h = Harness(options.build, options.bin_dir.resolve(), display)
             try:
                 test(h)
-                passed += 1
-                print(f"PASS {name} [{options.build}]", flush=True)
+                error = ""
             except Exception:
+                error = traceback.format_exc()
+            except BaseException:
+                h.close()
+                raise
+            # A sanitizer build's report about the program fails the test too.
+            reports = h.close()
+            if reports:
+                error += "the sanitizer reported:\n" + reports
+            if error:
                 failed += 1
                 print(f"FAIL {name} [{options.build}]", flush=True)
-                traceback.print_exc()
-            finally:
-                h.close()
+                print(error, end="", flush=True)
+            else:
+                passed += 1
+                print(f"PASS {name} [{options.build}]", flush=True)
     finally:
         display.close()
     print(f"{passed} passed, {failed} failed")
