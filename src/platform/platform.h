@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,6 +74,12 @@ class Platform {
   virtual bool pathsIgnoreCase() { return false; }
   // The decimal separator of the user's locale.
   virtual char decimalSeparator() { return '.'; }
+  // A monotonic clock in milliseconds; it paces the window's updates.
+  virtual uint64_t milliseconds() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<std::chrono::milliseconds>(steady_clock::now().time_since_epoch()).count());
+  }
 };
 
 // The provider of the system the program was built for.

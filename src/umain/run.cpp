@@ -44,9 +44,8 @@ void TTFrmUpdate::RunUpdate() {
     window_.setText(ui::ControlId::Label3,
                     "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
     for (size_t i = 0; i < UpdateFiles.size(); ++i) {
-      SetTransferPosition(0);
-      SetTransferMax(0);
-      ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
+      ResetTransfer();
+      ShowFileStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
       if (!DownloadUpdateFile(UpdateFiles[i])) return;
       window_.stepProgress(ui::ControlId::PB_All);
     }

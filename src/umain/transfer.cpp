@@ -62,38 +62,100 @@ void TTFrmUpdate::HttpProgress::work(int64_t count) {
   form_.IdHTTP1Work(count);
 }
 
+// The events come every 32 KiB, tens of thousands of times a second on a
+// fast network, and a release may hold thousands of small files; a person
+// sees a few dozen frames a second. The transfer display is therefore painted,
+// and the window's messages processed, at most once per frame.
+constexpr uint64_t kFrameMs = 40;
+
+bool TTFrmUpdate::FrameDue() {
+  const uint64_t now = platform_.milliseconds();
+  if (now - FrameShownAt < kFrameMs) return false;
+  FrameShownAt = now;
+  return true;
+}
+
+void TTFrmUpdate::PaintFrameWhenDue() {
+  if (!FrameDue()) return;
+  ShowPendingTransfer();
+  window_.repaintNow();
+  window_.processMessages();
+}
+
+// The events change only the fields; the controls follow once per frame and
+// when the GET ends.
 void TTFrmUpdate::IdHTTP1WorkBegin(int64_t count) {
-  SetTransferMax(Clamp(count));
+  TransferMax = Clamp(count);
+  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(TransferMax, 0));
+  TransferShown = false;
+  PaintFrameWhenDue();
 }
 
 void TTFrmUpdate::IdHTTP1Work(int64_t count) {
-  SetTransferPosition(Clamp(count));
+  TransferPos = Clamp(count);
+  TransferBarPos = std::clamp(TransferPos, 0, std::max(TransferMax, 0));
+  TransferShown = false;
+  PaintFrameWhenDue();
+}
+
+void TTFrmUpdate::ShowPendingTransfer() {
+  if (TransferShown) return;
+  TransferShown = true;
+  window_.setProgressMax(ui::ControlId::PB_Curr, TransferMax);
+  window_.setProgressPos(ui::ControlId::PB_Curr, TransferBarPos);
+  ShowTransferText();
 }
 
 void TTFrmUpdate::SetTransferMax(int32_t n) {
   TransferMax = n;
+  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(n, 0));
   window_.setProgressMax(ui::ControlId::PB_Curr, n);
   ShowTransferText();
-  window_.processMessages();
+  PaintFrameWhenDue();
 }
 
 void TTFrmUpdate::SetTransferPosition(int32_t n) {
   TransferPos = n;
+  TransferBarPos = std::clamp(n, 0, std::max(TransferMax, 0));
   window_.setProgressPos(ui::ControlId::PB_Curr, n);
   ShowTransferText();
-  window_.processMessages();
+  PaintFrameWhenDue();
+}
+
+// Before each file of a release the bar and the byte line start from nothing
+// and the status line names the file; all three are painted with one frame.
+void TTFrmUpdate::ResetTransfer() {
+  TransferPos = TransferMax = TransferBarPos = 0;
+  TransferShown = true;
+  window_.setProgressPos(ui::ControlId::PB_Curr, 0);
+  window_.setProgressMax(ui::ControlId::PB_Curr, 0);
+  ShowTransferText();
+}
+
+void TTFrmUpdate::ShowFileStatus(const std::string& text) {
+  window_.setText(ui::ControlId::LBL_Updating, text);
+  PaintFrameWhenDue();
 }
 
 void TTFrmUpdate::ShowTransferText() {
   const char separator = platform_.decimalSeparator();
   window_.setText(ui::ControlId::Label4, "已下载:" + FormatByteCount(TransferPos, separator) +
                                              "  共 " + FormatByteCount(TransferMax, separator));
-  window_.repaintNow();
+}
+
+void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink) {
+  try {
+    IdHTTP1.get(url, sink);
+  } catch (...) {
+    ShowPendingTransfer();
+    throw;
+  }
+  ShowPendingTransfer();
 }
 
 std::string TTFrmUpdate::GetText(const std::string& url) {
   TextSink sink;
-  IdHTTP1.get(url, sink);
+  Fetch(url, sink);
   return std::move(sink.text);
 }
 
@@ -108,7 +170,7 @@ bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
     if (!file)
       platform::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
     FileSink sink(*file);
-    IdHTTP1.get(url, sink);
+    Fetch(url, sink);
     if ((error = file->close())) platform::raiseIoError(error);
     return true;
   } catch (const platform::Error& e) {

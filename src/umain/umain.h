@@ -100,6 +100,20 @@ class TTFrmUpdate : public ui::FormEvents {
     TTFrmUpdate& form_;
   };
 
+  // The transfer display is painted at most once per frame: the progress
+  // events of a GET change the transfer fields every time and the controls
+  // once per frame; what they left unshown is shown when the GET ends, so the
+  // bar and the byte line always end on the exact figures.
+  void Fetch(const std::string& url, http::BodySink& sink);
+  void ResetTransfer();
+  void ShowFileStatus(const std::string& text);
+  bool FrameDue();
+  void PaintFrameWhenDue();
+  void ShowPendingTransfer();
+  int32_t TransferBarPos = 0;  // PB_Curr's position as the control holds it
+  bool TransferShown = true;
+  uint64_t FrameShownAt = 0;
+
   // What the backup did with each listed file, by file.
   enum class Backup { NotInstalled, Kept, Copied };
   std::map<std::string, Backup> BackupState;

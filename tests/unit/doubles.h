@@ -131,6 +131,11 @@ class FakePlatform : public platform::Platform {
   }
   std::string modulePath() override { return module; }
   bool hasCommandInterpreter() override { return commandInterpreter; }
+  // Each reading of the clock moves it on by clockStep: by default far enough
+  // that every progress event reaches the window.
+  uint64_t clock = 0;
+  uint64_t clockStep = 1000;
+  uint64_t milliseconds() override { return clock += clockStep; }
 };
 
 // A fresh directory that is the working directory while the object lives.

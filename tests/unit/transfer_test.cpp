@@ -2,6 +2,8 @@
 // failed download tells the user, against the scripted loopback server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "doubles.h"
 #include "script_server.h"
 #include "umain/umain.h"
@@ -110,6 +112,53 @@ TEST_F(TransferTest, BodyBeyondTheSignedRangeIsClampedOnTheBar) {
   EXPECT_EQ(form.TransferMax, 2147483647);
   EXPECT_EQ(form.TransferPos, 2147483647);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:2047.99 MB  共 2047.99 MB");
+}
+
+// A large body within one frame: the window is painted and pumped once, not
+// once per piece, and still ends on the body's exact figures.
+TEST_F(TransferTest, PiecesWithinOneFrameArePaintedOnceAndTheGetEndsOnExactFigures) {
+  platform.clock = 1000000;
+  platform.clockStep = 0;
+  const std::string body(200000, 'y');
+  server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n" + body);
+  server.start();
+  EXPECT_TRUE(form.DownloadUpdateFile("b.bin"));
+  EXPECT_EQ(readAll(dir.path() / "b.bin"), body);
+  EXPECT_EQ(window.pumps, 1);
+  EXPECT_EQ(window.repaints, 1);
+  EXPECT_EQ(window.texts[ControlId::Label4], "已下载:195.31 KB  共 195.31 KB");
+  EXPECT_EQ(window.maxima[ControlId::PB_Curr], 200000);
+  EXPECT_EQ(window.positions[ControlId::PB_Curr], 200000);
+}
+
+// With a frame's time between pieces, every piece reaches the bar in order.
+TEST_F(TransferTest, PiecesAFrameApartEachReachTheBar) {
+  const std::string body(100000, 'z');
+  server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body);
+  server.start();
+  EXPECT_TRUE(form.DownloadUpdateFile("c.bin"));
+  std::vector<int> shown;
+  for (const std::string& event : window.events)
+    if (event.rfind("pos PB_Curr=", 0) == 0) shown.push_back(std::stoi(event.substr(12)));
+  ASSERT_GE(shown.size(), 4u);  // at least one per 32 KiB piece
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+  EXPECT_EQ(shown.back(), 100000);
+  EXPECT_GE(window.pumps, 4);
+}
+
+// A new body or chunk only lowers the bar's position to its own size, as the
+// control would; the pending figures are shown as the control would hold them.
+TEST_F(TransferTest, PendingPositionIsKeptWithinTheNewMaximum) {
+  platform.clock = 1000000;
+  platform.clockStep = 0;
+  form.IdHTTP1WorkBegin(1000);  // shown: the first event of the frame
+  form.IdHTTP1Work(800);
+  form.IdHTTP1WorkBegin(500);
+  platform.clockStep = 1000;
+  form.IdHTTP1WorkBegin(600);
+  EXPECT_EQ(window.maxima[ControlId::PB_Curr], 600);
+  EXPECT_EQ(window.positions[ControlId::PB_Curr], 500);
+  EXPECT_EQ(window.texts[ControlId::Label4], "已下载:800 字节  共 600 字节");
 }
 
 }  // namespace

@@ -142,6 +142,7 @@ class FltkApplication : public Application {
 
   void setText(ControlId id, const std::string& text) override {
     Control& c = control(id);
+    if (c.text == text) return;  // nothing to measure or repaint
     c.text = text;
     Fl_Widget* w = c.widget;
     const int oldX = w->x(), oldY = w->y(), oldW = w->w(), oldH = w->h();
@@ -159,6 +160,7 @@ class FltkApplication : public Application {
 
   void setProgressMax(ControlId id, int32_t max) override {
     Control& c = control(id);
+    if (c.max == max) return;  // the position, kept within it, stays as well
     c.max = max;
     c.pos = std::min(std::max(c.pos, 0), std::max(max, 0));
     showProgress(c, id);
@@ -168,7 +170,9 @@ class FltkApplication : public Application {
 
   void setProgressPos(ControlId id, int32_t pos) override {
     Control& c = control(id);
-    c.pos = std::min(std::max(pos, 0), std::max(c.max, 0));
+    pos = std::min(std::max(pos, 0), std::max(c.max, 0));
+    if (c.pos == pos) return;
+    c.pos = pos;
     showProgress(c, id);
   }
 

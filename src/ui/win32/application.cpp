@@ -134,6 +134,7 @@ class Win32Application : public Application {
 
   void setText(ControlId id, const std::string& text) override {
     HWND control = this->control(id);
+    if (windowText(control) == text) return;  // nothing to fit or repaint
     SetWindowTextA(control, text.c_str());
     if (controlSpec(id).autoSize) fitToText(control, text);
   }
