@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""The updater's benchmarks, each a ratio against a reference measured in the
+same run on the same machine: downloads against curl from one nginx on
+127.0.0.1, peak memory, the shipped executable's size and imports, start-up
+to a mapped window, and the update list's key scan with a huge Count.
+
+Prints a table and writes every figure as JSON."""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from harness import BOX_CAPTION, Display, find_window, pe_client, unused_port  # noqa: E402
+
+NGINX_CONF = """\
+worker_processes 1;
+daemon off;
+master_process on;
+user root;
+pid {tmp}/nginx.pid;
+error_log {tmp}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+  client_body_temp_path {tmp}/body;
+  proxy_temp_path {tmp}/proxy;
+  fastcgi_temp_path {tmp}/fastcgi;
+  log_format timing '$msec $request_time $status $body_bytes_sent $request_uri';
+  access_log {tmp}/access.log timing;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 100000;
+  keepalive_timeout 60s;
+  default_type application/octet-stream;
+  server {{
+    listen 127.0.0.1:{port};
+    root {root};
+  }}
+}}
+"""
+
+
+class Nginx:
+    """Debian's nginx with a configuration of its own in a scratch directory."""
+
+    def __init__(self, scratch: Path, root: Path):
+        self.tmp = scratch / "nginx"
+        self.tmp.mkdir()
+        self.port = unused_port()
+        conf = self.tmp / "nginx.conf"
+        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root))
+        self.proc = subprocess.Popen(["nginx", "-p", str(self.tmp), "-c", str(conf)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.base = f"http://127.0.0.1:{self.port}"
+        import socket
+        for _ in range(200):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+                return
+            except OSError:
+                time.sleep(0.02)
+        raise RuntimeError("nginx did not start: " + self.proc.stderr.read().decode())
+
+    def log(self) -> list[tuple[float, float, int, int, str]]:
+        """(end time, request time, status, body bytes, path) of every request so far."""
+        path = self.tmp / "access.log"
+        rows = []
+        for line in path.read_text().splitlines() if path.exists() else []:
+            end, took, status, sent, uri = line.split(" ", 4)
+            rows.append((float(end), float(took), int(status), int(sent), uri))
+        return rows
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+def served_span(rows, prefix: str) -> float:
+    """Seconds from the start of the first request under prefix to the end of the last."""
+    rows = [r for r in rows if r[4].startswith(prefix)]
+    if not rows or any(r[2] != 200 for r in rows):
+        raise RuntimeError(f"requests under {prefix} failed: {rows[:3]}")
+    return max(r[0] for r in rows) - min(r[0] - r[1] for r in rows)
+
+
+def timed(args, cwd=None, env=None, during=None) -> dict:
+    """Runs args under GNU time; returns wall, user+sys CPU and peak RSS."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+        start = time.monotonic()
+        errors = tempfile.TemporaryFile("w+")
+        proc = subprocess.Popen(["/usr/bin/time", "-v", "-o", report.name, *args], cwd=cwd, env=env,
+                                stdout=subprocess.DEVNULL, stderr=errors)
+        if during:
+            during(proc)
+        code = proc.wait(600)
+        wall = time.monotonic() - start
+        text = report.read()
+    if code != 0:
+        errors.seek(0)
+        raise RuntimeError(f"{args[0]} failed with {code}: {errors.read()[-500:]}")
+    field = lambda name: float(re.search(rf"{name}: ([0-9.]+)", text).group(1))  # noqa: E731
+    return {"wall": wall, "cpu": field("User time \\(seconds\\)") + field("System time \\(seconds\\)"),
+            "rss_kib": int(field("Maximum resident set size \\(kbytes\\)"))}
+
+
+class Bench:
+    def __init__(self, build: Path, win32: Path, scratch: Path, runs: int):
+        self.build = build
+        self.win32 = win32
+        self.scratch = scratch
+        self.runs = runs
+        self.www = scratch / "www"
+        self.www.mkdir()
+        self.display = Display()
+        self.nginx = Nginx(scratch, self.www)
+        self.client_old = pe_client(build, scratch / "client-old.exe", "6.2.0.1")
+        self.client_new = pe_client(build, scratch / "client-new.exe", "6.3.0.0")
+        self.env = dict(os.environ, DISPLAY=self.display.name, HKLM_REG_FILE=str(scratch / "hklm.reg"))
+        self.env.pop("UPDATER_UI_TRACE", None)
+
+    def close(self):
+        self.nginx.close()
+        self.display.close()
+
+    def publish(self, name: str, files: dict[str, int], count: int | None = None) -> list[str]:
+        """A release under /name/: update.ini and files of the given sizes. Returns the file names."""
+        rel = self.www / name
+        rel.mkdir()
+        block = os.urandom(1 << 20)
+        for file, size in files.items():
+            with open(rel / file, "wb") as out:
+                for offset in range(0, size, len(block)):
+                    out.write(block[: min(len(block), size - offset)])
+        lines = ["[Version]", "NewVersion=6.3", "[FileList]", f"Count={count or len(files)}"]
+        lines += [f"File{i}={file}" for i, file in enumerate(files, 1)]
+        (rel / "update.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode())
+        return list(files)
+
+    def install(self) -> Path:
+        """A fresh installation of the old release holding only client.exe."""
+        app = self.scratch / "app"
+        shutil.rmtree(app, ignore_errors=True)
+        app.mkdir()
+        (app / "client.exe").write_bytes(self.client_old)
+        shutil.copy2(self.build / "updater", app / "file.exe")
+        return app
+
+    def run_updater(self, release: str) -> dict:
+        app = self.install()
+        (self.scratch / "hklm.reg").write_text(
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
+            f'"UpdatePath"="{app}"\r\n"URL"="{self.nginx.base}/{release}/"\r\n')
+
+        def answer_box(proc):
+            # The success box ends the run; answer it as soon as it is mapped.
+            while proc.poll() is None:
+                box = find_window(self.env, BOX_CAPTION)
+                if box:
+                    subprocess.run(["xdotool", "key", "--window", box, "Return"], env=self.env,
+                                   stderr=subprocess.DEVNULL)
+                time.sleep(0.05)
+
+        result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=answer_box)
+        if (app / "file.exe").exists() or not (app / "UpdateBak").is_dir():
+            raise RuntimeError("the update run did not finish")
+        return result
+
+    def run_curl(self, release: str, names: list[str]) -> dict:
+        out = self.scratch / "curl"
+        shutil.rmtree(out, ignore_errors=True)
+        out.mkdir()
+        config = self.scratch / "curl.cfg"
+        config.write_text("".join(f'url = "{self.nginx.base}/{release}/{n}"\noutput = "{n}"\n'
+                                  for n in names))
+        return timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
+
+    def compare_downloads(self, release: str, names: list[str]) -> dict:
+        """Interleaved runs of the updater and of curl; medians of each figure."""
+        figures = {"updater": [], "curl": []}
+        for _ in range(self.runs):
+            for who in ("updater", "curl"):
+                before = len(self.nginx.log())
+                result = self.run_updater(release) if who == "updater" else self.run_curl(release, names)
+                rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
+                if len(rows) != len(names):
+                    raise RuntimeError(f"{who} asked for {len(rows)} of {len(names)} files")
+                result["transfer"] = served_span(rows, f"/{release}/")
+                figures[who].append(result)
+        med = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]} for who, rs in figures.items()}
+        return {"updater": med["updater"], "curl": med["curl"],
+                "transfer_ratio": med["updater"]["transfer"] / med["curl"]["transfer"],
+                "cpu_ratio": med["updater"]["cpu"] / med["curl"]["cpu"]}
+
+    def startup(self) -> dict:
+        """Process start to the window mapped and exposed, from the window's own record."""
+        app = self.install()
+        (self.scratch / "hklm.reg").write_text(
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
+            f'"UpdatePath"="{app}"\r\n"URL"="http://127.0.0.1:{unused_port()}/"\r\n')
+        times = []
+        for i in range(max(5, self.runs * 2)):
+            trace = self.scratch / f"startup-{i}.txt"
+            env = dict(self.env, UPDATER_UI_TRACE=str(trace))
+            start = time.monotonic()
+            proc = subprocess.Popen(["./file.exe", "UPDATE"], cwd=app, env=env)
+            while not (trace.exists() and "\nwindow\t" in "\n" + trace.read_text(encoding="utf-8")):
+                if time.monotonic() - start > 10:
+                    raise RuntimeError("the window was not mapped")
+                time.sleep(0.0005)
+            times.append(time.monotonic() - start)
+            proc.kill()
+            proc.wait()
+        return {"median_ms": statistics.median(times) * 1000, "runs_ms": [t * 1000 for t in times]}
+
+    def size(self) -> dict:
+        imports = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(self.win32)],
+                                 capture_output=True, text=True).stdout
+        dlls = sorted({m.lower() for m in re.findall(r"DLL Name: (\S+)", imports)})
+        return {"bytes": self.win32.stat().st_size, "imports": dlls}
+
+    def count_scan(self) -> dict:
+        # Its exit code tells whether the target holds; the table says that too.
+        out = subprocess.run([str(self.build / "bench_count_scan")], capture_output=True,
+                             text=True).stdout
+        return json.loads(out)["count_scan"]
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", type=Path, default=ROOT / "build" / "linux")
+    parser.add_argument("--win32", type=Path, default=ROOT / "build" / "win32" / "updater.exe")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--big-mib", type=int, default=1024)
+    parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
+    parser.add_argument("--only", default="", help="comma-separated: big,many,memory,size,startup,count")
+    options = parser.parse_args()
+    only = set(filter(None, options.only.split(",")))
+    want = lambda name: not only or name in only  # noqa: E731
+
+    base = Path("/dev/shm") if Path("/dev/shm").is_dir() else None
+    scratch = Path(tempfile.mkdtemp(prefix="updater-bench-", dir=base))
+    bench = Bench(options.build.resolve(), options.win32.resolve(), scratch, options.runs)
+    results: dict = {"machine": machine()}
+    try:
+        if want("big"):
+            names = bench.publish("big", {"big.bin": options.big_mib << 20})
+            results["big"] = bench.compare_downloads("big", names)
+        if want("many"):
+            names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
+            results["many"] = bench.compare_downloads("many", names)
+        if want("memory"):
+            bench.publish("m16", {"m16.bin": 16 << 20})
+            small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
+            if "big" not in results:
+                bench.publish("big", {"big.bin": options.big_mib << 20})
+            large = statistics.median(bench.run_updater("big")["rss_kib"] for _ in range(3))
+            results["memory"] = {"rss_16mib_kib": small, "rss_big_kib": large,
+                                 "growth_kib": large - small}
+        if want("size"):
+            results["size"] = bench.size()
+        if want("startup"):
+            results["startup"] = bench.startup()
+        if want("count"):
+            results["count"] = bench.count_scan()
+    finally:
+        bench.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    options.json.parent.mkdir(parents=True, exist_ok=True)
+    options.json.write_text(json.dumps(results, indent=2))
+    print_table(results)
+    print(f"figures written to {options.json}")
+    return 0 if all_targets_hold(results) else 1
+
+
+def machine() -> str:
+    cpu = next((l.split(":", 1)[1].strip() for l in Path("/proc/cpuinfo").read_text().splitlines()
+                if l.startswith("model name")), platform.machine())
+    mem = int(re.search(r"MemTotal:\s+(\d+)", Path("/proc/meminfo").read_text()).group(1)) >> 20
+    return f"{cpu}, {os.cpu_count()} cores, {mem} GiB, Linux {platform.release()}"
+
+
+TARGETS = [
+    # (name, figure, limit, format)
+    ("1 GiB file: transfer time / curl", lambda r: r["big"]["transfer_ratio"], 1.05, "{:.3f}"),
+    ("1 GiB file: CPU time / curl", lambda r: r["big"]["cpu_ratio"], 1.5, "{:.3f}"),
+    ("2,000 x 4 KiB: transfer time / curl", lambda r: r["many"]["transfer_ratio"], 1.5, "{:.3f}"),
+    ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
+    ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
+    ("win32 updater.exe, stripped (KiB)", lambda r: r["size"]["bytes"] / 1024, 1024, "{:.0f}"),
+    ("start-up to mapped window (ms)", lambda r: r["startup"]["median_ms"], 100, "{:.0f}"),
+    ("Count=2147483647 / Count=3", lambda r: r["count"]["ratio"], 1.1, "{:.3f}"),
+]
+
+
+def rows(results):
+    for name, figure, limit, fmt in TARGETS:
+        try:
+            value = figure(results)
+        except KeyError:
+            continue
+        yield name, fmt.format(value), f"<= {limit}", value <= limit
+
+
+def all_targets_hold(results) -> bool:
+    return all(ok for *_, ok in rows(results))
+
+
+def print_table(results):
+    print(f"Machine: {results['machine']}")
+    print(f"| {'figure':42} | {'measured':>9} | {'target':>8} | holds |")
+    print(f"|{'-' * 44}|{'-' * 11}|{'-' * 10}|-------|")
+    for name, value, limit, ok in rows(results):
+        print(f"| {name:42} | {value:>9} | {limit:>8} | {'yes' if ok else 'NO':5} |")
+    for key in ("big", "many"):
+        if key in results:
+            u, c = results[key]["updater"], results[key]["curl"]
+            print(f"{key}: updater transfer {u['transfer']:.3f} s, process {u['wall']:.2f} s, "
+                  f"CPU {u['cpu']:.2f} s; curl transfer {c['transfer']:.3f} s, process "
+                  f"{c['wall']:.2f} s, CPU {c['cpu']:.2f} s (medians of interleaved runs)")
+    if "size" in results:
+        print("win32 imports: " + " ".join(results["size"]["imports"]))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
