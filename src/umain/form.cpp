@@ -52,8 +52,11 @@ void TTFrmUpdate::Timer1Timer() {
 }
 
 // A transfer that waits for its server keeps the window painted and answering
-// (close requests included) just as its progress events do.
+// (close requests included) just as its progress events do, and shows what
+// the last events of a frame left unshown.
 void TTFrmUpdate::HttpProgress::waiting() {
+  form_.ShowPendingTransfer();
+  form_.window_.repaintNow();
   form_.window_.processMessages();
 }
 

@@ -146,6 +146,28 @@ TEST_F(TransferTest, PiecesAFrameApartEachReachTheBar) {
   EXPECT_GE(window.pumps, 4);
 }
 
+// A server that pauses in the middle of a body: while the client waits, the
+// window is pumped and shows the figures the frame's last events left unshown.
+TEST_F(TransferTest, WaitingForTheServerShowsPendingFiguresAndPumps) {
+  platform.clock = 1000000;
+  platform.clockStep = 0;
+  server.accept()
+      .readRequest()
+      .send("HTTP/1.1 200 OK\r\nContent-Length: 70000\r\n\r\n" + std::string(40000, 'w'))
+      .pause(350)
+      .send(std::string(30000, 'w'));
+  server.start();
+  EXPECT_TRUE(form.DownloadUpdateFile("d.bin"));
+  EXPECT_GE(window.pumps, 3);  // the first event, then at least two waits
+  // Shown while waiting: a position between the body's start and its end.
+  std::vector<int> shown;
+  for (const std::string& event : window.events)
+    if (event.rfind("pos PB_Curr=", 0) == 0) shown.push_back(std::stoi(event.substr(12)));
+  EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int p) { return p > 0 && p < 70000; }))
+      << ::testing::PrintToString(shown);
+  EXPECT_EQ(window.positions[ControlId::PB_Curr], 70000);
+}
+
 // A new body or chunk only lowers the bar's position to its own size, as the
 // control would; the pending figures are shown as the control would hold them.
 TEST_F(TransferTest, PendingPositionIsKeptWithinTheNewMaximum) {
