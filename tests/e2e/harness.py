@@ -154,6 +154,7 @@ class Harness:
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
         self.servers: list = []
+        self.mounts: list[Path] = []
         if build == "win64":
             self.prefix = prefix_for(bin_dir)
             prepare(self.prefix)
@@ -170,6 +171,18 @@ class Harness:
         path = self.root / name
         path.mkdir(parents=True, exist_ok=True)
         return path
+
+    def tmpfs(self, name: str, size_kb: int) -> Path:
+        """A directory on a file system of its own, that small (needs root);
+        unmounted when the test ends."""
+        path = self.dir(name)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size_kb}k,mode=0755", "tmpfs",
+                        str(path)], check=True)
+        self.mounts.append(path)
+        return path
+
+    def make_read_only(self, mount: Path) -> None:
+        subprocess.run(["mount", "-o", "remount,ro", str(mount)], check=True)
 
     def native_path(self, path: Path) -> str:
         """The path as the program under test writes it."""
@@ -219,6 +232,11 @@ class Harness:
         self.servers.append(server)
         return server
 
+    def raw_server(self) -> "RawServer":
+        server = RawServer()
+        self.servers.append(server)
+        return server
+
     def start(self, exe: Path, args: list[str], cwd: Path) -> "Running":
         proc = (WineRunning if self.windows else LinuxRunning)(self, exe, args, cwd)
         self.procs.append(proc)
@@ -233,6 +251,10 @@ class Harness:
             server.close()
         if self.windows:
             subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+        for mount in reversed(self.mounts):
+            # Lazily when something still holds a file there: never left mounted.
+            if subprocess.run(["umount", str(mount)], stderr=subprocess.DEVNULL).returncode:
+                subprocess.run(["umount", "-l", str(mount)])
         reports = ""
         for errors in sorted(self.root.glob("stderr-*.txt")):
             text = errors.read_text(errors="replace")
@@ -384,6 +406,7 @@ class ReleaseServer:
         import threading
         self.files: dict[str, bytes] = {}
         self.statuses: dict[str, int] = {}
+        self.headers: dict[str, list[tuple[str, str]]] = {}  # extra headers of a status answer
         self.requests: list[str] = []
         server = self
 
@@ -398,6 +421,8 @@ class ReleaseServer:
                     status = 404
                 if status is not None:
                     self.send_response(status)
+                    for name, value in server.headers.get(self.path, []):
+                        self.send_header(name, value)
                     self.send_header("Content-Length", "0")
                     self.end_headers()
                     return
@@ -418,15 +443,118 @@ class ReleaseServer:
 
     def release(self, version: str, files: dict[str, bytes]) -> None:
         """Publishes update.ini listing the files (names in the program's form) and the files."""
-        lines = ["[Version]", f"NewVersion={version}", "[FileList]", f"Count={len(files)}"]
-        for i, name in enumerate(files, 1):
-            lines.append(f"File{i}={name}")
-            self.files["/rel/" + name.replace("\\", "/")] = files[name]
-        self.files["/rel/update.ini"] = ("\r\n".join(lines) + "\r\n").encode()
+        self.files.update(release_paths(version, files))
 
     def close(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+
+
+def release_paths(version: str, files: dict[str, bytes]) -> dict[str, bytes]:
+    """update.ini listing the files (names in the program's form), and the
+    files, by URL path below /rel/."""
+    lines = ["[Version]", f"NewVersion={version}", "[FileList]", f"Count={len(files)}"]
+    paths = {}
+    for i, name in enumerate(files, 1):
+        lines.append(f"File{i}={name}")
+        paths["/rel/" + name.replace("\\", "/")] = files[name]
+    paths["/rel/update.ini"] = ("\r\n".join(lines) + "\r\n").encode()
+    return paths
+
+
+class RawServer:
+    """A server on 127.0.0.1 that answers each request path with a script of
+    byte-level steps, for the faults a well-behaved server never shows:
+
+    - bytes: sent as they are;
+    - ("trickle", bytes, seconds): sent one byte at a time, that long apart;
+    - ("pause", seconds): nothing sent for that long;
+    - "close": the connection is closed (FIN);
+    - "reset": the connection is reset (RST, through SO_LINGER 0).
+
+    Paths without a script get their file from `files` with a Content-Length,
+    or a 404. A script that does not close leaves the connection open for the
+    client's next request. Records the paths asked for."""
+
+    def __init__(self):
+        import socket
+        import threading
+        self.files: dict[str, bytes] = {}
+        self.scripts: dict[str, list] = {}
+        self.requests: list[str] = []
+        self.trickling = threading.Event()  # a trickle step has begun
+        self.trickled = threading.Event()   # ... and has sent its last byte
+        self.trickle_sent = 0  # bytes of the trickle sent so far
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.connections: list = []
+        self.thread = threading.Thread(target=self._accept, daemon=True)
+        self.thread.start()
+        self.base = f"http://127.0.0.1:{self.listener.getsockname()[1]}/rel/"
+
+    def release(self, version: str, files: dict[str, bytes]) -> None:
+        self.files.update(release_paths(version, files))
+
+    def _accept(self):
+        import threading
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            self.connections.append(conn)
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        import socket
+        import struct
+        pending = b""
+        try:
+            while True:
+                while b"\r\n\r\n" not in pending:
+                    data = conn.recv(65536)
+                    if not data:
+                        return
+                    pending += data
+                head, pending = pending.split(b"\r\n\r\n", 1)
+                path = head.split(b"\r\n")[0].split(b" ")[1].decode("latin-1")
+                self.requests.append(path)
+                steps = self.scripts.get(path)
+                if steps is None:
+                    body = self.files.get(path)
+                    steps = [b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" if body is None
+                             else b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body]
+                for step in steps:
+                    if step == "close":
+                        conn.shutdown(socket.SHUT_RDWR)
+                        return
+                    if step == "reset":
+                        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                        return
+                    if isinstance(step, tuple) and step[0] == "pause":
+                        time.sleep(step[1])
+                    elif isinstance(step, tuple) and step[0] == "trickle":
+                        self.trickling.set()
+                        for i in range(len(step[1])):
+                            conn.sendall(step[1][i:i + 1])
+                            self.trickle_sent = i + 1
+                            time.sleep(step[2])
+                        self.trickled.set()
+                    else:
+                        conn.sendall(step)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def close(self):
+        self.listener.close()
+        for conn in self.connections:
+            try:
+                conn.close()
+            except OSError:
+                pass
 
 
 def tree(root: Path, skip=("UpdateBak",)) -> dict:

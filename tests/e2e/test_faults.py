@@ -1,0 +1,398 @@
+"""Faults of the network, the server and the file system during whole update
+runs on the real binary. Each case checks every box the user reads, that the
+program ends, and what is left of the installation; each also leaves one row
+(case, build, boxes seen, installation intact) in fault-matrix.tsv in the
+build directory, which scripts/test prints for both builds."""
+import random
+import shutil
+import subprocess
+from pathlib import Path
+
+from harness import WINE, Failure, Running, check, eventually, tree, unused_port
+
+LIST_FAILED = "获取升级配置文件失败，请梢候重试\r\r"
+TRANSFER_FAILED = "升级过程中出现了错误了,错误信息如下：\r\r"
+CLOSED = "Connection Closed Gracefully."
+
+
+def done(version="6.3"):
+    return f"恭喜，你现在已经成功升级到新版本 {version} 了！"
+
+
+OLD = {"data.dll": b"old data " * 1000, "sub/x.dll": b"old x", "readme.txt": b"not in the release"}
+NEW_DATA = b"new data " * 2000
+
+# ---------------------------------------------------------------------------
+# The matrix file: rewritten by the first case of a run, one row per case.
+
+_started: set = set()
+
+
+def _escape(text: str) -> str:
+    return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+
+
+def record(h, case: str, boxes: list, intact: str) -> None:
+    path = h.bin_dir / "fault-matrix.tsv"
+    mode = "a" if path in _started else "w"
+    _started.add(path)
+    seen = " || ".join(_escape(b) for b in boxes) if boxes else "(no box)"
+    with path.open(mode, encoding="utf-8") as out:
+        out.write(f"{case}\t{h.build}\t{seen}\t{intact}\n")
+
+
+# ---------------------------------------------------------------------------
+# An installation of the old release, started the way the client starts the
+# updater: as file.exe, from the installation directory.
+
+def install(h, app: Path | None = None) -> Path:
+    app = app or h.dir("app")
+    (app / "sub").mkdir(exist_ok=True)
+    (app / "client.exe").write_bytes(h.client("6.2.0.1"))
+    for name, data in OLD.items():
+        (app / name).write_bytes(data)
+    return app
+
+
+def installed(app: Path) -> dict:
+    """The installation's files, without what the updater and the client
+    stand-in leave of themselves."""
+    files = tree(app)
+    for own in ("file.exe", "delme.bat", "client-started"):
+        files.pop(own, None)
+    return files
+
+
+def new_release(h) -> dict:
+    return {"client.exe": h.client("6.3.0.0"), "data.dll": NEW_DATA, "sub\\x.dll": b"new x"}
+
+
+def updated_files(h, app_before: dict) -> dict:
+    files = dict(app_before)
+    files.update({"client.exe": h.client("6.3.0.0"), "data.dll": NEW_DATA, "sub/x.dll": b"new x"})
+    return files
+
+
+def start(h, app: Path, url: str, cwd: Path | None = None, exe: Path | None = None):
+    h.set_registry({"UpdatePath": h.native_path(app), "URL": url})
+    cwd = cwd or app
+    exe = exe or h.updater_copy(cwd, "file.exe")
+    return h.start(exe, ["UPDATE"], cwd)
+
+
+def conclude(h, case, run, app, boxes, expected=None, cwd=None, box_timeout=40.0):
+    """Answers the boxes one by one, waits for the end of the program and
+    compares; records the row whatever happens. expected: the installation
+    the run must leave, by default the one it found (h.before)."""
+    expected = h.before if expected is None else expected
+    seen, intact = [], "?"
+    try:
+        for _ in boxes:
+            seen.append(run.box(box_timeout).text)
+        try:
+            code = run.proc.wait(60)
+        except subprocess.TimeoutExpired:
+            code = None
+            seen.append("[no end: killed]")
+            run.kill()
+        if h.windows and code is not None:
+            # The removal script runs on after the program; it ends by deleting itself.
+            eventually(lambda: not (cwd or app).joinpath("delme.bat").is_file(), 30,
+                       what="the removal script to end")
+        after = installed(app)
+        intact = ("yes" if after == h.before else
+                  "yes (updated)" if after == expected else "no")
+        check(seen == boxes, f"boxes {seen!r}, expected {boxes!r}")
+        check(code is not None, "the program did not end")
+        check(code == 0, f"exit code {code}")
+        changed = sorted(k for k in set(after) | set(expected) if after.get(k) != expected.get(k))
+        check(after == expected, f"installation differs in {changed}")
+    except Failure:
+        # A box too many keeps the program waiting: read it for the row.
+        if run.alive():
+            try:
+                seen.append("unexpected: " + run.box(2).text)
+            except Exception:
+                pass
+        raise
+    finally:
+        record(h, case, seen, intact)
+
+
+def each(h, cases, one):
+    """Runs one(case, *args) for every case, each in a fresh installation;
+    a failing case does not keep the others from running."""
+    failures = []
+    for case, *args in cases:
+        try:
+            one(case, *args)
+        except Exception as e:
+            failures.append(f"{case}: {e}")
+        for proc in h.procs:
+            proc.kill()
+        shutil.rmtree(h.root / "app", ignore_errors=True)
+    check(not failures, "; ".join(failures))
+
+
+def prepare(h):
+    app = install(h)
+    h.before = installed(app)
+    return app
+
+
+# ---------------------------------------------------------------------------
+# The server cannot be reached.
+
+def test_connection_refused(h):
+    app = prepare(h)
+    run = start(h, app, f"http://127.0.0.1:{unused_port()}/rel/")
+    conclude(h, "connection refused", run, app,
+             [LIST_FAILED + "Socket Error # 10061\r\nConnection refused."])
+
+
+def test_host_unknown(h):
+    app = prepare(h)
+    run = start(h, app, "http://updates.example.invalid/rel/")
+    conclude(h, "host unknown", run, app, [LIST_FAILED + "Socket Error # 11001\r\nHost not found."])
+
+
+# ---------------------------------------------------------------------------
+# Answers other than a success, for the update list and for the second of
+# three files.
+
+STATUSES = {404: "Not Found", 500: "Internal Server Error", 302: "Found", 304: "Not Modified"}
+
+
+def status_server(h, path, status):
+    server = h.server()
+    server.release("6.3", new_release(h))
+    server.statuses[path] = status
+    if status == 302:
+        server.headers[path] = [("Location", server.base + "elsewhere/" + path.split("/")[-1])]
+    return server
+
+
+def test_update_list_answers_other_than_success(h):
+    def one(case, status, reason):
+        app = prepare(h)
+        server = status_server(h, "/rel/update.ini", status)
+        run = start(h, app, server.base)
+        conclude(h, case, run, app, [LIST_FAILED + f"HTTP/1.1 {status} {reason}"])
+        check(server.requests == ["/rel/update.ini"], f"requests {server.requests}")
+    each(h, [(f"update.ini {s}", s, r) for s, r in STATUSES.items()], one)
+
+
+def test_second_file_answers_other_than_success(h):
+    def one(case, status, reason):
+        app = prepare(h)
+        server = status_server(h, "/rel/data.dll", status)
+        run = start(h, app, server.base)
+        conclude(h, case, run, app, [TRANSFER_FAILED + f"HTTP/1.1 {status} {reason}"])
+        check(server.requests == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll"],
+              f"requests {server.requests}")
+    each(h, [(f"2nd of 3 files {s}", s, r) for s, r in STATUSES.items()], one)
+
+
+# ---------------------------------------------------------------------------
+# Broken transfers, byte by byte, on the second of three files.
+
+HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+
+BROKEN = {
+    "reset in the middle of a body": (
+        [HEAD + b"Content-Length: 60000\r\n\r\n" + b"r" * 20000, ("pause", 0.5), "reset"],
+        "Socket Error # 10054\r\nConnection reset by peer."),
+    "closed before the status line": (["close"], CLOSED),
+    "body shorter than Content-Length": (
+        [HEAD + b"Content-Length: 5000\r\n\r\n" + b"s" * 1000, "close"], CLOSED),
+    "chunked body cut off": (
+        [HEAD + b"Transfer-Encoding: chunked\r\n\r\n400\r\n" + b"c" * 100, "close"], CLOSED),
+    "header line over 16384 bytes": (
+        [HEAD + b"X-Padding: " + b"p" * 16400 + b"\r\nContent-Length: 3\r\n\r\nabc"],
+        "Max line length exceeded."),
+}
+
+
+def test_broken_transfers_of_the_second_file(h):
+    def one(case, script, message):
+        app = prepare(h)
+        server = h.raw_server()
+        server.release("6.3", new_release(h))
+        server.scripts["/rel/data.dll"] = script
+        run = start(h, app, server.base)
+        if h.windows and script[-1] == "reset":
+            # Wine's sockets take a reset connection for one the server ended.
+            message = CLOSED
+        conclude(h, case, run, app, [TRANSFER_FAILED + message])
+        check(server.requests == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll"],
+              f"requests {server.requests}")
+    each(h, [(case, *fault) for case, fault in BROKEN.items()], one)
+
+
+def test_update_list_closed_before_the_status_line(h):
+    app = prepare(h)
+    server = h.raw_server()
+    server.scripts["/rel/update.ini"] = ["close"]
+    run = start(h, app, server.base)
+    conclude(h, "update.ini closed before the status line", run, app, [LIST_FAILED + CLOSED])
+
+
+# ---------------------------------------------------------------------------
+# What the update list says.
+
+def test_update_list_that_is_not_ini_text(h):
+    """Such a body names no files and no version: nothing is downloaded and
+    nothing in the installation changes."""
+    garbage = bytes(random.Random(7).randrange(256) for _ in range(4096))
+    html = (b"<!DOCTYPE html>\r\n<html><head><title>Welcome</title></head>\r\n"
+            b"<body><p>Sign in to use this network.</p></body></html>\r\n")
+
+    def one(case, body):
+        app = prepare(h)
+        server = h.raw_server()
+        server.files["/rel/update.ini"] = body
+        run = start(h, app, server.base)
+        conclude(h, case, run, app, [done("")])
+        check(server.requests == ["/rel/update.ini"], f"requests {server.requests}")
+    each(h, [("update.ini binary garbage", garbage), ("update.ini HTML page", html)], one)
+
+
+def test_unsafe_names_in_the_update_list(h):
+    """A name that leaves the installation stops the run before anything is
+    backed up or downloaded."""
+    def one(case, name):
+        app = prepare(h)
+        server = h.server()
+        server.release("6.3", {"client.exe": h.client("6.3.0.0"), name: b"evil",
+                               "sub\\x.dll": b"new x"})
+        run = start(h, app, server.base)
+        conclude(h, case, run, app, [LIST_FAILED + f'Unsafe file name "{name}"'])
+        check(server.requests == ["/rel/update.ini"], f"requests {server.requests}")
+        check(not any(h.root.rglob("evil.dll")), "evil.dll written")
+    each(h, [("unsafe name ..\\x", "..\\evil.dll"), ("unsafe absolute name", "C:\\evil.dll"),
+             ("unsafe rooted name", "\\evil.dll")], one)
+
+
+# ---------------------------------------------------------------------------
+# The file system refuses.
+
+def system_text(h, linux: str, windows: str) -> str:
+    return windows if h.windows else linux
+
+
+def test_working_directory_not_writable(h):
+    """Downloads land in the working directory; when it is read-only the first
+    one cannot be created, and the backup is put back."""
+    app = prepare(h)
+    work = h.tmpfs("work", 8192)
+    exe = h.updater_copy(work, "file.exe")
+    h.make_read_only(work)
+    server = h.server()
+    server.release("6.3", new_release(h))
+    run = start(h, app, server.base, cwd=work, exe=exe)
+    target = h.native_path(work / "client.exe")
+    boxes = [TRANSFER_FAILED + f'Cannot create file "{target}". '
+             + system_text(h, "The media is write protected", "访问被拒绝。")]
+    if h.windows:
+        # The removal script cannot be written there either: the run's own
+        # error handling gives up, and the error reaches the default report.
+        boxes.append("File access denied.")
+    conclude(h, "working directory read-only", run, app, boxes, cwd=work)
+
+
+def test_backup_directory_not_creatable(h):
+    """A file where the backup directory belongs: window creation reports it,
+    and the run that follows keeps every installed file."""
+    app = prepare(h)
+    (app / "UpdateBak").write_bytes(b"in the way")
+    server = h.server()
+    server.release("6.3", new_release(h))
+    run = start(h, app, server.base)
+    conclude(h, "backup directory not creatable", run, app, ["I/O error 183."])
+    check((app / "UpdateBak").read_bytes() == b"in the way", "the file in the way changed")
+
+
+def test_disk_full_while_writing_a_file(h):
+    """The installation on a small file system: the old files and their backup
+    copies fit, the new second file does not."""
+    app = h.tmpfs("app", 1024)
+    install(h, app)
+    h.before = installed(app)
+    exe = h.updater_copy(h.dir("bin"), "file.exe")
+    server = h.server()
+    release = new_release(h)
+    release["data.dll"] = b"big " * (512 * 1024)
+    server.release("6.3", release)
+    run = start(h, app, server.base, exe=exe)
+    conclude(h, "disk full", run, app, [TRANSFER_FAILED + "Disk full"])
+
+
+def test_listed_file_locked_by_another_program(h):
+    if not h.windows:
+        record(h, "file locked by another program", [], "n/a")
+        return
+    app = prepare(h)
+    marker = h.root / "locked"
+    locker = subprocess.Popen([WINE, str(h.bin_dir / "tests" / "file_locker.exe"),
+                               h.native_path(app / "data.dll"), h.native_path(marker)],
+                              env=h.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder = Running()
+    holder.proc = locker
+    h.procs.append(holder)
+    eventually(lambda: marker.exists() or locker.poll() is not None, 60, what="the lock")
+    check(marker.exists(), f"file_locker ended ({locker.returncode})")
+    server = h.server()
+    server.release("6.3", new_release(h))
+    run = start(h, app, server.base)
+    # The backup copy cannot be made: the run stops before any download,
+    # puts back what it had moved, and ends without a word.
+    conclude(h, "file locked by another program", run, app, [])
+
+
+def test_removal_script_not_writable(h):
+    """A directory named delme.bat: the update itself succeeds; where the
+    finish routine writes its script, its failure is reported and the program
+    ends all the same."""
+    app = prepare(h)
+    (app / "delme.bat").mkdir()
+    server = h.server()
+    server.release("6.3", new_release(h))
+    run = start(h, app, server.base)
+    boxes = [done()] + (["File access denied."] if h.windows else [])
+    conclude(h, "delme.bat is a directory", run, app, boxes, updated_files(h, h.before))
+    check((app / "delme.bat").is_dir(), "delme.bat directory gone")
+
+
+# ---------------------------------------------------------------------------
+# No read time-out: a slow body keeps the window alive.
+
+# Long enough for the window to be read and asked to close while it lasts.
+TRICKLED = b"slowly, slowly"
+
+
+def test_trickling_body_keeps_the_window_alive(h):
+    app = prepare(h)
+    server = h.raw_server()
+    release = new_release(h)
+    release["data.dll"] = TRICKLED
+    server.release("6.3", release)
+    server.scripts["/rel/data.dll"] = [HEAD + b"Content-Length: %d\r\n\r\n" % len(TRICKLED),
+                                       ("trickle", TRICKLED, 1.0)]
+    run = start(h, app, server.base)
+    case = "body trickling 1 byte/s"
+    try:
+        check(server.trickling.wait(30), "the second file was not asked for")
+        eventually(lambda: run.window().controls["LBL_Updating"].text
+                   == "正在下载第 2 个文件:data.dll", 10, what="the status line of the second file")
+        check(run.try_close(), "the window closed")
+        check(run.alive(), "the program ended on a close request")
+        sent = server.trickle_sent
+        check(sent < len(TRICKLED) - 1, f"the close request was answered only after {sent} of "
+              f"{len(TRICKLED)} bytes")
+    except Failure as e:
+        record(h, case, [f"[while trickling: {e}]"], "?")
+        raise
+    expected = updated_files(h, h.before)
+    expected["data.dll"] = TRICKLED
+    conclude(h, case, run, app, [done()], expected)
+
