@@ -7,7 +7,8 @@
 // the server sends only after the next request.
 //   byte 0: bits 0-2 the most one read returns (1 .. 32768 bytes, or all);
 //           bits 3-4 how a connection ends once its bytes are read: the server
-//           closes (0), resets (1), or keeps it open and idle (2, 3);
+//           closes (0), resets (1), or keeps it open and idle (2, 3), until the
+//           client has waited for it once (bit 7 clear) or three times (set);
 //           bit 5 no progress receiver; bit 6 the third GET goes to another host
 //   byte 1: the sink fails after more than 97 * n bytes (0: never)
 //   byte 2: 1 + n % 3 GETs
@@ -48,6 +49,7 @@ struct Script {
   Ending ending = Ending::kClose;
   bool progress = true;
   bool otherHost = false;
+  int silentWaits = 1;
   size_t sinkLimit = 0;
   int gets = 1;
   std::vector<std::vector<std::string_view>> connections;  // responses per connection
@@ -63,6 +65,7 @@ Script scriptOf(std::string_view input) {
                                             : Ending::kIdle;
   script.progress = (options & 0x20) == 0;
   script.otherHost = (options & 0x40) != 0;
+  script.silentWaits = (options & 0x80) != 0 ? 3 : 1;
   script.sinkLimit = 97 * static_cast<size_t>(static_cast<uint8_t>(input[1]));
   script.gets = 1 + static_cast<uint8_t>(input[2]) % 3;
 
@@ -97,6 +100,7 @@ class MemoryTransport : public http::Transport {
     released_ = 0;
     sent_.clear();
     read_ = 0;
+    waits_ = 0;
   }
 
   bool isOpen() const override { return open_; }
@@ -114,7 +118,7 @@ class MemoryTransport : public http::Transport {
     FUZZ_CHECK(open_);
     FUZZ_CHECK(size > 0);
     if (read_ == sent_.size()) {
-      // A server that keeps an idle connection closes it in the end.
+      // An idle server has closed by the time a read finds nothing.
       if (script_.ending == Ending::kReset) {
         error = boost::asio::error::connection_reset;
       } else {
@@ -131,7 +135,11 @@ class MemoryTransport : public http::Transport {
   bool waitReadable(int timeoutMs) override {
     FUZZ_CHECK(open_);
     FUZZ_CHECK(timeoutMs >= 0);
-    return read_ < sent_.size() || script_.ending != Ending::kIdle;
+    if (read_ < sent_.size() || script_.ending != Ending::kIdle) return true;
+    // An idle server stays silent while the client waits for it, then closes.
+    if (waits_ == script_.silentWaits) return true;
+    if (timeoutMs > 0) ++waits_;
+    return false;
   }
 
   void close() override { open_ = false; }
@@ -148,6 +156,7 @@ class MemoryTransport : public http::Transport {
   size_t released_ = 0;
   std::string sent_;
   size_t read_ = 0;
+  int waits_ = 0;
 };
 
 // Records the events of one GET: progress and sink bytes in order.
