@@ -47,6 +47,9 @@ class Profile {
   std::vector<std::string> numberedValues(std::string_view section, std::string_view prefix,
                                           int32_t count) const;
 
+  // Whether the text has a section of that name (matched without regard to case).
+  bool hasSection(std::string_view section) const { return findSection(section) != nullptr; }
+
  private:
   struct Span {
     size_t pos = 0;

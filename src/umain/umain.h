@@ -36,6 +36,9 @@ bool IsUpdateArgument(const std::vector<std::string>& args);
 struct UpdateList {
   std::vector<std::string> files;
   std::string newVersion;
+  // Whether the text has a [FileList] or a [Version] section at all: an error
+  // page or other text the server sent instead of the list has neither.
+  bool describesRelease = false;
 };
 UpdateList ReadUpdateList(const std::string& bytes);
 

@@ -47,6 +47,7 @@ UpdateList ReadUpdateList(const std::string& bytes) {
     if (IsUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
   }
   list.newVersion = profile.readString("Version", "NewVersion", "");
+  list.describesRelease = profile.hasSection("FileList") || profile.hasSection("Version");
   return list;
 }
 
@@ -66,6 +67,9 @@ void TTFrmUpdate::FetchUpdateList() {
   file.reset();
 
   UpdateList list = ReadUpdateList(platform_.readFile(local.path()).value_or(""));
+  // Text without either section (an HTML page, a truncated or foreign file)
+  // is no release: going on would announce a successful update to nothing.
+  if (!list.describesRelease) throw platform::Error("No [FileList] or [Version] section");
   UpdateFiles = std::move(list.files);
   NewVersion = std::move(list.newVersion);
 }

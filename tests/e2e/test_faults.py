@@ -236,10 +236,9 @@ HTML = (b"<!DOCTYPE html>\r\n<html><head><title>Welcome</title></head>\r\n"
 
 
 def test_update_list_contents(h):
-    """A body that is not INI text names no files and no version: nothing is
-    downloaded, nothing changes, and the run ends as a success. A name that
-    leaves the installation stops the run before anything is backed up or
-    downloaded."""
+    """A body that is no release description (no [FileList], no [Version]) and
+    a name that leaves the installation both stop the run before anything is
+    backed up or downloaded, and the client starts unchanged."""
     server = h.raw_server()
 
     def one(case, body, name):
@@ -248,7 +247,7 @@ def test_update_list_contents(h):
         server.files.clear()
         if body is not None:
             server.files["/rel/update.ini"] = body
-            boxes = [done("")]
+            boxes = [LIST_FAILED + "No [FileList] or [Version] section"]
         else:
             server.release("6.3", {"client.exe": b"new client", name: b"evil", "sub\\x.dll": b"x"})
             boxes = [LIST_FAILED + f'Unsafe file name "{name}"']

@@ -80,11 +80,28 @@ TEST_F(RunTest, UpdateListIsReadAndItsLocalCopyRemoved) {
   EXPECT_EQ(server.requests()[0].substr(0, 28), "GET /rel/update.ini HTTP/1.1");
 }
 
-TEST_F(RunTest, BodyThatIsNoIniTextGivesAnEmptyList) {
+TEST_F(RunTest, BodyThatIsNoReleaseDescriptionIsAnError) {
   Serve("<html><body>Moved</body></html>", {});
   UMain::UpdateFiles = {"stale"};
-  form.FetchUpdateList();
+  try {
+    form.FetchUpdateList();
+    ADD_FAILURE() << "no error";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.message(), "No [FileList] or [Version] section");
+  }
   EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_FALSE(fs::exists(dir.path() / "update.ini"));
+}
+
+TEST_F(RunTest, EitherSectionAloneDescribesARelease) {
+  for (std::string ini : {"[version]\nNewVersion=6.3\n", "[FILELIST]\n"}) {
+    ScriptServer one;
+    one.accept().readRequest().send(Response(ini));
+    one.start();
+    UMain::BaseURL = one.url("/");
+    form.FetchUpdateList();
+    EXPECT_TRUE(UMain::UpdateFiles.empty()) << ini;
+  }
   EXPECT_EQ(form.NewVersion, "");
 }
 
