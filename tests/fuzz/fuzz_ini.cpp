@@ -113,6 +113,14 @@ std::optional<std::string> slowLookup(const std::vector<std::string_view>& lines
   return std::nullopt;
 }
 
+bool slowHasSection(const std::vector<std::string_view>& lines, std::string_view section) {
+  for (std::string_view line : lines) {
+    auto name = sectionHeader(trim(line));
+    if (name && sameName(*name, section)) return true;
+  }
+  return false;
+}
+
 std::string slowRead(const std::vector<std::string_view>& lines, std::string_view section,
                      std::string_view key, std::string_view def) {
   if (auto value = slowLookup(lines, section, key)) return *value;
@@ -196,6 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const ini::Profile profile(bytes);
   const std::string text = ini::profileText(bytes);
+  const std::vector<std::string_view> lines = linesOf(text);
 
   // The update list: the Count rule against one key at a time.
   const std::string countText = profile.readString("FileList", "Count", "");
@@ -223,6 +232,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(unsafe == values.end());
     FUZZ_CHECK(list.files == values);
     FUZZ_CHECK(list.newVersion == profile.readString("Version", "NewVersion", ""));
+    FUZZ_CHECK(list.describesRelease ==
+               (slowHasSection(lines, "FileList") || slowHasSection(lines, "Version")));
   } catch (const platform::Error& error) {
     FUZZ_CHECK(unsafe != values.end());
     FUZZ_CHECK(error.message() == "Unsafe file name \"" + *unsafe + "\"");
@@ -231,7 +242,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Look-ups of names taken from the text itself, against the slow reader.
   std::vector<std::string_view> sections{"", "FileList", "Version"};
   std::vector<std::string_view> keys{"Count", "File1", "NewVersion", ""};
-  const std::vector<std::string_view> lines = linesOf(text);
   for (std::string_view line : lines) {
     line = trim(line);
     if (line.empty()) continue;
