@@ -549,6 +549,12 @@ class RawServer:
             conn.close()
 
     def close(self):
+        import socket
+        # Closing alone would leave a blocked accept() listening on the port.
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
         self.listener.close()
         for conn in self.connections:
             try:
