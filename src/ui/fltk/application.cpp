@@ -116,6 +116,7 @@ class FltkApplication : public Application {
 
   int run(FormEvents& form) override {
     form_ = &form;
+    Fl::lock();  // sets up the wake-up channel that requestEnd() uses
     Fl::scheme("base");
     Fl::get_system_colors();
     Fl::background(212, 208, 200);
@@ -220,7 +221,13 @@ class FltkApplication : public Application {
     if (enabled) Fl::add_timeout(kTimerIntervalMs / 1000.0, &FltkApplication::onTimer, this);
   }
 
-  void requestEnd() override { endRequested_ = true; }
+  void requestEnd() override {
+    endRequested_ = true;
+    // The request may come from a timer callback inside Fl::wait(), which
+    // would then go on waiting for an event that may never come; the wake-up
+    // makes that wait return to the loop, which takes the request.
+    Fl::awake();
+  }
 
  private:
   struct Control {
