@@ -169,7 +169,7 @@ class Bench:
                 if box:
                     subprocess.run(["xdotool", "key", "--window", box, "Return"], env=self.env,
                                    stderr=subprocess.DEVNULL)
-                time.sleep(0.05)
+                time.sleep(0.1)
 
         result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=answer_box)
         if (app / "file.exe").exists() or not (app / "UpdateBak").is_dir():

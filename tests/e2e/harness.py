@@ -121,26 +121,30 @@ class WindowState:
 
 
 class Display:
-    """A private X server for one test run."""
+    """A private X server for one test run. It never resets: by default the
+    server resets when its last client leaves, hangs up on whoever connects
+    meanwhile, and writes its number to the descriptor again, which must
+    therefore stay open while it runs."""
 
     def __init__(self):
         read, write = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+             "-noreset"], pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write)
+        self.ready = read
         number = b""
         while not number.endswith(b"\n"):
             chunk = os.read(read, 16)
             if not chunk:
                 raise RuntimeError("Xvfb did not start")
             number += chunk
-        os.close(read)
         self.name = ":" + number.decode().strip()
 
     def close(self):
         self.proc.terminate()
         self.proc.wait(10)
+        os.close(self.ready)
 
 
 class Harness:
