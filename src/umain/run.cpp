@@ -35,7 +35,15 @@ void TTFrmUpdate::RunUpdate() {
   window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
   try {
-    BackupOldFiles();
+    try {
+      BackupOldFiles();
+    } catch (const platform::Error& e) {
+      // A file that cannot be backed up (locked by another program, say)
+      // stops the run before any download; the user is told why, as for a
+      // failed transfer, and the installation is put back as it was.
+      ShowBox(kTransferFailed + e.message(), ui::Icon::Error);
+      throw;
+    }
     window_.setText(ui::ControlId::PLMsg,
                     OldVersion.find("65535") != std::string::npos
                         ? Format("从旧版本升级到新版本( %S )", {NewVersion})

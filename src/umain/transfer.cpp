@@ -174,7 +174,7 @@ bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
     if ((error = file->close())) platform::raiseIoError(error);
     return true;
   } catch (const platform::Error& e) {
-    ShowBox("升级过程中出现了错误了,错误信息如下：\r\r" + e.message(), ui::Icon::Error);
+    ShowBox(kTransferFailed + e.message(), ui::Icon::Error);
     RestoreOldFiles();
     RemoveSelfAndQuit();
     return false;

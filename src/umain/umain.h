@@ -24,6 +24,9 @@ std::string DefaultBaseURL();
 // Puts the unit-level state back to its values at process start.
 void ResetUnitState();
 
+// The opening of the box that reports a failure of the download phase.
+inline const std::string kTransferFailed = "升级过程中出现了错误了,错误信息如下：\r\r";
+
 // A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
 std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
 

@@ -63,6 +63,11 @@ def installed(app: Path) -> dict:
     return files
 
 
+def cannot_back_up(h, app: Path, name: str) -> str:
+    """The reason a backup gives for an installed file it could not copy."""
+    return f'Cannot back up "{h.native_path(app)}\\{name}"'
+
+
 def new_release(h) -> dict:
     return {"client.exe": h.client("6.3.0.0"), "data.dll": NEW_DATA, "sub\\x.dll": b"new x"}
 
@@ -298,7 +303,8 @@ def test_backup_directory_not_creatable(h):
     server = h.server()
     server.release("6.3", new_release(h))
     run = start(h, app, server.base)
-    conclude(h, "backup directory not creatable", run, app, ["I/O error 183."])
+    conclude(h, "backup directory not creatable", run, app,
+             ["I/O error 183.", TRANSFER_FAILED + cannot_back_up(h, app, "client.exe")])
     check((app / "UpdateBak").read_bytes() == b"in the way", "the file in the way changed")
 
 
@@ -335,8 +341,9 @@ def test_listed_file_locked_by_another_program(h):
     server.release("6.3", new_release(h))
     run = start(h, app, server.base)
     # The backup copy cannot be made: the run stops before any download,
-    # puts back what it had moved, and ends without a word.
-    conclude(h, "file locked by another program", run, app, [])
+    # says so, and puts back what it had moved.
+    conclude(h, "file locked by another program", run, app,
+             [TRANSFER_FAILED + cannot_back_up(h, app, "data.dll")])
 
 
 def test_removal_script_not_writable(h):

@@ -232,7 +232,10 @@ TEST_F(RunTest, InstalledFileThatCannotBeBackedUpStopsTheRunBeforeAnyDownload) {
   Serve("[FileList]\nCount=2\nFile1=a.dll\nFile2=b.dll\n", {});
   form.RunUpdate();
   EXPECT_EQ(server.requests().size(), 1u);
-  EXPECT_TRUE(window.eventsStartingWith("box").empty());
+  const auto boxes = window.eventsStartingWith("box");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rCannot back up \"" +
+                          UMain::UpdatePath + "b.dll\"");
   EXPECT_TRUE(platform.shellOpened.empty());
   EXPECT_EQ(window.endRequests, 1);
   auto after = Installed();
