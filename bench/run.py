@@ -174,6 +174,8 @@ class Bench:
         result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=answer_box)
         if (app / "file.exe").exists() or not (app / "UpdateBak").is_dir():
             raise RuntimeError("the update run did not finish")
+        # Each run starts with the same memory: no earlier download is kept.
+        shutil.rmtree(app)
         return result
 
     def run_curl(self, release: str, names: list[str]) -> dict:
@@ -183,7 +185,9 @@ class Bench:
         config = self.scratch / "curl.cfg"
         config.write_text("".join(f'url = "{self.nginx.base}/{release}/{n}"\noutput = "{n}"\n'
                                   for n in names))
-        return timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
+        result = timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
+        shutil.rmtree(out)
+        return result
 
     def compare_downloads(self, release: str, names: list[str]) -> dict:
         """Interleaved runs of the updater and of curl; medians of each figure."""

@@ -28,9 +28,13 @@ namespace beast = boost::beast;
 
 namespace {
 
-// Body bytes are read and reported in pieces of this size; the one buffer of
-// a client holds exactly one piece.
+// Body bytes are reported in pieces of this size. Heads are read a piece at a
+// time; bodies go from the socket to the sink in reads of up to the whole
+// buffer, which costs the system and the network far fewer calls (and
+// acknowledgements) than piece-sized reads, while the events still fall on
+// the same piece boundaries.
 constexpr size_t kPieceSize = 32768;
+constexpr size_t kBufferSize = 8 * kPieceSize;
 // The longest status, header or chunk-size line, without its CR LF.
 constexpr size_t kMaxLineLength = 16384;
 // How long one read of an error body may wait before the body is given up.
@@ -170,7 +174,7 @@ struct Client::Impl {
   Progress* progress = nullptr;
 
   // Received bytes not yet consumed are buffer[begin, end).
-  std::unique_ptr<char[]> buffer{new char[kPieceSize]};
+  std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   size_t begin = 0;
   size_t end = 0;
   int readLimitMs = kNoReadLimit;
@@ -183,7 +187,6 @@ struct Client::Impl {
   void closeConnection();
 
   size_t receive(char* data, size_t size);
-  size_t fill(size_t size);
   std::string_view readLine();
   ResponseHead readHead();
 
@@ -283,17 +286,6 @@ size_t Client::Impl::receive(char* data, size_t size) {
   if (error == asio::error::eof) return 0;
   if (error) failWith(error);
   return received;
-}
-
-// Reads size bytes into the start of the (empty) buffer; fewer when the server closes.
-size_t Client::Impl::fill(size_t size) {
-  size_t filled = 0;
-  while (filled < size) {
-    size_t received = receive(buffer.get() + filled, size - filled);
-    if (received == 0) break;
-    filled += received;
-  }
-  return filled;
 }
 
 // The next line without its CR LF; valid until the buffer is read again.
@@ -396,7 +388,8 @@ void Client::Impl::discardBody(const ResponseHead& head) {
 }
 
 // A body or chunk of a known length: first the bytes that came with its head,
-// then pieces read from the socket.
+// then what the socket has, never beyond the body's end. A work event follows
+// the first bytes and then every piece boundary passed, the body's end included.
 void Client::Impl::readCounted(int64_t length, BodySink& sink) {
   int64_t total = 0;
   size_t buffered =
@@ -409,14 +402,18 @@ void Client::Impl::readCounted(int64_t length, BodySink& sink) {
   }
   if (total == length) return;
   begin = end = 0;
+  int64_t nextEvent = std::min<int64_t>(total + kPieceSize, length);
   while (total < length) {
-    size_t piece = static_cast<size_t>(std::min<int64_t>(kPieceSize, length - total));
-    size_t received = fill(piece);
-    if (received > 0) sink.write(buffer.get(), received);
-    total += static_cast<int64_t>(received);
+    size_t wanted = static_cast<size_t>(std::min<int64_t>(kBufferSize, length - total));
+    size_t received = receive(buffer.get(), wanted);
     // A body shorter than announced is never taken for a whole one.
-    if (received < piece) failWith(kClosedGracefully);
-    work(total);
+    if (received == 0) failWith(kClosedGracefully);
+    sink.write(buffer.get(), received);
+    total += static_cast<int64_t>(received);
+    for (; nextEvent <= total; nextEvent = std::min<int64_t>(nextEvent + kPieceSize, length)) {
+      work(nextEvent);
+      if (nextEvent == length) break;
+    }
   }
 }
 
@@ -442,12 +439,13 @@ void Client::Impl::readUntilClose(BodySink& sink) {
     work(total);
   }
   begin = end = 0;
-  for (;;) {
-    size_t received = fill(kPieceSize);
-    if (received > 0) sink.write(buffer.get(), received);
+  // Events at every whole piece; the last partial piece gets none.
+  for (int64_t nextEvent = total + kPieceSize;;) {
+    size_t received = receive(buffer.get(), kBufferSize);
+    if (received == 0) break;  // the server closed
+    sink.write(buffer.get(), received);
     total += static_cast<int64_t>(received);
-    if (received < kPieceSize) break;  // the server closed; the last partial piece gets no event
-    work(total);
+    for (; nextEvent <= total; nextEvent += kPieceSize) work(nextEvent);
   }
   closeConnection();
 }
