@@ -277,7 +277,7 @@ size_t Client::Impl::receive(char* data, size_t size) {
   if (readLimitMs != kNoReadLimit) {
     if (!connection->waitReadable(readLimitMs)) throw ReadLimitReached{};
   } else if (progress != nullptr) {
-    // A piece fills only as fast as the server sends; in between, the
+    // Bytes come only as fast as the server sends them; in between, the
     // receiver keeps its window alive.
     while (!connection->waitReadable(kWaitingIntervalMs)) progress->waiting();
   }
@@ -410,9 +410,10 @@ void Client::Impl::readCounted(int64_t length, BodySink& sink) {
     if (received == 0) failWith(kClosedGracefully);
     sink.write(buffer.get(), received);
     total += static_cast<int64_t>(received);
-    for (; nextEvent <= total; nextEvent = std::min<int64_t>(nextEvent + kPieceSize, length)) {
+    while (nextEvent <= total) {
       work(nextEvent);
       if (nextEvent == length) break;
+      nextEvent = std::min<int64_t>(nextEvent + kPieceSize, length);
     }
   }
 }

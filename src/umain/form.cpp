@@ -55,9 +55,7 @@ void TTFrmUpdate::Timer1Timer() {
 // (close requests included) just as its progress events do, and shows what
 // the last events of a frame left unshown.
 void TTFrmUpdate::HttpProgress::waiting() {
-  form_.ShowPendingTransfer();
-  form_.window_.repaintNow();
-  form_.window_.processMessages();
+  form_.PaintFrame();
 }
 
 bool TTFrmUpdate::FormCloseQuery() {

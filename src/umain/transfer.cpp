@@ -68,32 +68,39 @@ void TTFrmUpdate::HttpProgress::work(int64_t count) {
 // and the window's messages processed, at most once per frame.
 constexpr uint64_t kFrameMs = 40;
 
-bool TTFrmUpdate::FrameDue() {
+void TTFrmUpdate::PaintFrameWhenDue() {
   const uint64_t now = platform_.milliseconds();
-  if (now - FrameShownAt < kFrameMs) return false;
+  if (now - FrameShownAt < kFrameMs) return;
   FrameShownAt = now;
-  return true;
+  PaintFrame();
 }
 
-void TTFrmUpdate::PaintFrameWhenDue() {
-  if (!FrameDue()) return;
+void TTFrmUpdate::PaintFrame() {
   ShowPendingTransfer();
   window_.repaintNow();
   window_.processMessages();
 }
 
-// The events change only the fields; the controls follow once per frame and
-// when the GET ends.
 void TTFrmUpdate::IdHTTP1WorkBegin(int64_t count) {
-  TransferMax = Clamp(count);
-  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(TransferMax, 0));
+  SetTransferMax(Clamp(count));
+}
+
+void TTFrmUpdate::IdHTTP1Work(int64_t count) {
+  SetTransferPosition(Clamp(count));
+}
+
+// The fields change every time; the controls follow once per frame and when
+// the GET ends.
+void TTFrmUpdate::SetTransferMax(int32_t n) {
+  TransferMax = n;
+  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(n, 0));
   TransferShown = false;
   PaintFrameWhenDue();
 }
 
-void TTFrmUpdate::IdHTTP1Work(int64_t count) {
-  TransferPos = Clamp(count);
-  TransferBarPos = std::clamp(TransferPos, 0, std::max(TransferMax, 0));
+void TTFrmUpdate::SetTransferPosition(int32_t n) {
+  TransferPos = n;
+  TransferBarPos = std::clamp(n, 0, std::max(TransferMax, 0));
   TransferShown = false;
   PaintFrameWhenDue();
 }
@@ -104,22 +111,6 @@ void TTFrmUpdate::ShowPendingTransfer() {
   window_.setProgressMax(ui::ControlId::PB_Curr, TransferMax);
   window_.setProgressPos(ui::ControlId::PB_Curr, TransferBarPos);
   ShowTransferText();
-}
-
-void TTFrmUpdate::SetTransferMax(int32_t n) {
-  TransferMax = n;
-  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(n, 0));
-  window_.setProgressMax(ui::ControlId::PB_Curr, n);
-  ShowTransferText();
-  PaintFrameWhenDue();
-}
-
-void TTFrmUpdate::SetTransferPosition(int32_t n) {
-  TransferPos = n;
-  TransferBarPos = std::clamp(n, 0, std::max(TransferMax, 0));
-  window_.setProgressPos(ui::ControlId::PB_Curr, n);
-  ShowTransferText();
-  PaintFrameWhenDue();
 }
 
 // Before each file of a release the bar and the byte line start from nothing

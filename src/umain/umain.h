@@ -113,8 +113,8 @@ class TTFrmUpdate : public ui::FormEvents {
   void Fetch(const std::string& url, http::BodySink& sink);
   void ResetTransfer();
   void ShowFileStatus(const std::string& text);
-  bool FrameDue();
   void PaintFrameWhenDue();
+  void PaintFrame();
   void ShowPendingTransfer();
   int32_t TransferBarPos = 0;  // PB_Curr's position as the control holds it
   bool TransferShown = true;
