@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   if (!UMain::IsUpdateArgument(args)) return 0;
 
   platform::Platform& platform = platform::systemPlatform();
-  auto app = ui::createApplication(ui::applicationTitle(platform.modulePath()));
+  auto app =
+      ui::createApplication(ui::applicationTitle(platform.modulePath(), platform.charRule()));
   UMain::TTFrmUpdate form(platform, *app, std::move(args));
   return app->run(form);
 }

@@ -454,7 +454,7 @@ void Client::Impl::readUntilClose(BodySink& sink) {
 Client::Client() : Client(makeSocketTransport()) {}
 
 Client::Client(std::unique_ptr<Transport> transport)
-    : impl_(std::make_unique<Impl>(std::move(transport))) {}
+    : impl_(std::make_unique<Impl>(transport ? std::move(transport) : makeSocketTransport())) {}
 
 Client::~Client() = default;
 

@@ -43,7 +43,7 @@ class Client {
  public:
   // A client on TCP sockets.
   Client();
-  // A client on the given connection (see transport.h).
+  // A client on the given connection (see transport.h); TCP sockets for null.
   explicit Client(std::unique_ptr<Transport> transport);
   ~Client();
   Client(const Client&) = delete;

@@ -27,6 +27,10 @@ void raiseIoError(uint32_t code) {
   throw Error(ioErrorText(code));
 }
 
+void raiseWriteError(uint32_t code) {
+  raiseIoError(code == kErrorDiskFull ? kIoDiskFull : code);
+}
+
 std::string trimSystemText(std::string text) {
   while (!text.empty()) {
     char c = text.back();

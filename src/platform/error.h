@@ -28,11 +28,16 @@ enum : uint32_t {
   kErrorDiskFull = 112,
   kErrorAlreadyExists = 183,
 };
+// The runtime's input/output code for a full disk.
+inline constexpr uint32_t kIoDiskFull = 101;
 
 // Text of an input/output error of files and directories, by system error code:
 // "File not found", "Invalid filename", ... or "I/O error %d".
 std::string ioErrorText(uint32_t code);
 [[noreturn]] void raiseIoError(uint32_t code);
+// The same for a failed write or close: a full disk (the system's code or a
+// short write) reads "Disk full", as the runtime's own writes report it.
+[[noreturn]] void raiseWriteError(uint32_t code);
 
 // "Cannot create file "<path>". <system text without trailing blanks and periods>"
 [[noreturn]] void raiseCannotCreate(const std::string& fullPath, const std::string& systemText);

@@ -10,6 +10,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "base/text.h"
 
 namespace platform {
 
@@ -74,6 +77,13 @@ class Platform {
   virtual bool pathsIgnoreCase() { return false; }
   // The decimal separator of the user's locale.
   virtual char decimalSeparator() { return '.'; }
+  // The number of bytes of the character that starts at text[at] in the
+  // system's code page (1 for a byte that starts no longer character).
+  virtual size_t charLength(std::string_view text, size_t at) = 0;
+  // charLength as the rule the text helpers walk by.
+  base::CharLength charRule() {
+    return [this](std::string_view text, size_t at) { return charLength(text, at); };
+  }
   // A monotonic clock in milliseconds; it paces the window's updates.
   virtual uint64_t milliseconds() {
     using namespace std::chrono;

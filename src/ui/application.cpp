@@ -1,19 +1,21 @@
 #include <cctype>
 #include <memory>
 
-#include "platform/error.h"
+#include "base/text.h"
 #include "ui/window.h"
 
 namespace ui {
 
-std::string applicationTitle(const std::string& modulePath) {
-  std::string name = modulePath.substr(modulePath.find_last_of("\\/") + 1);
-  name = name.substr(0, name.find('.'));
-  for (size_t i = 1; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c >= 'A' && c <= 'Z') name[i] = static_cast<char>(c - 'A' + 'a');
-  }
-  return name;
+std::string applicationTitle(const std::string& modulePath, const base::CharLength& charLength) {
+  // A trail byte of a double-byte character may be "\": only a separator
+  // that is a character of its own starts the file name.
+  size_t start = 0;
+  base::forEachChar(modulePath, charLength, [&](size_t at, size_t length) {
+    if (length == 1 && (modulePath[at] == '\\' || modulePath[at] == '/')) start = at + 1;
+  });
+  std::string name = modulePath.substr(start);
+  name = name.substr(0, name.find('.'));  // "." is never a trail byte
+  return base::lowerAsciiFrom(name, 1, charLength);
 }
 
 std::string errorReportText(const std::string& message) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/text.h"
 #include "ui/layout.h"
 
 namespace ui {
@@ -57,8 +58,10 @@ class Application : public Window {
 };
 
 // The title of the application: the executable's base name cut at its first
-// ".", every character after the first lower-cased ("Myupdater").
-std::string applicationTitle(const std::string& modulePath);
+// ".", every character after the first lower-cased ("Myupdater"); characters
+// as the system's code page has them.
+std::string applicationTitle(const std::string& modulePath,
+                             const base::CharLength& charLength = base::singleByteChar);
 
 // Text of the default error report: the message, with "." appended when it is
 // not empty and its last byte sorts above ".".

@@ -24,7 +24,7 @@ void WriteTextFile(platform::Platform& platform, const std::string& path, const 
   auto file = platform.createFile(path, error);
   if (!file) platform::raiseIoError(error);
   if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    platform::raiseIoError(error);
+    platform::raiseWriteError(error);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "platform/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -23,8 +24,8 @@ bool IsUpdateArgument(const std::vector<std::string>& args) {
 }
 
 TTFrmUpdate::TTFrmUpdate(platform::Platform& platform, ui::Window& window,
-                         std::vector<std::string> args)
-    : platform_(platform), window_(window), args_(std::move(args)) {
+                         std::vector<std::string> args, std::unique_ptr<http::Transport> transport)
+    : platform_(platform), window_(window), args_(std::move(args)), IdHTTP1(std::move(transport)) {
   IdHTTP1.setProgress(&progress_);
 }
 
@@ -67,8 +68,17 @@ void TTFrmUpdate::ShowStatus(const std::string& text) {
   window_.repaintNow();
 }
 
+// A box blocks the run until it is answered: everything set before it is on
+// the screen first.
 void TTFrmUpdate::ShowBox(const std::string& text, ui::Icon icon) {
+  ShowPendingTransfer();
+  window_.repaintNow();
   window_.messageBox(text, ui::kBoxCaption, icon);
+}
+
+std::string ErrorMessage(const std::exception& e) {
+  if (const auto* error = dynamic_cast<const platform::Error*>(&e)) return error->message();
+  return e.what();
 }
 
 }  // namespace UMain

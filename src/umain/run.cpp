@@ -25,8 +25,8 @@ void TTFrmUpdate::RunUpdate() {
   ShowStatus("正在获取升级配置文件,请稍候...");
   try {
     FetchUpdateList();
-  } catch (const platform::Error& e) {
-    ShowBox("获取升级配置文件失败，请梢候重试\r\r" + e.message(), ui::Icon::Error);
+  } catch (const std::exception& e) {
+    ShowBox("获取升级配置文件失败，请梢候重试\r\r" + ErrorMessage(e), ui::Icon::Error);
     platform_.shellOpen("client.exe");
     RemoveSelfAndQuit();
     return;
@@ -37,11 +37,11 @@ void TTFrmUpdate::RunUpdate() {
   try {
     try {
       BackupOldFiles();
-    } catch (const platform::Error& e) {
+    } catch (const std::exception& e) {
       // A file that cannot be backed up (locked by another program, say)
       // stops the run before any download; the user is told why, as for a
       // failed transfer, and the installation is put back as it was.
-      ShowBox(kTransferFailed + e.message(), ui::Icon::Error);
+      ShowBox(kTransferFailed + ErrorMessage(e), ui::Icon::Error);
       throw;
     }
     window_.setText(ui::ControlId::PLMsg,
@@ -53,7 +53,7 @@ void TTFrmUpdate::RunUpdate() {
                     "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
     for (size_t i = 0; i < UpdateFiles.size(); ++i) {
       ResetTransfer();
-      ShowFileStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
+      ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
       if (!DownloadUpdateFile(UpdateFiles[i])) return;
       window_.stepProgress(ui::ControlId::PB_All);
     }
@@ -61,7 +61,7 @@ void TTFrmUpdate::RunUpdate() {
     window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
     window_.setText(ui::ControlId::Label4, "");
     ShowStatus("升级完成！");
-  } catch (const platform::Error&) {
+  } catch (const std::exception&) {
     RestoreOldFiles();
     RemoveSelfAndQuit();
     return;

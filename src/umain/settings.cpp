@@ -2,6 +2,7 @@
 // of the installed client.
 #include <cstdio>
 
+#include "base/text.h"
 #include "platform/error.h"
 #include "umain/umain.h"
 
@@ -44,7 +45,7 @@ void TTFrmUpdate::LoadSettings() {
   key.reset();
 
   UpdatePath = path;
-  if (UpdatePath.back() != '\\') UpdatePath += '\\';
+  if (!base::endsWithChar(UpdatePath, '\\', platform_.charRule())) UpdatePath += '\\';
   BackupPath = UpdatePath + "UpdateBak\\";
 
   if (IsUpdateArgument(args_) && !platform_.directoryExists(BackupPath)) {

@@ -15,17 +15,25 @@ class FileSink : public http::BodySink {
  public:
   explicit FileSink(platform::OutputFile& file) : file_(file) {}
   void write(const char* data, size_t size) override {
-    if (uint32_t error = file_.write(data, size))
-      platform::raiseIoError(error == platform::kErrorDiskFull ? 101 : error);
+    if (uint32_t error = file_.write(data, size)) platform::raiseWriteError(error);
   }
 
  private:
   platform::OutputFile& file_;
 };
 
+// A body kept in memory. An update list takes a few kilobytes; a server that
+// sends without end (or a huge file in its place) ends the GET at this size
+// instead of taking all the memory there is.
+constexpr size_t kMaxTextSize = size_t{16} << 20;
+
 class TextSink : public http::BodySink {
  public:
-  void write(const char* data, size_t size) override { text.append(data, size); }
+  void write(const char* data, size_t size) override {
+    if (size > kMaxTextSize - text.size())
+      throw platform::Error("The server's answer is larger than 16 MiB");
+    text.append(data, size);
+  }
   std::string text;
 };
 
@@ -113,8 +121,8 @@ void TTFrmUpdate::ShowPendingTransfer() {
   ShowTransferText();
 }
 
-// Before each file of a release the bar and the byte line start from nothing
-// and the status line names the file; all three are painted with one frame.
+// Before each file of a release the bar and the byte line start from nothing;
+// the status line that names the file paints them together with it.
 void TTFrmUpdate::ResetTransfer() {
   TransferPos = TransferMax = TransferBarPos = 0;
   TransferShown = true;
@@ -123,9 +131,11 @@ void TTFrmUpdate::ResetTransfer() {
   ShowTransferText();
 }
 
-void TTFrmUpdate::ShowFileStatus(const std::string& text) {
-  window_.setText(ui::ControlId::LBL_Updating, text);
-  PaintFrameWhenDue();
+// Paints the transfer's figures at once when the last frame left them unshown.
+void TTFrmUpdate::ShowTransferNow() {
+  if (TransferShown) return;
+  ShowPendingTransfer();
+  window_.repaintNow();
 }
 
 void TTFrmUpdate::ShowTransferText() {
@@ -134,14 +144,19 @@ void TTFrmUpdate::ShowTransferText() {
                                              "  共 " + FormatByteCount(TransferMax, separator));
 }
 
+// A GET blocks without painting while it looks up the name and connects, so
+// what was set before is on the screen first; and each transfer's last
+// figures are painted before anything else (the next file's reset, a box)
+// replaces them.
 void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink) {
+  ShowTransferNow();
   try {
     IdHTTP1.get(url, sink);
   } catch (...) {
-    ShowPendingTransfer();
+    ShowTransferNow();
     throw;
   }
-  ShowPendingTransfer();
+  ShowTransferNow();
 }
 
 std::string TTFrmUpdate::GetText(const std::string& url) {
@@ -162,10 +177,10 @@ bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
       platform::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
     FileSink sink(*file);
     Fetch(url, sink);
-    if ((error = file->close())) platform::raiseIoError(error);
+    if ((error = file->close())) platform::raiseWriteError(error);
     return true;
-  } catch (const platform::Error& e) {
-    ShowBox(kTransferFailed + e.message(), ui::Icon::Error);
+  } catch (const std::exception& e) {
+    ShowBox(kTransferFailed + ErrorMessage(e), ui::Icon::Error);
     RestoreOldFiles();
     RemoveSelfAndQuit();
     return false;

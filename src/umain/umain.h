@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "http/http_client.h"
+#include "http/transport.h"
 #include "platform/platform.h"
 #include "ui/window.h"
 
@@ -26,6 +27,10 @@ void ResetUnitState();
 
 // The opening of the box that reports a failure of the download phase.
 inline const std::string kTransferFailed = "升级过程中出现了错误了,错误信息如下：\r\r";
+
+// The text a handler shows for a failure: the program's own errors carry it;
+// any other (out of memory, a length error) is told by what the library says.
+std::string ErrorMessage(const std::exception& e);
 
 // A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
 std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
@@ -47,7 +52,9 @@ UpdateList ReadUpdateList(const std::string& bytes);
 
 class TTFrmUpdate : public ui::FormEvents {
  public:
-  TTFrmUpdate(platform::Platform& platform, ui::Window& window, std::vector<std::string> args);
+  // The HTTP client talks over the given connection; TCP sockets for null.
+  TTFrmUpdate(platform::Platform& platform, ui::Window& window, std::vector<std::string> args,
+              std::unique_ptr<http::Transport> transport = nullptr);
 
   // Window event handlers.
   void FormCreate() override;
@@ -112,7 +119,7 @@ class TTFrmUpdate : public ui::FormEvents {
   // bar and the byte line always end on the exact figures.
   void Fetch(const std::string& url, http::BodySink& sink);
   void ResetTransfer();
-  void ShowFileStatus(const std::string& text);
+  void ShowTransferNow();
   void PaintFrameWhenDue();
   void PaintFrame();
   void ShowPendingTransfer();

@@ -63,7 +63,7 @@ void TTFrmUpdate::FetchUpdateList() {
     platform::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(error));
   LocalCopy local(platform_, localPath);
   if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    platform::raiseIoError(error);
+    platform::raiseWriteError(error);
   file.reset();
 
   UpdateList list = ReadUpdateList(platform_.readFile(local.path()).value_or(""));

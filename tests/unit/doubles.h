@@ -51,7 +51,18 @@ class RecordingWindow : public ui::Window {
     positions[id] += 1;
     events.push_back(std::string("step ") + ui::controlSpec(id).name);
   }
-  void repaintNow() override { ++repaints; }
+  // What a person saw: at each repaint, every text that changed since the
+  // last one, as "LBL_Updating=...".
+  std::vector<std::string> painted;
+  void repaintNow() override {
+    ++repaints;
+    for (const auto& [id, text] : texts) {
+      auto [shown, added] = onScreen_.emplace(id, text);
+      if (!added && shown->second == text) continue;
+      shown->second = text;
+      painted.push_back(std::string(ui::controlSpec(id).name) + "=" + text);
+    }
+  }
   void processMessages() override { ++pumps; }
   void messageBox(const std::string& text, const std::string& caption, ui::Icon icon) override {
     events.push_back("box " + std::to_string(static_cast<unsigned>(icon)) + " " + caption + "|" +
@@ -73,11 +84,20 @@ class RecordingWindow : public ui::Window {
       if (e.rfind(prefix, 0) == 0) out.push_back(e);
     return out;
   }
+
+ private:
+  std::map<ui::ControlId, std::string> onScreen_;
 };
 
 struct RegistryValue {
   enum Type { String, Dword } type = String;
   std::string data;
+};
+
+class FullDiskFile : public platform::OutputFile {
+ public:
+  uint32_t write(const void*, size_t) override { return platform::kErrorDiskFull; }
+  uint32_t close() override { return 0; }
 };
 
 class FakePlatform : public platform::Platform {
@@ -91,6 +111,7 @@ class FakePlatform : public platform::Platform {
   std::string module = "C:\\App\\MyUpdater.exe";
   bool commandInterpreter = true;
   std::set<std::string> unwritable;  // paths whose creation fails with access denied
+  std::set<std::string> onFullDisk;  // paths whose writes fail for lack of space
   std::vector<std::string> deleted;
 
   platform::Platform& real = platform::systemPlatform();
@@ -111,6 +132,7 @@ class FakePlatform : public platform::Platform {
       error = platform::kErrorAccessDenied;
       return nullptr;
     }
+    if (onFullDisk.count(path)) return std::make_unique<FullDiskFile>();
     return real.createFile(path, error);
   }
   std::optional<std::string> readFile(const std::string& path) override {
@@ -131,6 +153,12 @@ class FakePlatform : public platform::Platform {
   }
   std::string modulePath() override { return module; }
   bool hasCommandInterpreter() override { return commandInterpreter; }
+  // Single bytes, or code page 936's lead and trail bytes.
+  bool codePage936 = false;
+  size_t charLength(std::string_view text, size_t at) override {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    return codePage936 && lead >= 0x81 && lead <= 0xFE && at + 1 < text.size() ? 2 : 1;
+  }
   // Each reading of the clock moves it on by clockStep: by default far enough
   // that every progress event reaches the window.
   uint64_t clock = 0;

@@ -39,6 +39,12 @@ TEST(DefaultErrorReport, TitleComesFromTheExecutableName) {
   EXPECT_EQ(ui::applicationTitle("/opt/client/UPDATER"), "Updater");
   EXPECT_EQ(ui::applicationTitle("C:\\a.b\\Up.Date.exe"), "Up");
   EXPECT_EQ(ui::applicationTitle("file"), "file");
+  // Code page 936: "\x81\x5C" and "\x81\x41" are characters whose trail bytes
+  // are "\\" and "A"; neither separates nor is lower-cased.
+  testing_doubles::FakePlatform cp936;
+  cp936.codePage936 = true;
+  EXPECT_EQ(ui::applicationTitle("C:\\A\x81\x5CB\x81\x41X.exe", cp936.charRule()),
+            "A\x81\x5Cb\x81\x41x");
 }
 
 TEST(DefaultErrorReport, PeriodIsAppendedOnlyAfterBytesThatSortAbovePeriod) {

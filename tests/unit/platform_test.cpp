@@ -195,13 +195,22 @@ void expectClientKey(platform::Platform& system, const char* key) {
 
 #ifdef _WIN32
 
+// The tests run with the Chinese ANSI code page 936, whose double-byte
+// characters may have "\\" as their trail byte.
+TEST_F(PlatformTest, CharactersFollowTheAnsiCodePage) {
+  if (GetACP() != 936) GTEST_SKIP() << "ANSI code page " << GetACP();
+  EXPECT_EQ(system.charLength("\x81\x5C", 0), 2u);
+  EXPECT_EQ(system.charLength("\x5C\x81", 0), 1u);
+  EXPECT_EQ(system.charLength("\x81", 0), 1u);
+}
+
 TEST_F(PlatformTest, RegistryValuesAreReadAsStored) {
   const std::string key = "SOFTWARE\\UpdaterTest" + std::to_string(GetCurrentProcessId());
   HKEY handle;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       &handle, nullptr) != ERROR_SUCCESS)
     GTEST_SKIP() << "no write access to HKEY_LOCAL_MACHINE";
-  const char path[] = "%ProgramFiles%\\Molva\0";  // two NULs
+  const char path[] = "%ProgramFiles%\\Molva\0junk";  // the string ends at its first NUL
   RegSetValueExA(handle, "UpdatePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path),
                  sizeof path);
   const DWORD count = 1;
@@ -228,7 +237,8 @@ TEST_F(PlatformTest, RegistryComesFromTheExportFile) {
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Molva]\r\n"
       "\"UpdatePath\"=hex(2):25,00,50,00,72,00,6f,00,67,00,72,00,61,00,6d,00,46,00,69,00,\\\r\n"
-      "  6c,00,65,00,73,00,25,00,5c,00,4d,00,6f,00,6c,00,76,00,61,00,00,00,00,00\r\n"
+      "  6c,00,65,00,73,00,25,00,5c,00,4d,00,6f,00,6c,00,76,00,61,00,00,00,6a,00,75,00,\\\r\n"
+      "  6e,00,6b,00,00,00\r\n"  // the string ends at its first NUL
       "\"Count\"=dword:00000001\r\n");
   expectClientKey(system, "SoftWare\\Molva");
   EXPECT_FALSE(system.openKeyReadOnly("SoftWare\\Molva\\Missing", platform::kKeyRead));
@@ -239,6 +249,26 @@ TEST_F(PlatformTest, RegistryComesFromTheExportFile) {
     setenv("HKLM_REG_FILE", saved.c_str(), 1);
   else
     unsetenv("HKLM_REG_FILE");
+}
+
+// The user's locale decides what a character is and how decimals are
+// written: code page 936 has double-byte characters whose trail byte is "\\".
+TEST_F(PlatformTest, CharactersAndDecimalSeparatorFollowTheUsersLocale) {
+  const char* previous = std::getenv("LC_ALL");
+  const std::string saved = previous ? previous : "";
+  setenv("LC_ALL", "zh_CN.GBK", 1);
+  EXPECT_EQ(system.charLength("\x81\x5C", 0), 2u);
+  EXPECT_EQ(system.charLength("\x5C\x81", 0), 1u);
+  EXPECT_EQ(system.charLength("\x81", 0), 1u);  // a lead byte at the end stands alone
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  EXPECT_EQ(system.decimalSeparator(), ',');
+  EXPECT_EQ(system.charLength("\xE4\xB8\xAD\x5C", 0), 3u);
+  setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(system.decimalSeparator(), '.');
+  if (previous)
+    setenv("LC_ALL", saved.c_str(), 1);
+  else
+    unsetenv("LC_ALL");
 }
 
 TEST_F(PlatformTest, CopyFileKeepsPermissions) {

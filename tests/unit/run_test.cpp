@@ -3,7 +3,12 @@
 // client starts the updater) and the scripted loopback server.
 #include <gtest/gtest.h>
 
+#include <boost/asio/error.hpp>
+#include <cstring>
+#include <new>
+
 #include "doubles.h"
+#include "http/transport.h"
 #include "script_server.h"
 #include "umain/umain.h"
 
@@ -163,6 +168,90 @@ TEST_F(RunTest, SuccessfulRunReplacesTheFilesAndRestartsTheClient) {
                                                              {"delme.bat", readAll("delme.bat")}}));
   EXPECT_EQ(readAll(dir.path() / "UpdateBak" / "client.exe"), "old client");
   EXPECT_EQ(readAll(dir.path() / "UpdateBak" / "data.dll"), "old data");
+}
+
+// Small files arrive within one frame of the progress display; still, each
+// one's status line and final byte line reach the screen, in order.
+TEST_F(RunTest, EveryFilesStatusAndFinalFiguresArePainted) {
+  platform.clockStep = 0;  // the whole run within one frame
+  const std::string body = Response(std::string(1536, 'n'));
+  Serve("[FileList]\r\nCount=3\r\nFile1=a\r\nFile2=b\r\nFile3=c\r\n", {body, body, body});
+  form.RunUpdate();
+  auto at = window.painted.begin();
+  for (const char* expected :
+       {"LBL_Updating=正在下载第 1 个文件:a", "Label4=已下载:1.5 KB  共 1.5 KB",
+        "LBL_Updating=正在下载第 2 个文件:b", "Label4=已下载:1.5 KB  共 1.5 KB",
+        "LBL_Updating=正在下载第 3 个文件:c", "Label4=已下载:1.5 KB  共 1.5 KB",
+        "LBL_Updating=升级完成！"}) {
+    at = std::find(at, window.painted.end(), expected);
+    ASSERT_NE(at, window.painted.end()) << expected << " never painted after what came before";
+  }
+}
+
+// A connection whose server answers with a body that has neither a length nor
+// an end, or whose reading fails with the library's out-of-memory error.
+class EndlessTransport : public http::Transport {
+ public:
+  explicit EndlessTransport(bool outOfMemory) : outOfMemory_(outOfMemory) {}
+  void connect(const std::string&, uint16_t, boost::system::error_code& error) override {
+    open_ = true;
+    error = {};
+  }
+  bool isOpen() const override { return open_; }
+  void write(const char*, size_t, boost::system::error_code& error) override { error = {}; }
+  size_t readSome(char* data, size_t size, boost::system::error_code& error) override {
+    error = {};
+    if (!headSent_) {
+      headSent_ = true;
+      const char head[] = "HTTP/1.1 200 OK\r\n\r\n";
+      const size_t n = std::min(size, sizeof head - 1);
+      std::memcpy(data, head, n);
+      return n;
+    }
+    if (outOfMemory_) throw std::bad_alloc();
+    std::memset(data, '[', size);
+    return size;
+  }
+  bool waitReadable(int) override { return true; }
+  void close() override { open_ = false; }
+
+ private:
+  bool outOfMemory_;
+  bool open_ = false;
+  bool headSent_ = false;
+};
+
+TEST_F(RunTest, EndlessOrMemoryExhaustingListIsAListFailure) {
+  for (bool outOfMemory : {false, true}) {
+    RecordingWindow window;
+    FakePlatform platform;
+    UMain::TTFrmUpdate form{
+        platform, window, {"UPDATE"}, std::make_unique<EndlessTransport>(outOfMemory)};
+    form.RunUpdate();
+    const std::string message =
+        outOfMemory ? std::bad_alloc().what() : "The server's answer is larger than 16 MiB";
+    EXPECT_EQ(window.eventsStartingWith("box"),
+              Texts{"box 16 系统提示|获取升级配置文件失败，请梢候重试\r\r" + message});
+    EXPECT_EQ(platform.shellOpened, Texts{"client.exe"});
+    EXPECT_EQ(window.endRequests, 1);
+  }
+}
+
+// The program's small files on a full disk say so, as downloads do.
+TEST_F(RunTest, FullDiskForTheListCopyOrTheRemovalScriptReadsDiskFull) {
+  platform.onFullDisk = {UMain::UpdatePath + "update.ini"};
+  Serve(kTwoFiles, {});
+  form.RunUpdate();
+  EXPECT_EQ(window.eventsStartingWith("box"),
+            Texts{"box 16 系统提示|获取升级配置文件失败，请梢候重试\r\rDisk full"});
+
+  platform.onFullDisk = {".\\delme.bat"};
+  try {
+    form.RemoveSelfAndQuit();
+    ADD_FAILURE() << "no error raised";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.message(), "Disk full");
+  }
 }
 
 TEST_F(RunTest, EachFileStartsWithAClearedBar) {

@@ -36,6 +36,17 @@ TEST_F(SettingsTest, InstallationDirectoryGetsExactlyOneTrailingBackslash) {
   EXPECT_EQ(platform.openAttempts.front(), platform::kKeyRead);
 }
 
+// In code page 936 the trail byte of a double-byte character may be "\\"
+// (乗 is 81 5C): such a path has no separator at its end yet.
+TEST_F(SettingsTest, TrailingBackslashIsACharacterNotAByte) {
+  platform.codePage936 = true;
+  key()["UpdatePath"] = {RegistryValue::String, "C:\\\x81\x5C"};
+  UMain::TTFrmUpdate form{platform, window, {}};  // no backup directory to make
+  form.LoadSettings();
+  EXPECT_EQ(UMain::UpdatePath, "C:\\\x81\x5C\\");
+  EXPECT_EQ(UMain::BackupPath, "C:\\\x81\x5C\\UpdateBak\\");
+}
+
 TEST_F(SettingsTest, UrlValueReplacesTheDefaultAsStoredEvenWhenEmpty) {
   std::filesystem::create_directory(dir.path() / "app");
   key()["UpdatePath"] = {RegistryValue::String, app()};

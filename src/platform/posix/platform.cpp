@@ -3,6 +3,8 @@
 // as the Windows codes of the same failures. HKEY_LOCAL_MACHINE is a registry
 // export file, and versions come from the PE file's own version resource.
 #include <cerrno>
+#include <clocale>
+#include <cwchar>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -105,6 +108,28 @@ std::optional<std::string> readAll(int fd, size_t limit) {
   }
 }
 
+// The user's locale for one category, as the environment sets it (LC_ALL,
+// LC_<category>, LANG), in force on this thread while the object lives. The
+// program's global locale stays "C", so nothing else reads numbers or
+// characters differently.
+class UserLocale {
+ public:
+  explicit UserLocale(int categoryMask) : locale_(newlocale(categoryMask, "", locale_t{})) {
+    if (locale_) previous_ = uselocale(locale_);
+  }
+  ~UserLocale() {
+    if (!locale_) return;
+    uselocale(previous_);
+    freelocale(locale_);
+  }
+  UserLocale(const UserLocale&) = delete;
+  UserLocale& operator=(const UserLocale&) = delete;
+
+ private:
+  locale_t locale_;
+  locale_t previous_ = LC_GLOBAL_LOCALE;
+};
+
 class FileSource : public pe::ByteSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
@@ -139,9 +164,8 @@ class FileKey : public RegistryKey {
     if (!value) return "";
     if (value->type != kRegSz && value->type != kRegExpandSz)
       throw Error("Invalid data type for '" + name + "'");
-    std::string text = value->data;
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
+    // A string ends at its first NUL, whatever the stored size says.
+    return value->data.substr(0, value->data.find('\0'));
   }
 
  private:
@@ -367,6 +391,20 @@ class PosixPlatform : public Platform {
   }
 
   bool hasCommandInterpreter() override { return false; }
+
+  size_t charLength(std::string_view text, size_t at) override {
+    const UserLocale ctype(LC_CTYPE_MASK);
+    std::mbstate_t state{};
+    const size_t length = std::mbrlen(text.data() + at, text.size() - at, &state);
+    // An invalid or incomplete sequence, or a NUL, counts as a byte of its own.
+    return length == 0 || length > text.size() - at ? 1 : length;
+  }
+
+  char decimalSeparator() override {
+    const UserLocale numeric(LC_NUMERIC_MASK);
+    const char* point = std::localeconv()->decimal_point;
+    return point && point[0] && !point[1] ? point[0] : '.';
+  }
 };
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kShortWrite = 101;  // the runtime's "Disk full"
+constexpr DWORD kShortWrite = kIoDiskFull;
 constexpr DWORD kFixedInfoSignature = 0xFEEF04BD;
 
 class Win32Key : public RegistryKey {
@@ -28,8 +28,8 @@ class Win32Key : public RegistryKey {
            ERROR_SUCCESS;
   }
 
-  // REG_SZ and REG_EXPAND_SZ as stored (environment references stay), without
-  // the terminating NULs.
+  // REG_SZ and REG_EXPAND_SZ as stored (environment references stay), up to
+  // the first NUL: a string ends there, whatever the stored size says.
   std::string readString(const std::string& name) override {
     DWORD type = 0;
     DWORD size = 0;
@@ -51,7 +51,7 @@ class Win32Key : public RegistryKey {
       if (type != REG_SZ && type != REG_EXPAND_SZ)
         throw Error("Invalid data type for '" + name + "'");
       data.resize(std::min<size_t>(got, data.size()));
-      while (!data.empty() && data.back() == '\0') data.pop_back();
+      data.resize(std::min(data.find('\0'), data.size()));
       return data;
     }
     return "";
@@ -210,6 +210,10 @@ class Win32Platform : public Platform {
   bool hasCommandInterpreter() override { return true; }
 
   bool pathsIgnoreCase() override { return true; }
+
+  size_t charLength(std::string_view text, size_t at) override {
+    return at + 1 < text.size() && IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[at])) ? 2 : 1;
+  }
 
   char decimalSeparator() override {
     char separator[8] = {};

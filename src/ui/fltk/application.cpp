@@ -110,6 +110,30 @@ class BevelBox : public Fl_Box {
   Bevel outer_, inner_;
 };
 
+// A control that records its text in the trace when it draws it on the
+// screen and it differs from what it drew last: the trace then holds what a
+// person saw, not merely what was set.
+template <class Box>
+class Drawn : public Box {
+ public:
+  template <class... Args>
+  Drawn(Trace& trace, const char* name, Args... args) : Box(args...), trace_(trace), name_(name) {}
+
+ protected:
+  void draw() override {
+    Box::draw();
+    const char* text = this->label() ? this->label() : "";
+    if (drawn_ == text) return;
+    drawn_ = text;
+    trace_.line({"text", name_, drawn_});
+  }
+
+ private:
+  Trace& trace_;
+  const char* name_;
+  std::string drawn_;
+};
+
 class FltkApplication : public Application {
  public:
   explicit FltkApplication(std::string title) : title_(std::move(title)) {}
@@ -154,7 +178,7 @@ class FltkApplication : public Application {
     }
     window_->damage(FL_DAMAGE_ALL, oldX, oldY, oldW, oldH);
     window_->damage(FL_DAMAGE_ALL, w->x(), w->y(), w->w(), w->h());
-    trace_.line({"text", controlSpec(id).name, text});
+    trace_.line({"set", controlSpec(id).name, text});
   }
 
   std::string text(ControlId id) override { return control(id).text; }
@@ -268,7 +292,8 @@ class FltkApplication : public Application {
           w = new BevelBox(x, y, spec.width, spec.height, BevelBox::Lowered, BevelBox::Flat);
           break;
         case ControlKind::MessagePanel:
-          w = new BevelBox(x, y, spec.width, spec.height, BevelBox::Raised, BevelBox::Lowered);
+          w = new Drawn<BevelBox>(trace_, spec.name, x, y, spec.width, spec.height,
+                                  BevelBox::Raised, BevelBox::Lowered);
           w->labelfont(kBoldFont);
           w->labelsize(kMessageFontHeight);
           w->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
@@ -282,7 +307,7 @@ class FltkApplication : public Application {
           break;
         }
         case ControlKind::Label: {
-          auto* box = new Fl_Box(x, y, spec.width, spec.height);
+          auto* box = new Drawn<Fl_Box>(trace_, spec.name, x, y, spec.width, spec.height);
           box->box(FL_NO_BOX);
           box->labelfont(kTextFont);
           box->labelsize(kFormFontHeight);
@@ -360,12 +385,13 @@ class FltkApplication : public Application {
 
   std::string title_;
   FormEvents* form_ = nullptr;
+  // Declared before the controls, which write to it when they draw.
+  Trace trace_;
   // Declared before the window, so that it outlives the box that shows it.
   std::unique_ptr<Fl_RGB_Image> banner_;
   std::unique_ptr<Fl_Double_Window> window_;
   std::array<Control, kControlCount> controls_;
   bool endRequested_ = false;
-  Trace trace_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A record of what the window showed, for the end-to-end tests: when the
-// environment names a file in UPDATER_UI_TRACE, every text, progress value,
-// message box and the layout go there as tab-separated lines.
+// environment names a file in UPDATER_UI_TRACE, every text as it is drawn on
+// the screen ("text") and as it is set ("set"), every progress value, message
+// box and the layout go there as tab-separated lines.
 #pragma once
 
 #include <cstdio>

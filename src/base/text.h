@@ -1,0 +1,34 @@
+// Rules that look at characters rather than bytes. The program's texts are
+// byte strings in the system's code page, where one character may take more
+// than one byte (code page 936: a lead byte and a trail byte, and the trail
+// byte may be "\" or an ASCII letter), so such rules walk the text character
+// by character with the system's own notion of a character's length.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace base {
+
+// The number of bytes of the character that starts at text[at] (at least 1).
+using CharLength = std::function<size_t(std::string_view text, size_t at)>;
+
+// Every byte a character: the rule of a single-byte code page.
+size_t singleByteChar(std::string_view text, size_t at);
+
+// Calls visit(at, length) for every character of text, in order; a length
+// never reaches past the end of the text.
+void forEachChar(std::string_view text, const CharLength& charLength,
+                 const std::function<void(size_t at, size_t length)>& visit);
+
+// Whether the last character of text is the single byte c; a double-byte
+// character whose trail byte happens to be c does not count.
+bool endsWithChar(std::string_view text, char c, const CharLength& charLength);
+
+// Text with every single-byte ASCII capital letter from character number
+// `from` on lower-cased; double-byte characters are kept whole.
+std::string lowerAsciiFrom(std::string_view text, size_t from, const CharLength& charLength);
+
+}  // namespace base
