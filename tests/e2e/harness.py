@@ -241,8 +241,10 @@ class Harness:
         self.servers.append(server)
         return server
 
-    def start(self, exe: Path, args: list[str], cwd: Path) -> "Running":
-        proc = (WineRunning if self.windows else LinuxRunning)(self, exe, args, cwd)
+    def start(self, exe: Path, args: list[str], cwd: Path, watch=False) -> "Running":
+        """watch: the Windows build's window texts are read every few
+        milliseconds from before the window opens, for texts()."""
+        proc = (WineRunning if self.windows else LinuxRunning)(self, exe, args, cwd, watch)
         self.procs.append(proc)
         return proc
 
@@ -286,7 +288,7 @@ class Running:
 class LinuxRunning(Running):
     """The native build; its window reports what it shows to a trace file."""
 
-    def __init__(self, h: Harness, exe: Path, args, cwd: Path):
+    def __init__(self, h: Harness, exe: Path, args, cwd: Path, watch=False):
         self.h = h
         self.trace = h.root / f"trace-{len(h.procs)}.txt"
         env = dict(h.env, UPDATER_UI_TRACE=str(self.trace))
@@ -352,8 +354,11 @@ class WineRunning(Running):
     """The Windows build under wine64; a small automation helper reads the
     window's controls and presses OK on message boxes."""
 
-    def __init__(self, h: Harness, exe: Path, args, cwd: Path):
+    def __init__(self, h: Harness, exe: Path, args, cwd: Path, watch=False):
         self.h = h
+        self.watcher = None
+        if watch:
+            self._watch()
         self.proc = subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=h.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -374,6 +379,25 @@ class WineRunning(Running):
                 state.controls[l[1]] = Control(l[1], *map(int, l[3:7]), l[10],
                                                int(l[7]), int(l[8]))
         return state
+
+    def _watch(self, timeout=120.0) -> None:
+        probe = self.h.bin_dir / "tests" / "uiprobe.exe"
+        self.watched = self.h.root / f"watch-{len(self.h.procs)}.txt"
+        with open(self.watched, "wb") as out:
+            self.watcher = subprocess.Popen([WINE, str(probe), "watch", str(int(timeout * 1000))],
+                                            env=self.h.env, stdout=out, stderr=subprocess.DEVNULL)
+
+    def texts(self, name: str) -> list[str]:
+        """Every text the control showed while watched, in order."""
+        text = self.watched.read_bytes().decode("gbk", errors="replace")
+        lines = [[unescape(f) for f in line.split("\t")] for line in text.splitlines() if line]
+        return [l[2] for l in lines if len(l) == 3 and l[0] == "text" and l[1] == name]
+
+    def kill(self):
+        super().kill()
+        if self.watcher and self.watcher.poll() is None:
+            self.watcher.kill()
+            self.watcher.wait(10)
 
     def box(self, timeout=15.0) -> Box:
         lines = self.probe("box", str(int(timeout * 1000)))

@@ -15,6 +15,9 @@
  *     close <window still there 0/1> <window's answer> <owner window's answer>
  *       (answers: 0 refused, 1 agreed, "gone", "timeout")
  *   uiprobe wait-gone [timeout_ms]  waits until the window no longer exists
+ *   uiprobe watch [timeout_ms]      reads the controls' texts every 10 ms until
+ *                                   the window is gone, and prints each change
+ *     text <name> <text>
  *
  * The timeout defaults to 10000 ms. Fields are separated by TAB. Texts are the
  * raw bytes of the ANSI code page with CR, LF, TAB and backslash escaped as
@@ -92,6 +95,15 @@ static int sendTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DW
 /* The window's text as its own window procedure gives it; when the window's
  * thread does not answer in time, the text the system keeps for the window.
  * Caller frees. */
+static char* systemWindowText(HWND hwnd) {
+  WCHAR wide[4096];
+  int n = InternalGetWindowText(hwnd, wide, (int)(sizeof wide / sizeof wide[0]));
+  int size = WideCharToMultiByte(CP_ACP, 0, wide, n, NULL, 0, NULL, NULL);
+  char* text = calloc((size_t)size + 1, 1);
+  if (text) WideCharToMultiByte(CP_ACP, 0, wide, n, text, size, NULL, NULL);
+  return text;
+}
+
 static char* windowText(HWND hwnd) {
   DWORD_PTR length = 0, copied = 0;
   char* text;
@@ -103,14 +115,7 @@ static char* windowText(HWND hwnd) {
     }
     free(text);
   }
-  {
-    WCHAR wide[4096];
-    int n = InternalGetWindowText(hwnd, wide, (int)(sizeof wide / sizeof wide[0]));
-    int size = WideCharToMultiByte(CP_ACP, 0, wide, n, NULL, 0, NULL, NULL);
-    text = calloc((size_t)size + 1, 1);
-    if (text) WideCharToMultiByte(CP_ACP, 0, wide, n, text, size, NULL, NULL);
-    return text;
-  }
+  return systemWindowText(hwnd);
 }
 
 static unsigned long timeoutArg(int argc, char** argv) {
@@ -156,15 +161,67 @@ static void printControl(HWND hwnd, HWND parent, const char* name) {
   putchar('\n');
 }
 
-/* Every descendant that carries a control name, depth first. */
-static void printControls(HWND parent) {
+/* Calls visit for every descendant of form that carries a control name, depth
+ * first; index counts them in that order. */
+typedef void (*Visit)(HWND control, HWND form, const char* name, int index);
+
+static void forEachControl(HWND parent, HWND form, Visit visit, int* index) {
   HWND child;
   for (child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ATOM atom = (ATOM)(ULONG_PTR)GetPropA(child, kNameProperty);
     char name[256];
-    if (atom && GlobalGetAtomNameA(atom, name, sizeof name)) printControl(child, parent, name);
-    printControls(child);
+    if (atom && GlobalGetAtomNameA(atom, name, sizeof name)) visit(child, form, name, (*index)++);
+    forEachControl(child, form, visit, index);
   }
+}
+
+static void printNamedControl(HWND control, HWND form, const char* name, int index) {
+  (void)index;
+  printControl(control, form, name);
+}
+
+static void printControls(HWND form) {
+  int index = 0;
+  forEachControl(form, form, printNamedControl, &index);
+}
+
+/* The texts the watch printed last, by control index. */
+#define MAX_WATCHED 64
+static char* watched[MAX_WATCHED];
+
+/* The text the system keeps for the control: read without a message to the
+ * window's thread, which answers messages only between its transfer's reads. */
+static void printChangedText(HWND control, HWND form, const char* name, int index) {
+  char* text = systemWindowText(control);
+  (void)form;
+  if (index >= MAX_WATCHED || !text) {
+    free(text);
+    return;
+  }
+  if (watched[index] && strcmp(watched[index], text) == 0) {
+    free(text);
+    return;
+  }
+  printf("text\t%s\t", name);
+  putEscaped(text);
+  putchar('\n');
+  fflush(stdout);
+  free(watched[index]);
+  watched[index] = text;
+}
+
+/* Prints every change of a control's text, as it is read every few
+ * milliseconds, until the window is gone or the timeout has passed. */
+static int commandWatch(unsigned long timeoutMs) {
+  DWORD start = GetTickCount();
+  HWND form = waitVisible(kFormClass, timeoutMs);
+  if (!form) return 1;
+  while (IsWindow(form) && GetTickCount() - start < timeoutMs) {
+    int index = 0;
+    forEachControl(form, form, printChangedText, &index);
+    Sleep(10);
+  }
+  return 0;
 }
 
 static int commandWindow(unsigned long timeoutMs) {
@@ -396,9 +453,11 @@ int main(int argc, char** argv) {
       code = commandClose(timeoutMs);
     } else if (strcmp(argv[1], "wait-gone") == 0) {
       code = commandWaitGone(timeoutMs);
+    } else if (strcmp(argv[1], "watch") == 0) {
+      code = commandWatch(timeoutMs);
     }
   }
-  if (code == 2) fputs("usage: uiprobe window|box|close|wait-gone [timeout_ms]\n", stderr);
+  if (code == 2) fputs("usage: uiprobe window|box|close|wait-gone|watch [timeout_ms]\n", stderr);
   fflush(stdout);
   return code;
 }
