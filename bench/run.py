@@ -128,6 +128,9 @@ class Bench:
         self.client_new = pe_client(build, scratch / "client-new.exe", "6.3.0.0")
         self.env = dict(os.environ, DISPLAY=self.display.name, HKLM_REG_FILE=str(scratch / "hklm.reg"))
         self.env.pop("UPDATER_UI_TRACE", None)
+        self.minimal = scratch / "minimal_get"
+        subprocess.run(["cc", "-O2", "-o", str(self.minimal), str(ROOT / "bench" / "minimal_get.c")],
+                       check=True)
 
     def close(self):
         self.nginx.close()
@@ -189,22 +192,42 @@ class Bench:
         shutil.rmtree(out)
         return result
 
+    def run_minimal(self, release: str, names: list[str]) -> dict:
+        out = self.scratch / "minimal"
+        shutil.rmtree(out, ignore_errors=True)
+        out.mkdir()
+        result = timed([str(self.minimal), str(self.nginx.port),
+                        *(f"/{release}/{n}" for n in names)], cwd=out)
+        shutil.rmtree(out)
+        return result
+
     def compare_downloads(self, release: str, names: list[str]) -> dict:
-        """Interleaved runs of the updater and of curl; medians of each figure."""
-        figures = {"updater": [], "curl": []}
+        """Interleaved runs of the updater and of the two references (curl and
+        the minimal client). Each figure is the median over the runs; each ratio
+        is the median of the runs' own ratios (updater against the reference
+        run next to it), with their range."""
+        clients = {"updater": lambda: self.run_updater(release),
+                   "curl": lambda: self.run_curl(release, names),
+                   "minimal": lambda: self.run_minimal(release, names)}
+        figures = {who: [] for who in clients}
         for _ in range(self.runs):
-            for who in ("updater", "curl"):
+            for who, run in clients.items():
                 before = len(self.nginx.log())
-                result = self.run_updater(release) if who == "updater" else self.run_curl(release, names)
+                result = run()
                 rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
                 if len(rows) != len(names):
                     raise RuntimeError(f"{who} asked for {len(rows)} of {len(names)} files")
                 result["transfer"] = served_span(rows, f"/{release}/")
                 figures[who].append(result)
-        med = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]} for who, rs in figures.items()}
-        return {"updater": med["updater"], "curl": med["curl"],
-                "transfer_ratio": med["updater"]["transfer"] / med["curl"]["transfer"],
-                "cpu_ratio": med["updater"]["cpu"] / med["curl"]["cpu"]}
+        out = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]}
+               for who, rs in figures.items()}
+        for reference in ("curl", "minimal"):
+            for key in ("transfer", "cpu"):
+                ratios = [u[key] / r[key] for u, r in zip(figures["updater"], figures[reference])]
+                out[f"{key}_ratio_{reference}"] = {"median": statistics.median(ratios),
+                                                   "min": min(ratios), "max": max(ratios)}
+        out["runs"] = figures
+        return out
 
     def startup(self) -> dict:
         """Process start to the window mapped and exposed, from the window's own record."""
@@ -295,11 +318,19 @@ def machine() -> str:
     return f"{cpu}, {os.cpu_count()} cores, {mem} GiB, Linux {platform.release()}"
 
 
+def ratio(key):
+    return lambda r: r[key[0]][key[1]]
+
+
 TARGETS = [
-    # (name, figure, limit, format)
-    ("1 GiB file: transfer time / curl", lambda r: r["big"]["transfer_ratio"], 1.05, "{:.3f}"),
-    ("1 GiB file: CPU time / curl", lambda r: r["big"]["cpu_ratio"], 1.5, "{:.3f}"),
-    ("2,000 x 4 KiB: transfer time / curl", lambda r: r["many"]["transfer_ratio"], 1.5, "{:.3f}"),
+    # (name, figure, limit, format); a ratio figure has a median and a range
+    ("1 GiB file: transfer time / curl", ratio(("big", "transfer_ratio_curl")), 1.05, "{:.3f}"),
+    ("1 GiB file: transfer time / minimal client", ratio(("big", "transfer_ratio_minimal")), 1.1,
+     "{:.3f}"),
+    ("1 GiB file: CPU time / curl", ratio(("big", "cpu_ratio_curl")), 1.5, "{:.3f}"),
+    ("2,000 x 4 KiB: transfer time / curl", ratio(("many", "transfer_ratio_curl")), 1.2, "{:.3f}"),
+    ("2,000 x 4 KiB: transfer time / minimal client", ratio(("many", "transfer_ratio_minimal")),
+     None, "{:.3f}"),
     ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
     ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
     ("win32 updater.exe, stripped (KiB)", lambda r: r["size"]["bytes"] / 1024, 1024, "{:.0f}"),
@@ -314,7 +345,12 @@ def rows(results):
             value = figure(results)
         except KeyError:
             continue
-        yield name, fmt.format(value), f"<= {limit}", value <= limit
+        if isinstance(value, dict):
+            shown = f"{fmt.format(value['median'])} ({fmt.format(value['min'])}-{fmt.format(value['max'])})"
+            value = value["median"]
+        else:
+            shown = fmt.format(value)
+        yield name, shown, "-" if limit is None else f"<= {limit}", limit is None or value <= limit
 
 
 def all_targets_hold(results) -> bool:
@@ -323,16 +359,19 @@ def all_targets_hold(results) -> bool:
 
 def print_table(results):
     print(f"Machine: {results['machine']}")
-    print(f"| {'figure':42} | {'measured':>9} | {'target':>8} | holds |")
-    print(f"|{'-' * 44}|{'-' * 11}|{'-' * 10}|-------|")
+    print(f"| {'figure':46} | {'median (range)':>21} | {'target':>8} | holds |")
+    print(f"|{'-' * 48}|{'-' * 23}|{'-' * 10}|-------|")
     for name, value, limit, ok in rows(results):
-        print(f"| {name:42} | {value:>9} | {limit:>8} | {'yes' if ok else 'NO':5} |")
+        print(f"| {name:46} | {value:>21} | {limit:>8} | {'yes' if ok else 'NO':5} |")
     for key in ("big", "many"):
-        if key in results:
-            u, c = results[key]["updater"], results[key]["curl"]
-            print(f"{key}: updater transfer {u['transfer']:.3f} s, process {u['wall']:.2f} s, "
-                  f"CPU {u['cpu']:.2f} s; curl transfer {c['transfer']:.3f} s, process "
-                  f"{c['wall']:.2f} s, CPU {c['cpu']:.2f} s (medians of interleaved runs)")
+        if key not in results:
+            continue
+        for who in ("updater", "curl", "minimal"):
+            runs = results[key]["runs"][who]
+            transfers = [r["transfer"] for r in runs]
+            print(f"{key}: {who:8} transfer {results[key][who]['transfer']:.3f} s "
+                  f"({min(transfers):.3f}-{max(transfers):.3f}), process "
+                  f"{results[key][who]['wall']:.2f} s, CPU {results[key][who]['cpu']:.2f} s")
     if "size" in results:
         print("win32 imports: " + " ".join(results["size"]["imports"]))
 

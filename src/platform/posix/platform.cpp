@@ -400,11 +400,26 @@ class PosixPlatform : public Platform {
     return length == 0 || length > text.size() - at ? 1 : length;
   }
 
+  // Asked for every byte line: looked up again only when the environment
+  // that names the locale has changed.
   char decimalSeparator() override {
-    const UserLocale numeric(LC_NUMERIC_MASK);
-    const char* point = std::localeconv()->decimal_point;
-    return point && point[0] && !point[1] ? point[0] : '.';
+    std::string names;
+    for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
+      const char* value = std::getenv(variable);
+      names.append(value ? value : "").append(1, '\0');
+    }
+    if (names != separatorLocale_) {
+      const UserLocale numeric(LC_NUMERIC_MASK);
+      const char* point = std::localeconv()->decimal_point;
+      separator_ = point && point[0] && !point[1] ? point[0] : '.';
+      separatorLocale_ = names;
+    }
+    return separator_;
   }
+
+ private:
+  std::string separatorLocale_ = std::string(1, '\1');  // never the name of a locale
+  char separator_ = '.';
 };
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
-#include <FL/Fl_Progress.H>
 #include <FL/Fl_RGB_Image.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
@@ -113,16 +112,10 @@ class BevelBox : public Fl_Box {
 // A control that records its text in the trace when it draws it on the
 // screen and it differs from what it drew last: the trace then holds what a
 // person saw, not merely what was set.
-template <class Box>
-class Drawn : public Box {
+class DrawnText {
  public:
-  template <class... Args>
-  Drawn(Trace& trace, const char* name, Args... args) : Box(args...), trace_(trace), name_(name) {}
-
- protected:
-  void draw() override {
-    Box::draw();
-    const char* text = this->label() ? this->label() : "";
+  DrawnText(Trace& trace, const char* name) : trace_(trace), name_(name) {}
+  void drew(const std::string& text) {
     if (drawn_ == text) return;
     drawn_ = text;
     trace_.line({"text", name_, drawn_});
@@ -132,6 +125,102 @@ class Drawn : public Box {
   Trace& trace_;
   const char* name_;
   std::string drawn_;
+};
+
+// The message line: a bevelled panel with its text centred, drawn by FLTK's
+// own label layout (it changes once or twice a run).
+class MessagePanel : public BevelBox {
+ public:
+  MessagePanel(Trace& trace, const char* name, int x, int y, int w, int h)
+      : BevelBox(x, y, w, h, BevelBox::Raised, BevelBox::Lowered), drawn_(trace, name) {}
+
+ protected:
+  void draw() override {
+    BevelBox::draw();
+    drawn_.drew(label() ? label() : "");
+  }
+
+ private:
+  DrawnText drawn_;
+};
+
+// A label as the classic static control draws it: one line from its top
+// left, clipped to the control, on the window's face colour; a single "&"
+// marks a mnemonic and is not shown ("&&" shows one "&"). It paints its own
+// background, so a new text repaints this control alone, and it draws the
+// text straight, without FLTK's general label layout: the status line and the
+// byte line change for every file of a release.
+class Label : public Fl_Widget {
+ public:
+  Label(Trace& trace, const char* name, int x, int y, int w, int h)
+      : Fl_Widget(x, y, w, h), drawn_(trace, name) {
+    box(FL_FLAT_BOX);
+    labelfont(kTextFont);
+    labelsize(kFormFontHeight);
+  }
+
+  void text(const std::string& text) {
+    text_ = text;
+    shown_.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '&') {
+        shown_ += text[i];
+      } else if (i + 1 < text.size() && text[i + 1] == '&') {
+        shown_ += text[++i];
+      }
+    }
+    redraw();
+  }
+
+ protected:
+  void draw() override {
+    fl_color(color());
+    fl_rectf(x(), y(), w(), h());
+    fl_push_clip(x(), y(), w(), h());
+    fl_font(labelfont(), labelsize());
+    fl_color(labelcolor());
+    fl_draw(shown_.data(), static_cast<int>(shown_.size()), x(), y() + fl_height() - fl_descent());
+    fl_pop_clip();
+    drawn_.drew(text_);
+  }
+
+ private:
+  DrawnText drawn_;
+  std::string text_;
+  std::string shown_;
+};
+
+// The classic progress bar: a thin sunken frame filled from the left in the
+// selection colour by position / maximum (empty while the maximum is 0).
+class ProgressBar : public Fl_Widget {
+ public:
+  ProgressBar(int x, int y, int w, int h) : Fl_Widget(x, y, w, h) {
+    box(FL_THIN_DOWN_BOX);
+    color(FL_BACKGROUND_COLOR);
+    selection_color(fl_rgb_color(0, 0, 128));
+  }
+
+  void show(int32_t pos, int32_t max) {
+    pos_ = pos;
+    max_ = max;
+    redraw();
+  }
+
+ protected:
+  void draw() override {
+    draw_box();
+    const int inner = w() - 2 * Fl::box_dx(box());
+    const int filled = max_ > 0 ? static_cast<int>(int64_t{inner} * pos_ / max_) : 0;
+    if (filled > 0) {
+      fl_color(selection_color());
+      fl_rectf(x() + Fl::box_dx(box()), y() + Fl::box_dy(box()), filled,
+               h() - 2 * Fl::box_dy(box()));
+    }
+  }
+
+ private:
+  int32_t pos_ = 0;
+  int32_t max_ = 0;
 };
 
 class FltkApplication : public Application {
@@ -167,17 +256,14 @@ class FltkApplication : public Application {
 
   void setText(ControlId id, const std::string& text) override {
     Control& c = control(id);
-    if (c.text == text) return;  // nothing to measure or repaint
+    if (c.text == text) return;  // nothing to repaint
     c.text = text;
-    Fl_Widget* w = c.widget;
-    const int oldX = w->x(), oldY = w->y(), oldW = w->w(), oldH = w->h();
-    w->copy_label(text.c_str());
-    if (controlSpec(id).autoSize) {
-      fl_font(w->labelfont(), w->labelsize());
-      w->size(static_cast<int>(fl_width(text.c_str())) + 1, w->h());
+    if (controlSpec(id).kind == ControlKind::Label) {
+      static_cast<Label*>(c.widget)->text(text);
+    } else {
+      c.widget->copy_label(text.c_str());
+      c.widget->redraw();
     }
-    window_->damage(FL_DAMAGE_ALL, oldX, oldY, oldW, oldH);
-    window_->damage(FL_DAMAGE_ALL, w->x(), w->y(), w->w(), w->h());
     trace_.line({"set", controlSpec(id).name, text});
   }
 
@@ -292,8 +378,7 @@ class FltkApplication : public Application {
           w = new BevelBox(x, y, spec.width, spec.height, BevelBox::Lowered, BevelBox::Flat);
           break;
         case ControlKind::MessagePanel:
-          w = new Drawn<BevelBox>(trace_, spec.name, x, y, spec.width, spec.height,
-                                  BevelBox::Raised, BevelBox::Lowered);
+          w = new MessagePanel(trace_, spec.name, x, y, spec.width, spec.height);
           w->labelfont(kBoldFont);
           w->labelsize(kMessageFontHeight);
           w->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
@@ -306,32 +391,25 @@ class FltkApplication : public Application {
           w = box;
           break;
         }
-        case ControlKind::Label: {
-          auto* box = new Drawn<Fl_Box>(trace_, spec.name, x, y, spec.width, spec.height);
-          box->box(FL_NO_BOX);
-          box->labelfont(kTextFont);
-          box->labelsize(kFormFontHeight);
-          box->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-          w = box;
+        case ControlKind::Label:
+          // A label that sizes itself to its text shows the same as one that
+          // reaches the window's right edge, without measuring every text.
+          w = new Label(trace_, spec.name, x, y, spec.autoSize ? kFormClientWidth - x : spec.width,
+                        spec.height);
           break;
-        }
-        case ControlKind::ProgressBar: {
-          auto* bar = new Fl_Progress(x, y, spec.width, spec.height);
-          bar->box(FL_THIN_DOWN_BOX);
-          bar->color(FL_BACKGROUND_COLOR);
-          bar->selection_color(fl_rgb_color(0, 0, 128));
-          bar->minimum(0);
-          w = bar;
+        case ControlKind::ProgressBar:
+          w = new ProgressBar(x, y, spec.width, spec.height);
           break;
-        }
       }
       control(spec.id).widget = w;
       if (spec.kind == ControlKind::ProgressBar) {
         showProgress(control(spec.id), spec.id, false);
+      } else if (spec.kind == ControlKind::Label) {
+        control(spec.id).text = spec.text;
+        static_cast<Label*>(w)->text(spec.text);
       } else {
         control(spec.id).text = spec.text;
         w->copy_label(spec.text);
-        if (spec.autoSize) w->size(0, w->h());
       }
     }
     window_->end();
@@ -340,9 +418,7 @@ class FltkApplication : public Application {
   }
 
   void showProgress(Control& c, ControlId id, bool traced = true) {
-    auto* bar = static_cast<Fl_Progress*>(c.widget);
-    bar->maximum(static_cast<float>(std::max(c.max, 1)));
-    bar->value(c.max > 0 ? static_cast<float>(c.pos) : 0.0f);
+    static_cast<ProgressBar*>(c.widget)->show(c.pos, c.max);
     if (traced)
       trace_.line({"progress", controlSpec(id).name, std::to_string(c.pos), std::to_string(c.max)});
   }
