@@ -19,7 +19,7 @@
 #include "http/socket_error.h"
 #include "http/transport.h"
 #include "http/url.h"
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace http {
 
@@ -48,7 +48,7 @@ const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kMaxLineExceeded[] = "Max line length exceeded.";
 
 // A failure of the connection or of the response itself, as opposed to one
-// raised by the sink or a progress receiver. Turned into platform::Error at
+// raised by the sink or a progress receiver. Turned into base::Error at
 // the end of the GET.
 struct ConnectionFailure {
   std::string message;
@@ -211,12 +211,12 @@ void Client::Impl::get(const std::string& url, BodySink& sink) {
     failedStatus = exchange(target, sink);
   } catch (const ConnectionFailure& failure) {
     closeConnection();
-    throw platform::Error(failure.message);
+    throw base::Error(failure.message);
   } catch (...) {
     closeConnection();
     throw;
   }
-  if (failedStatus) throw platform::Error(*failedStatus);
+  if (failedStatus) throw base::Error(*failedStatus);
 }
 
 std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink) {

@@ -1,6 +1,6 @@
 // The updater's HTTP client: plain GETs over HTTP/1.1 with a fixed request
 // head, cookies kept in memory, one reused connection, no redirects and no
-// read time-out. Every failure is a platform::Error whose message the user
+// read time-out. Every failure is a base::Error whose message the user
 // reads: the status line of a response that is not a success, a socket error
 // ("Socket Error # 10061" CR LF "Connection refused."), "Connection Closed
 // Gracefully.", "Max line length exceeded.", or an empty text for a URL that
@@ -34,7 +34,7 @@ class Progress {
 class BodySink {
  public:
   virtual ~BodySink() = default;
-  virtual void write(const char* data, size_t size) = 0;  // may raise platform::Error
+  virtual void write(const char* data, size_t size) = 0;  // may raise base::Error
 };
 
 class Transport;
@@ -53,7 +53,7 @@ class Client {
   void setProgress(Progress* progress);
 
   // One GET of url; the body of a successful response goes to sink as it
-  // arrives. Raises platform::Error.
+  // arrives. Raises base::Error.
   void get(const std::string& url, BodySink& sink);
 
   // One GET whose body is returned in memory as raw bytes.

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace http {
 
 namespace {
 
 [[noreturn]] void raiseBadUrl() {
-  throw platform::Error(std::string());
+  throw base::Error(std::string());
 }
 
 bool isHttpScheme(const std::string& scheme) {

@@ -17,7 +17,7 @@ struct Url {
 // Splits an http URL. Every "\" counts as "/", a "#" and all after it are
 // dropped, nothing is percent-encoded or decoded, an empty path becomes "/".
 // A URL whose scheme is not http (or that names no usable host and port)
-// raises platform::Error with an empty message.
+// raises base::Error with an empty message.
 Url parseUrl(const std::string& url);
 
 // The value of the Host header: the host, plus ":<port>" when the port is not 80.

@@ -1,5 +1,5 @@
 #include "ini/encoding.h"
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 #include <cstdint>
 #include <string_view>
@@ -53,7 +53,7 @@ std::string utf16ToText(const std::u16string& units) {
 
 #else
 
-using platform::appendUtf8;
+using base::appendUtf8;
 
 std::string utf8ToText(std::string_view utf8) {
   return std::string(utf8);

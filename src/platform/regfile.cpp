@@ -1,5 +1,5 @@
 #include "platform/regfile.h"
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace platform {
 
@@ -49,7 +49,7 @@ std::string keyOf(std::string_view path) {
   return foldCase(path);
 }
 
-using platform::appendUtf8;
+using base::appendUtf8;
 
 // UTF-16LE code units as UTF-8; an odd last byte is dropped.
 std::string utf16ToUtf8(std::string_view bytes) {
@@ -64,13 +64,13 @@ std::string utf16ToUtf8(std::string_view bytes) {
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
       const uint32_t low = unit(i + 1);
       if (low >= 0xDC00 && low < 0xE000) {
-        appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        base::appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
     if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-    appendUtf8(out, c);
+    base::appendUtf8(out, c);
   }
   return out;
 }

@@ -1,5 +1,5 @@
 // Moving the installed copies of the listed files aside, and putting them back.
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -42,7 +42,7 @@ void TTFrmUpdate::BackupOldFiles() {
     MakeSubdirectories(platform_, BackupPath, name);
     // The installed file goes only once its copy is safe.
     if (!platform_.copyFile(installed, backup))
-      throw platform::Error("Cannot back up \"" + installed + "\"");
+      throw base::Error("Cannot back up \"" + installed + "\"");
     entry->second = Backup::Copied;
     platform_.deleteFile(installed);
   }

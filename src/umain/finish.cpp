@@ -1,6 +1,6 @@
 // The finish routine of every run: remove the updater's own executable once
 // the process has ended, and end the application.
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -22,9 +22,9 @@ std::string RemovalScript(const std::string& executable) {
 void WriteTextFile(platform::Platform& platform, const std::string& path, const std::string& text) {
   uint32_t error = 0;
   auto file = platform.createFile(path, error);
-  if (!file) platform::raiseIoError(error);
+  if (!file) base::raiseIoError(error);
   if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    platform::raiseWriteError(error);
+    base::raiseWriteError(error);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -77,7 +77,7 @@ void TTFrmUpdate::ShowBox(const std::string& text, ui::Icon icon) {
 }
 
 std::string ErrorMessage(const std::exception& e) {
-  if (const auto* error = dynamic_cast<const platform::Error*>(&e)) return error->message();
+  if (const auto* error = dynamic_cast<const base::Error*>(&e)) return error->message();
   return e.what();
 }
 

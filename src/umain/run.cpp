@@ -1,5 +1,5 @@
 // The update run, started once by the window's first timer tick.
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {

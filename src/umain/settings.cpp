@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/text.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -29,7 +29,7 @@ void TTFrmUpdate::LoadSettings() {
     try {
       path = key->readString("UpdatePath");
       if (!path.empty() && key->valueExists("URL")) BaseURL = key->readString("URL");
-    } catch (const platform::Error&) {
+    } catch (const base::Error&) {
       // Settings of the wrong type leave them incomplete: no run may start.
       window_.requestEnd();
       throw;
@@ -49,7 +49,7 @@ void TTFrmUpdate::LoadSettings() {
   BackupPath = UpdatePath + "UpdateBak\\";
 
   if (IsUpdateArgument(args_) && !platform_.directoryExists(BackupPath)) {
-    if (uint32_t error = platform_.createDirectory(BackupPath)) platform::raiseIoError(error);
+    if (uint32_t error = platform_.createDirectory(BackupPath)) base::raiseIoError(error);
   }
 }
 

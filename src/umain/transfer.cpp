@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -15,7 +15,7 @@ class FileSink : public http::BodySink {
  public:
   explicit FileSink(platform::OutputFile& file) : file_(file) {}
   void write(const char* data, size_t size) override {
-    if (uint32_t error = file_.write(data, size)) platform::raiseWriteError(error);
+    if (uint32_t error = file_.write(data, size)) base::raiseWriteError(error);
   }
 
  private:
@@ -31,7 +31,7 @@ class TextSink : public http::BodySink {
  public:
   void write(const char* data, size_t size) override {
     if (size > kMaxTextSize - text.size())
-      throw platform::Error("The server's answer is larger than 16 MiB");
+      throw base::Error("The server's answer is larger than 16 MiB");
     text.append(data, size);
   }
   std::string text;
@@ -174,10 +174,10 @@ bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
     uint32_t error = 0;
     auto file = platform_.createFile(target, error);
     if (!file)
-      platform::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
+      base::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
     FileSink sink(*file);
     Fetch(url, sink);
-    if ((error = file->close())) platform::raiseWriteError(error);
+    if ((error = file->close())) base::raiseWriteError(error);
     return true;
   } catch (const std::exception& e) {
     ShowBox(kTransferFailed + ErrorMessage(e), ui::Icon::Error);

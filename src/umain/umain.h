@@ -39,7 +39,7 @@ std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
 bool IsUpdateArgument(const std::vector<std::string>& args);
 
 // What a release description "update.ini" lists: the files, by the "Count" rule
-// of [FileList], and [Version] NewVersion. Raises platform::Error for a file
+// of [FileList], and [Version] NewVersion. Raises base::Error for a file
 // name that would leave the installation directory.
 struct UpdateList {
   std::vector<std::string> files;

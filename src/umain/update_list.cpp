@@ -1,7 +1,7 @@
 // The release description "update.ini": fetched, kept briefly in the
 // installation directory, and read into the update list and the new version.
 #include "ini/profile.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -44,7 +44,7 @@ UpdateList ReadUpdateList(const std::string& bytes) {
   UpdateList list;
   list.files = profile.numberedValues("FileList", "File", count);
   for (const std::string& name : list.files) {
-    if (IsUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
+    if (IsUnsafeName(name)) throw base::Error("Unsafe file name \"" + name + "\"");
   }
   list.newVersion = profile.readString("Version", "NewVersion", "");
   list.describesRelease = profile.hasSection("FileList") || profile.hasSection("Version");
@@ -60,16 +60,16 @@ void TTFrmUpdate::FetchUpdateList() {
   const std::string localPath = UpdatePath + "update.ini";
   auto file = platform_.createFile(localPath, error);
   if (!file)
-    platform::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(error));
+    base::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(error));
   LocalCopy local(platform_, localPath);
   if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    platform::raiseWriteError(error);
+    base::raiseWriteError(error);
   file.reset();
 
   UpdateList list = ReadUpdateList(platform_.readFile(local.path()).value_or(""));
   // Text without either section (an HTML page, a truncated or foreign file)
   // is no release: going on would announce a successful update to nothing.
-  if (!list.describesRelease) throw platform::Error("No [FileList] or [Version] section");
+  if (!list.describesRelease) throw base::Error("No [FileList] or [Version] section");
   UpdateFiles = std::move(list.files);
   NewVersion = std::move(list.newVersion);
 }

@@ -13,7 +13,7 @@
 //   byte 1: the sink fails after more than 97 * n bytes (0: never)
 //   byte 2: 1 + n % 3 GETs
 //
-// Checked: every failure is a platform::Error with one of the client's texts
+// Checked: every failure is a base::Error with one of the client's texts
 // or a status line that the server sent; the sink gets nothing on a response
 // that is not a success; progress counts are the running total of the body
 // bytes since their work begin, never decrease and never exceed the announced
@@ -34,7 +34,7 @@
 #include "check.h"
 #include "http/http_client.h"
 #include "http/transport.h"
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace {
 
@@ -182,7 +182,7 @@ class Recorder : public http::Progress, public http::BodySink {
     FUZZ_CHECK(!events.empty() || !progress_);
     written += size;
     (void)data;
-    if (sinkLimit_ != 0 && written > sinkLimit_) throw platform::Error(kSinkFailure);
+    if (sinkLimit_ != 0 && written > sinkLimit_) throw base::Error(kSinkFailure);
   }
   void setProgressOn(bool on) { progress_ = on; }
 
@@ -249,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool failed = false;
     try {
       client.get("http://" + host + "/file" + std::to_string(get), recorder);
-    } catch (const platform::Error& error) {
+    } catch (const base::Error& error) {
       failed = true;
       message = error.message();
     }

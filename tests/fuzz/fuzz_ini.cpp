@@ -14,7 +14,7 @@
 #include "check.h"
 #include "ini/encoding.h"
 #include "ini/profile.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "umain/umain.h"
 
 namespace {
@@ -234,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(list.newVersion == profile.readString("Version", "NewVersion", ""));
     FUZZ_CHECK(list.describesRelease ==
                (slowHasSection(lines, "FileList") || slowHasSection(lines, "Version")));
-  } catch (const platform::Error& error) {
+  } catch (const base::Error& error) {
     FUZZ_CHECK(unsafe != values.end());
     FUZZ_CHECK(error.message() == "Unsafe file name \"" + *unsafe + "\"");
   }

@@ -92,7 +92,7 @@ TEST_F(BackupTest, FileThatCannotBeCopiedStaysInstalledAndStopsTheBackup) {
   writeAll(app / "c.dll", "old c");
   fs::create_directory(app / "UpdateBak" / "b.dll");  // a directory in the copy's way
   UMain::UpdateFiles = {"a.dll", "b.dll", "c.dll"};
-  EXPECT_THROW(form.BackupOldFiles(), platform::Error);
+  EXPECT_THROW(form.BackupOldFiles(), base::Error);
   EXPECT_EQ(readAll(app / "b.dll"), "old b");
   EXPECT_EQ(readAll(app / "c.dll"), "old c");
   form.RestoreOldFiles();

@@ -16,7 +16,7 @@ class FakeKey : public platform::RegistryKey {
     auto it = values_.find(name);
     if (it == values_.end()) return "";
     if (it->second.type != RegistryValue::String)
-      throw platform::Error("Invalid data type for '" + name + "'");
+      throw base::Error("Invalid data type for '" + name + "'");
     return it->second.data;
   }
 

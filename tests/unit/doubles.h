@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/platform.h"
 #include "ui/window.h"
 
@@ -96,7 +96,7 @@ struct RegistryValue {
 
 class FullDiskFile : public platform::OutputFile {
  public:
-  uint32_t write(const void*, size_t) override { return platform::kErrorDiskFull; }
+  uint32_t write(const void*, size_t) override { return base::kErrorDiskFull; }
   uint32_t close() override { return 0; }
 };
 
@@ -129,7 +129,7 @@ class FakePlatform : public platform::Platform {
   std::unique_ptr<platform::OutputFile> createFile(const std::string& path,
                                                    uint32_t& error) override {
     if (unwritable.count(path)) {
-      error = platform::kErrorAccessDenied;
+      error = base::kErrorAccessDenied;
       return nullptr;
     }
     if (onFullDisk.count(path)) return std::make_unique<FullDiskFile>();

@@ -62,7 +62,7 @@ TEST(DefaultErrorReport, AnEscapingErrorIsShownAndTheHandlerEnds) {
   RecordingWindow window;
   bool after = false;
   ui::runHandler(window, "Myupdater", [&] {
-    throw platform::Error("Invalid filename");
+    throw base::Error("Invalid filename");
     after = true;
   });
   EXPECT_FALSE(after);
@@ -133,7 +133,7 @@ TEST_F(FormTest, FinishRoutineThatCannotWriteTheScriptRaisesAndStartsNothing) {
   try {
     form.RemoveSelfAndQuit();
     FAIL() << "no error raised";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "File access denied");
   }
   EXPECT_TRUE(platform.startedHidden.empty());

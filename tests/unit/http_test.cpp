@@ -10,7 +10,7 @@
 #include "http/http_client.h"
 #include "http/socket_error.h"
 #include "http/url.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "script_server.h"
 
 using testing_server::ScriptServer;
@@ -39,7 +39,7 @@ class StringSink : public http::BodySink {
 std::string errorOf(http::Client& client, const std::string& url, http::BodySink& sink) {
   try {
     client.get(url, sink);
-  } catch (const platform::Error& error) {
+  } catch (const base::Error& error) {
     return error.message();
   }
   return "<none>";
@@ -70,7 +70,7 @@ TEST(HttpUrl, OtherSchemesAndBrokenAuthoritiesRaiseAnEmptyMessage) {
     try {
       http::parseUrl(url);
       ADD_FAILURE() << url;
-    } catch (const platform::Error& error) {
+    } catch (const base::Error& error) {
       EXPECT_EQ(error.message(), "") << url;
     }
   }
@@ -384,7 +384,7 @@ TEST(HttpGet, InterimResponsesAreSkippedAndNoContentHasNoBody) {
 TEST(HttpGet, ASinkFailureTravelsOutAndTheNextGetStartsAfresh) {
   class FailingSink : public http::BodySink {
    public:
-    void write(const char*, size_t) override { throw platform::Error("Disk full"); }
+    void write(const char*, size_t) override { throw base::Error("Disk full"); }
   };
   ScriptServer server;
   server.accept()

@@ -9,7 +9,7 @@
 
 #include "doubles.h"
 #include "pe_fixture.h"
-#include "platform/error.h"
+#include "base/error.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -52,16 +52,16 @@ TEST_F(PlatformTest, CreateFileErrorCodes) {
   writeAll(file("plain.txt"), "x");
   uint32_t error = 0;
   EXPECT_FALSE(system.createFile(path("missing\\a.txt"), error));
-  EXPECT_EQ(error, platform::kErrorPathNotFound);
+  EXPECT_EQ(error, base::kErrorPathNotFound);
   EXPECT_FALSE(system.createFile(path("plain.txt\\a.txt"), error));
-  EXPECT_EQ(error, platform::kErrorPathNotFound);
+  EXPECT_EQ(error, base::kErrorPathNotFound);
   EXPECT_FALSE(system.createFile(path("folder"), error));
-  EXPECT_EQ(error, platform::kErrorAccessDenied);
+  EXPECT_EQ(error, base::kErrorAccessDenied);
   EXPECT_TRUE(fs::is_directory(file("folder")));
   // What the user reads for such a failure.
   try {
-    platform::raiseCannotCreate("x", system.systemErrorText(platform::kErrorPathNotFound));
-  } catch (const platform::Error& e) {
+    base::raiseCannotCreate("x", system.systemErrorText(base::kErrorPathNotFound));
+  } catch (const base::Error& e) {
     EXPECT_GT(e.message().size(), std::string("Cannot create file \"x\". ").size());
     EXPECT_NE(e.message().back(), '.');
 #ifndef _WIN32
@@ -76,7 +76,7 @@ TEST_F(PlatformTest, AnOpenFileIsNotSharedUntilClosed) {
   ASSERT_TRUE(first);
   EXPECT_EQ(first->write("kept", 4), 0u);
   EXPECT_FALSE(system.createFile(path("held.txt"), error));
-  EXPECT_EQ(error, platform::kErrorSharingViolation);
+  EXPECT_EQ(error, base::kErrorSharingViolation);
   EXPECT_FALSE(system.readFile(path("held.txt")));
   EXPECT_FALSE(system.copyFile(path("held.txt"), path("copy.txt")));
   EXPECT_EQ(first->close(), 0u);
@@ -89,11 +89,11 @@ TEST_F(PlatformTest, CreateDirectoryMakesOneLevel) {
   EXPECT_EQ(system.createDirectory(path("UpdateBak\\")), 0u);
   EXPECT_TRUE(fs::is_directory(file("UpdateBak")));
   EXPECT_TRUE(system.directoryExists(path("UpdateBak\\")));
-  EXPECT_EQ(system.createDirectory(path("UpdateBak\\")), platform::kErrorAlreadyExists);
-  EXPECT_EQ(system.createDirectory(path("a\\b")), platform::kErrorPathNotFound);
+  EXPECT_EQ(system.createDirectory(path("UpdateBak\\")), base::kErrorAlreadyExists);
+  EXPECT_EQ(system.createDirectory(path("a\\b")), base::kErrorPathNotFound);
   EXPECT_FALSE(fs::exists(file("a")));
   writeAll(file("taken"), "x");
-  EXPECT_EQ(system.createDirectory(path("taken")), platform::kErrorAlreadyExists);
+  EXPECT_EQ(system.createDirectory(path("taken")), base::kErrorAlreadyExists);
   EXPECT_FALSE(system.directoryExists(path("taken")));
   EXPECT_FALSE(system.directoryExists(path("none")));
 }
@@ -188,7 +188,7 @@ void expectClientKey(platform::Platform& system, const char* key) {
   try {
     values->readString("Count");
     ADD_FAILURE() << "a number read as a string";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "Invalid data type for 'Count'");
   }
 }

@@ -91,7 +91,7 @@ TEST_F(RunTest, BodyThatIsNoReleaseDescriptionIsAnError) {
   try {
     form.FetchUpdateList();
     ADD_FAILURE() << "no error";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "No [FileList] or [Version] section");
   }
   EXPECT_TRUE(UMain::UpdateFiles.empty());
@@ -121,7 +121,7 @@ TEST_F(RunTest, UnsafeNamesRefuseTheWholeList) {
     try {
       form.FetchUpdateList();
       ADD_FAILURE() << name << " accepted";
-    } catch (const platform::Error& e) {
+    } catch (const base::Error& e) {
       EXPECT_EQ(e.message(), "Unsafe file name \"" + name + "\"");
     }
     EXPECT_TRUE(UMain::UpdateFiles.empty()) << name;
@@ -135,7 +135,7 @@ TEST_F(RunTest, LocalCopyThatCannotBeCreatedIsAnError) {
   try {
     form.FetchUpdateList();
     FAIL() << "no error";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message().rfind("Cannot create file \"" +
                                     platform.fullPath(UMain::UpdatePath + "update.ini") + "\". ",
                                 0),
@@ -249,7 +249,7 @@ TEST_F(RunTest, FullDiskForTheListCopyOrTheRemovalScriptReadsDiskFull) {
   try {
     form.RemoveSelfAndQuit();
     ADD_FAILURE() << "no error raised";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "Disk full");
   }
 }

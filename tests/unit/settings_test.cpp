@@ -91,15 +91,15 @@ TEST_F(SettingsTest, ValuesOfANonStringTypeRaiseAndEndTheApplication) {
       {
         try {
           form.LoadSettings();
-        } catch (const platform::Error& e) {
+        } catch (const base::Error& e) {
           EXPECT_EQ(e.message(), "Invalid data type for 'UpdatePath'");
           throw;
         }
       },
-      platform::Error);
+      base::Error);
   key()["UpdatePath"] = {RegistryValue::String, app()};
   key()["URL"] = {RegistryValue::Dword, "1"};
-  EXPECT_THROW(form.LoadSettings(), platform::Error);
+  EXPECT_THROW(form.LoadSettings(), base::Error);
   EXPECT_EQ(window.endRequests, 2);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "app"));
 }
@@ -117,7 +117,7 @@ TEST_F(SettingsTest, BackupDirectoryThatCannotBeMadeRaisesAnInputOutputError) {
   try {
     form.LoadSettings();
     FAIL() << "no error raised";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "Invalid filename");
   }
 
@@ -126,7 +126,7 @@ TEST_F(SettingsTest, BackupDirectoryThatCannotBeMadeRaisesAnInputOutputError) {
   try {
     form.LoadSettings();
     FAIL() << "no error raised";
-  } catch (const platform::Error& e) {
+  } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "I/O error 183");
   }
   EXPECT_EQ(window.endRequests, 0);

@@ -100,7 +100,7 @@ TEST_F(TransferTest, TargetThatCannotBeCreatedIsReportedWithoutARequest) {
   const std::string expected =
       "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rCannot create file \"" +
       platform.fullPath("nodir\\a.bin") + "\". " +
-      platform::trimSystemText(platform.systemErrorText(3));
+      base::trimSystemText(platform.systemErrorText(3));
   EXPECT_EQ(boxes[0], expected);
   EXPECT_TRUE(server.requests().empty());
   EXPECT_EQ(window.endRequests, 1);

@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "pe/pe_version.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/platform.h"
 #include "platform/posix/system_error.h"
 #include "platform/regfile.h"
@@ -163,7 +163,7 @@ class FileKey : public RegistryKey {
     const RegValue* value = RegFile::findValue(values_, name);
     if (!value) return "";
     if (value->type != kRegSz && value->type != kRegExpandSz)
-      throw Error("Invalid data type for '" + name + "'");
+      throw base::Error("Invalid data type for '" + name + "'");
     // A string ends at its first NUL, whatever the stored size says.
     return value->data.substr(0, value->data.find('\0'));
   }
@@ -307,7 +307,7 @@ class PosixPlatform : public Platform {
     }
     struct stat st;
     if (!lockNoWait(fd.get(), LOCK_EX)) {
-      error = errno == EWOULDBLOCK ? kErrorSharingViolation : posix::windowsError(errno);
+      error = errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
       return nullptr;
     }
     if (isRegularFile(fd.get(), st) && ftruncate(fd.get(), 0) != 0) {

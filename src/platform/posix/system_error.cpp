@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace platform::posix {
 
@@ -27,7 +27,8 @@ bool isDirectory(const std::string& path) {
 }  // namespace
 
 uint32_t windowsError(int error, const std::string& path) {
-  if (error == ENOENT) return isDirectory(parentOf(path)) ? kErrorFileNotFound : kErrorPathNotFound;
+  if (error == ENOENT)
+    return isDirectory(parentOf(path)) ? base::kErrorFileNotFound : base::kErrorPathNotFound;
   return windowsError(error);
 }
 
@@ -36,28 +37,28 @@ uint32_t windowsError(int error) {
     case 0:
       return 0;
     case ENOENT:
-      return kErrorFileNotFound;
+      return base::kErrorFileNotFound;
     case ENOTDIR:
-      return kErrorPathNotFound;
+      return base::kErrorPathNotFound;
     case EACCES:
     case EPERM:
     case EISDIR:
-      return kErrorAccessDenied;
+      return base::kErrorAccessDenied;
     case EROFS:
       return kErrorWriteProtect;
     case EEXIST:
-      return kErrorAlreadyExists;
+      return base::kErrorAlreadyExists;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      return kErrorDiskFull;
+      return base::kErrorDiskFull;
     case EMFILE:
     case ENFILE:
-      return kErrorTooManyOpenFiles;
+      return base::kErrorTooManyOpenFiles;
     case EWOULDBLOCK:
     case EBUSY:
     case ETXTBSY:
-      return kErrorSharingViolation;
+      return base::kErrorSharingViolation;
     case ENAMETOOLONG:
       return kErrorFilenameTooLong;
     case ENOMEM:
@@ -71,13 +72,13 @@ uint32_t windowsError(int error) {
 
 std::string windowsErrorText(uint32_t code) {
   switch (code) {
-    case kErrorFileNotFound:
+    case base::kErrorFileNotFound:
       return "The system cannot find the file specified.";
-    case kErrorPathNotFound:
+    case base::kErrorPathNotFound:
       return "The system cannot find the path specified.";
-    case kErrorTooManyOpenFiles:
+    case base::kErrorTooManyOpenFiles:
       return "The system cannot open the file.";
-    case kErrorAccessDenied:
+    case base::kErrorAccessDenied:
       return "Access is denied.";
     case kErrorInvalidHandle:
       return "The handle is invalid.";
@@ -85,13 +86,13 @@ std::string windowsErrorText(uint32_t code) {
       return "Not enough memory resources are available to process this command.";
     case kErrorWriteProtect:
       return "The media is write protected.";
-    case kErrorSharingViolation:
+    case base::kErrorSharingViolation:
       return "The process cannot access the file because it is being used by another process.";
-    case kErrorDiskFull:
+    case base::kErrorDiskFull:
       return "There is not enough space on the disk.";
     case kErrorInvalidParameter:
       return "The parameter is incorrect.";
-    case kErrorAlreadyExists:
+    case base::kErrorAlreadyExists:
       return "Cannot create a file when that file already exists.";
     case kErrorFilenameTooLong:
       return "The filename or extension is too long.";

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace platform::posix {
 
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorWriteProtect = 19;
-inline constexpr uint32_t kErrorShortWrite = kIoDiskFull;  // the runtime's "Disk full"
+inline constexpr uint32_t kErrorShortWrite = base::kIoDiskFull;  // the runtime's "Disk full"
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorFilenameTooLong = 206;
 inline constexpr uint32_t kErrorIoDevice = 1117;

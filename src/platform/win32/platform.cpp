@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/platform.h"
 
 namespace platform {
 
 namespace {
 
-constexpr DWORD kShortWrite = kIoDiskFull;
+constexpr DWORD kShortWrite = base::kIoDiskFull;
 constexpr DWORD kFixedInfoSignature = 0xFEEF04BD;
 
 class Win32Key : public RegistryKey {
@@ -38,7 +38,7 @@ class Win32Key : public RegistryKey {
     // The value may grow between the two calls: ask again with the new size.
     for (int attempt = 0; attempt < 4; ++attempt) {
       if (type != REG_SZ && type != REG_EXPAND_SZ)
-        throw Error("Invalid data type for '" + name + "'");
+        throw base::Error("Invalid data type for '" + name + "'");
       std::string data(size_t{size} + 1, '\0');
       DWORD got = static_cast<DWORD>(data.size());
       const LONG result = RegQueryValueExA(key_, name.c_str(), nullptr, &type,
@@ -49,7 +49,7 @@ class Win32Key : public RegistryKey {
       }
       if (result != ERROR_SUCCESS) return "";
       if (type != REG_SZ && type != REG_EXPAND_SZ)
-        throw Error("Invalid data type for '" + name + "'");
+        throw base::Error("Invalid data type for '" + name + "'");
       data.resize(std::min<size_t>(got, data.size()));
       data.resize(std::min(data.find('\0'), data.size()));
       return data;

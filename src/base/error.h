@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-namespace platform {
+namespace base {
 
 class Error : public std::exception {
  public:
@@ -45,4 +45,4 @@ std::string ioErrorText(uint32_t code);
 // Removes trailing blanks, periods and line breaks from a system error text.
 std::string trimSystemText(std::string text);
 
-}  // namespace platform
+}  // namespace base

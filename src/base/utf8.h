@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace base {
 
 // Appends one code point in UTF-8.
 inline void appendUtf8(std::string& out, uint32_t c) {
@@ -24,4 +24,4 @@ inline void appendUtf8(std::string& out, uint32_t c) {
   }
 }
 
-}  // namespace platform
+}  // namespace base

@@ -1,6 +1,6 @@
-#include "platform/error.h"
+#include "base/error.h"
 
-namespace platform {
+namespace base {
 
 std::string ioErrorText(uint32_t code) {
   switch (code) {
@@ -44,4 +44,4 @@ void raiseCannotCreate(const std::string& fullPath, const std::string& systemTex
   throw Error("Cannot create file \"" + fullPath + "\". " + trimSystemText(systemText));
 }
 
-}  // namespace platform
+}  // namespace base
