@@ -4,6 +4,47 @@
 
 namespace base {
 
+bool isSpaceOrTab(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view trimLeft(std::string_view text, bool (*isBlank)(char)) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+std::string_view trimRight(std::string_view text, bool (*isBlank)(char)) {
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view trim(std::string_view text, bool (*isBlank)(char)) {
+  return trimLeft(trimRight(text, isBlank), isBlank);
+}
+
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 size_t singleByteChar(std::string_view, size_t) {
   return 1;
 }

@@ -12,6 +12,23 @@
 
 namespace base {
 
+// Blanks of the protocols the program reads: space and tab.
+bool isSpaceOrTab(char c);
+
+// Text without the leading, trailing or both kinds of characters for which
+// isBlank holds.
+std::string_view trimLeft(std::string_view text, bool (*isBlank)(char) = isSpaceOrTab);
+std::string_view trimRight(std::string_view text, bool (*isBlank)(char) = isSpaceOrTab);
+std::string_view trim(std::string_view text, bool (*isBlank)(char) = isSpaceOrTab);
+
+// ASCII letters in lower case; every other byte as it is.
+char lowerAscii(char c);
+std::string lowerAscii(std::string_view text);
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// The value of a hexadecimal digit (either case), or -1.
+int hexDigitValue(char c);
+
 // The number of bytes of the character that starts at text[at] (at least 1).
 using CharLength = std::function<size_t(std::string_view text, size_t at)>;
 

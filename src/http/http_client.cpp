@@ -17,9 +17,11 @@
 
 #include "http/cookies.h"
 #include "http/socket_error.h"
+#include "http/socket_system.h"
 #include "http/transport.h"
 #include "http/url.h"
 #include "base/error.h"
+#include "base/text.h"
 
 namespace http {
 
@@ -86,11 +88,7 @@ Framing framingOf(const ResponseHead& head) {
   return Framing::kUntilClose;
 }
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
+using base::trim;
 
 beast::string_view beastView(std::string_view text) {
   return {text.data(), text.size()};
@@ -130,17 +128,8 @@ int64_t chunkSizeOf(std::string_view line) {
   int64_t size = 0;
   size_t digits = 0;
   for (; digits < line.size(); ++digits) {
-    char c = line[digits];
-    int value;
-    if (c >= '0' && c <= '9') {
-      value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      value = c - 'A' + 10;
-    } else {
-      break;
-    }
+    const int value = base::hexDigitValue(line[digits]);
+    if (value < 0) break;
     if (digits == 15) failWith(kClosedGracefully);
     size = size * 16 + value;
   }

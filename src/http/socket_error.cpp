@@ -1,9 +1,5 @@
 #include "http/socket_error.h"
 
-#include <cerrno>
-
-#include <boost/asio/error.hpp>
-
 namespace http {
 
 namespace {
@@ -62,111 +58,6 @@ constexpr CodeText kTexts[] = {
     {11004, "Valid name, no data record of requested type."},
 };
 
-#ifdef _WIN32
-// A few failures come back as general Windows error codes instead of socket codes.
-int fromWindowsCode(int code) {
-  switch (code) {
-    case 64:  // ERROR_NETNAME_DELETED
-      return 10054;
-    case 121:  // ERROR_SEM_TIMEOUT
-      return 10060;
-    case 1225:  // ERROR_CONNECTION_REFUSED
-      return 10061;
-    case 1231:  // ERROR_NETWORK_UNREACHABLE
-      return 10051;
-    case 1232:  // ERROR_HOST_UNREACHABLE
-      return 10065;
-    case 1236:  // ERROR_CONNECTION_ABORTED
-      return 10053;
-    default:
-      return code;
-  }
-}
-#else
-int fromErrno(int code) {
-  switch (code) {
-    case EINTR:
-      return 10004;
-    case EBADF:
-      return 10009;
-    case EACCES:
-      return 10013;
-    case EFAULT:
-      return 10014;
-    case EINVAL:
-      return 10022;
-    case EMFILE:
-      return 10024;
-    case EWOULDBLOCK:
-      return 10035;
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return 10038;
-    case EDESTADDRREQ:
-      return 10039;
-    case EMSGSIZE:
-      return 10040;
-    case EPROTOTYPE:
-      return 10041;
-    case ENOPROTOOPT:
-      return 10042;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case ESOCKTNOSUPPORT:
-      return 10044;
-    case EOPNOTSUPP:
-      return 10045;
-    case EPFNOSUPPORT:
-      return 10046;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return 10048;
-    case EADDRNOTAVAIL:
-      return 10049;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return 10051;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return 10053;
-    case ECONNRESET:
-      return 10054;
-    case EPIPE:
-      return 10054;  // writing to a connection the peer has reset
-    case ENOBUFS:
-      return 10055;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case ESHUTDOWN:
-      return 10058;
-    case ETIMEDOUT:
-      return 10060;
-    case ECONNREFUSED:
-      return 10061;
-    case ELOOP:
-      return 10062;
-    case ENAMETOOLONG:
-      return 10063;
-    case EHOSTDOWN:
-      return 10064;
-    case EHOSTUNREACH:
-      return 10065;
-    case ENOTEMPTY:
-      return 10066;
-    default:
-      return code;
-  }
-}
-#endif
-
 }  // namespace
 
 std::string socketErrorText(int code) {
@@ -178,35 +69,6 @@ std::string socketErrorText(int code) {
 
 std::string socketErrorMessage(int code) {
   return "Socket Error # " + std::to_string(code) + "\r\n" + socketErrorText(code);
-}
-
-int socketErrorCode(const boost::system::error_code& error) {
-  namespace asio_error = boost::asio::error;
-#ifdef _WIN32
-  // Name look-up and socket failures alike are Windows codes already.
-  return fromWindowsCode(error.value());
-#else
-  if (error.category() == asio_error::get_netdb_category()) {
-    switch (error.value()) {
-      case asio_error::host_not_found:
-        return 11001;
-      case asio_error::host_not_found_try_again:
-        return 11002;
-      case asio_error::no_recovery:
-        return 11003;
-      case asio_error::no_data:
-        return 11004;
-      default:
-        return error.value();
-    }
-  }
-  if (error.category() == asio_error::get_addrinfo_category()) {
-    if (error == asio_error::service_not_found) return 10109;
-    if (error == asio_error::socket_type_not_supported) return 10044;
-    return error.value();
-  }
-  return fromErrno(error.value());
-#endif
 }
 
 }  // namespace http

@@ -1,16 +1,12 @@
 // The client's default connection: a TCP socket through Asio, all
 // synchronous on the caller's thread.
+#include "http/socket_system.h"
 #include "http/transport.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
-
-#ifndef _WIN32
-#include <poll.h>
-#include <cerrno>
-#endif
 
 namespace http {
 
@@ -40,22 +36,7 @@ class SocketTransport : public Transport {
   }
 
   bool waitReadable(int timeoutMs) override {
-    auto handle = socket_.native_handle();
-#ifdef _WIN32
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(handle, &readable);
-    timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    // A failure of the wait counts as readable: the read that follows reports it.
-    return ::select(0, &readable, nullptr, nullptr, &timeout) != 0;
-#else
-    pollfd entry{handle, POLLIN, 0};
-    int ready;
-    do {
-      ready = ::poll(&entry, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready != 0;
-#endif
+    return waitSocketReadable(socket_.native_handle(), timeoutMs);
   }
 
   void close() override {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/error.h"
+#include "base/text.h"
 
 namespace http {
 
@@ -13,14 +14,7 @@ namespace {
 }
 
 bool isHttpScheme(const std::string& scheme) {
-  static const char kHttp[] = "http";
-  if (scheme.size() != 4) return false;
-  for (size_t i = 0; i < 4; ++i) {
-    char c = scheme[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kHttp[i]) return false;
-  }
-  return true;
+  return base::equalsIgnoringAsciiCase(scheme, "http");
 }
 
 uint16_t parsePort(const std::string& text) {

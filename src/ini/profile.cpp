@@ -1,5 +1,7 @@
 #include "ini/profile.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -16,9 +18,7 @@ bool isBlank(char c) {
 }
 
 std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
+  return base::trim(s, isBlank);
 }
 
 // The reader keeps names and values as zero-terminated strings: a zero byte ends them.
@@ -26,15 +26,7 @@ std::string_view upToZero(std::string_view s) {
   return s.substr(0, s.find('\0'));
 }
 
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lowerAscii(x) == lowerAscii(y);
-         });
-}
+using base::equalsIgnoringAsciiCase;
 
 // A name as the reader looks it up: up to a zero byte, blanks removed.
 std::string_view queryName(std::string_view name) {
@@ -69,7 +61,8 @@ std::string_view trimDefault(std::string_view def) {
 // The number n of a key named prefix + n (decimal, no leading zeros, 1..count),
 // or 0 when the name is not of that form.
 int64_t keyNumber(std::string_view name, std::string_view prefix, int32_t count) {
-  if (name.size() <= prefix.size() || !equalsIgnoreCase(name.substr(0, prefix.size()), prefix))
+  if (name.size() <= prefix.size() ||
+      !equalsIgnoringAsciiCase(name.substr(0, prefix.size()), prefix))
     return 0;
   const std::string_view digits = name.substr(prefix.size());
   if (digits.front() == '0' || digits.size() > 10) return 0;
@@ -130,7 +123,7 @@ Profile::Profile(std::string bytes) : text_(profileText(std::move(bytes))) {
 const Profile::Section* Profile::findSection(std::string_view name) const {
   const std::string_view wanted = queryName(name);
   for (const Section& section : sections_) {
-    if (equalsIgnoreCase(view(section.name), wanted)) return &section;
+    if (equalsIgnoringAsciiCase(view(section.name), wanted)) return &section;
   }
   return nullptr;
 }
@@ -140,7 +133,7 @@ std::string Profile::readString(std::string_view section, std::string_view key,
   if (const Section* found = findSection(section)) {
     const std::string_view wanted = queryName(key);
     for (const Key& candidate : found->keys) {
-      if (!equalsIgnoreCase(view(candidate.name), wanted)) continue;
+      if (!equalsIgnoringAsciiCase(view(candidate.name), wanted)) continue;
       if (candidate.hasValue) return copyEntry(view(candidate.value));
       break;
     }
@@ -180,34 +173,26 @@ int32_t profileInteger(std::string_view text) {
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
-  unsigned base = 10;
+  unsigned radix = 10;
   if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    base = 16;
+    radix = 16;
     i += 1;
   } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
+    radix = 16;
     i += 2;
   }
   if (i == text.size()) return 0;
 
   // Decimal numbers must fit the signed range; hexadecimal ones 32 bits.
-  const uint64_t limit = base == 16 ? std::numeric_limits<uint32_t>::max()
-                         : negative ? uint64_t{1} << 31
-                                    : std::numeric_limits<int32_t>::max();
+  const uint64_t limit = radix == 16 ? std::numeric_limits<uint32_t>::max()
+                         : negative  ? uint64_t{1} << 31
+                                     : std::numeric_limits<int32_t>::max();
   uint64_t magnitude = 0;
   for (; i < text.size(); ++i) {
     const char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return 0;
-    }
-    magnitude = magnitude * base + digit;
+    const int digit = base::hexDigitValue(c);
+    if (digit < 0 || static_cast<unsigned>(digit) >= radix) return 0;
+    magnitude = magnitude * radix + static_cast<unsigned>(digit);
     if (magnitude > limit) return 0;
   }
   const auto bits = static_cast<uint32_t>(magnitude);

@@ -1,5 +1,6 @@
 #include "platform/regfile.h"
-#include "base/utf8.h"
+#include "base/text.h"
+#include "base/utf.h"
 
 namespace platform {
 
@@ -8,21 +9,11 @@ namespace {
 constexpr std::string_view kHeaderVersion4 = "REGEDIT4";
 constexpr std::string_view kHeaderVersion5 = "Windows Registry Editor Version 5.00";
 
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string foldCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = lowerAscii(c);
-  return out;
-}
+using base::lowerAscii;
 
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
-  return true;
+  return text.size() >= prefix.size() &&
+         base::equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool isBlank(char c) {
@@ -30,49 +21,26 @@ bool isBlank(char c) {
 }
 
 std::string_view trimLeft(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  return text;
+  return base::trimLeft(text, isBlank);
 }
 
 std::string_view trimRight(std::string_view text) {
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return base::trimRight(text, isBlank);
 }
 
 std::string_view trim(std::string_view text) {
-  return trimLeft(trimRight(text));
+  return base::trim(text, isBlank);
 }
 
 // A key path below the root as it is stored and looked up.
 std::string keyOf(std::string_view path) {
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  return foldCase(path);
+  return lowerAscii(path);
 }
 
-using base::appendUtf8;
-
-// UTF-16LE code units as UTF-8; an odd last byte is dropped.
+// UTF-16LE bytes as UTF-8; an odd last byte is dropped.
 std::string utf16ToUtf8(std::string_view bytes) {
-  const size_t units = bytes.size() / 2;
-  auto unit = [&](size_t i) -> uint32_t {
-    return static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8;
-  };
-  std::string out;
-  out.reserve(units);
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t c = unit(i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-      const uint32_t low = unit(i + 1);
-      if (low >= 0xDC00 && low < 0xE000) {
-        base::appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-    base::appendUtf8(out, c);
-  }
-  return out;
+  return base::utf16ToUtf8(base::utf16Units(bytes, false));
 }
 
 // The file as text: UTF-16LE converted, a UTF-8 byte order mark dropped.
@@ -104,19 +72,12 @@ class Lines {
   bool done_ = false;
 };
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // One to eight hex digits.
 std::optional<uint32_t> parseHexNumber(std::string_view digits) {
   if (digits.empty() || digits.size() > 8) return std::nullopt;
   uint32_t value = 0;
   for (char c : digits) {
-    const int d = hexDigit(c);
+    const int d = base::hexDigitValue(c);
     if (d < 0) return std::nullopt;
     value = value << 4 | static_cast<uint32_t>(d);
   }
@@ -223,7 +184,7 @@ std::optional<RegFile> RegFile::parse(std::string_view bytes) {
       const std::string_view path = line.substr(1, close - 1);
       const size_t split = path.find('\\');
       const std::string_view root = path.substr(0, split);
-      if (foldCase(root) != "hkey_local_machine" && foldCase(root) != "hklm") continue;
+      if (lowerAscii(root) != "hkey_local_machine" && lowerAscii(root) != "hklm") continue;
       const std::string key =
           keyOf(split == std::string_view::npos ? std::string_view() : path.substr(split + 1));
       // The keys above it exist too.
@@ -260,7 +221,7 @@ std::optional<RegFile> RegFile::parse(std::string_view bytes) {
     }
 
     if (!current || data == "-") continue;
-    if (auto value = parseData(data, unicodeFile)) (*current)[foldCase(name)] = std::move(*value);
+    if (auto value = parseData(data, unicodeFile)) (*current)[lowerAscii(name)] = std::move(*value);
   }
   return file;
 }
@@ -271,7 +232,7 @@ const RegFile::Values* RegFile::findKey(std::string_view path) const {
 }
 
 const RegValue* RegFile::findValue(const Values& values, std::string_view name) {
-  auto it = values.find(foldCase(name));
+  auto it = values.find(lowerAscii(name));
   return it == values.end() ? nullptr : &it->second;
 }
 

@@ -12,7 +12,8 @@
 
 namespace ui {
 
-enum class Icon : unsigned { Error = 0x10, Warning = 0x30, Information = 0x40 };
+// The icon of a message box.
+enum class Icon { Error, Warning, Information };
 
 inline constexpr const char* kBoxCaption = "系统提示";
 

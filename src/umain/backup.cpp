@@ -1,5 +1,6 @@
 // Moving the installed copies of the listed files aside, and putting them back.
 #include "base/error.h"
+#include "base/text.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -22,7 +23,7 @@ std::string TTFrmUpdate::FileKey(const std::string& name) const {
   std::string key = name;
   for (char& c : key) {
     if (c == '/') c = '\\';
-    if (platform_.pathsIgnoreCase() && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (platform_.pathsIgnoreCase()) c = base::lowerAscii(c);
   }
   return key;
 }

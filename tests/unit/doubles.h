@@ -65,8 +65,9 @@ class RecordingWindow : public ui::Window {
   }
   void processMessages() override { ++pumps; }
   void messageBox(const std::string& text, const std::string& caption, ui::Icon icon) override {
-    events.push_back("box " + std::to_string(static_cast<unsigned>(icon)) + " " + caption + "|" +
-                     text);
+    // The icon as the system's box flag: 16 error, 48 warning, 64 information.
+    const int flag = icon == ui::Icon::Error ? 16 : icon == ui::Icon::Warning ? 48 : 64;
+    events.push_back("box " + std::to_string(flag) + " " + caption + "|" + text);
   }
   void setTimerEnabled(bool enabled) override {
     timerEnabled = enabled;

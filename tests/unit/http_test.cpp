@@ -9,6 +9,7 @@
 #include "http/cookies.h"
 #include "http/http_client.h"
 #include "http/socket_error.h"
+#include "http/socket_system.h"
 #include "http/url.h"
 #include "base/error.h"
 #include "script_server.h"

@@ -182,8 +182,20 @@ class Win32Application : public Application {
     // request; hold the request back until the user has answered.
     MSG quit;
     const bool endPending = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    MessageBoxA(main_, text.c_str(), caption.c_str(), MB_OK | static_cast<UINT>(icon));
+    MessageBoxA(main_, text.c_str(), caption.c_str(), MB_OK | iconFlag(icon));
     if (endPending) PostQuitMessage(static_cast<int>(quit.wParam));
+  }
+
+  static UINT iconFlag(Icon icon) {
+    switch (icon) {
+      case Icon::Error:
+        return MB_ICONERROR;
+      case Icon::Warning:
+        return MB_ICONWARNING;
+      case Icon::Information:
+        break;
+    }
+    return MB_ICONINFORMATION;
   }
 
   void setTimerEnabled(bool enabled) override {
