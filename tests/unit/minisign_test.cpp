@@ -10,6 +10,7 @@
 
 #include "doubles.h"
 #include "platform/error.h"
+#include "umain/umain.h"
 
 namespace {
 
@@ -214,6 +215,29 @@ TEST(Minisign, SignsInTheHashedFormWithTheTrustedComment) {
        {std::string("two\nlines"), std::string("cr\r"), std::string("zero\0", 5),
         std::string(release::kMaxTrustedComment + 1, 'x')})
     EXPECT_THROW(release::sign(kList, secret, bad), platform::Error);
+}
+
+TEST(Minisign, ListSignatureFailuresCarryTheirMessages) {
+  const std::string pinned = "RWQRi67JM31BTBHOV+Z6Oj1Vam2H+LQ6g3sTty9N2UDo51TZCrkmQbs+";
+  EXPECT_NO_THROW(UMain::CheckListSignature(kList, kSigned, pinned));
+  const struct {
+    std::string list, signature, key, message;
+  } cases[] = {
+      {kList, "", pinned, "update.ini is not signed"},
+      {kList, withBytes(kSigned, 1, [](std::string& b) { b[9] ^= 1; }), pinned,
+       "update.ini is signed with another key"},
+      {kList + "\r\n", kSigned, pinned, "Invalid signature on update.ini"},
+      {kList, kSigned.substr(1), pinned, "Invalid signature on update.ini"},
+      {kList, kSigned, pinned.substr(1), "Invalid signature on update.ini"},
+  };
+  for (const auto& c : cases) {
+    try {
+      UMain::CheckListSignature(c.list, c.signature, c.key);
+      ADD_FAILURE() << "accepted: " << c.message;
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.message(), c.message);
+    }
+  }
 }
 
 // Debian's minisign, where it is installed, reads our keys and signatures and
