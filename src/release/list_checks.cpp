@@ -5,26 +5,34 @@
 
 namespace release {
 
-std::optional<Version> parseVersion(std::string_view text) {
-  Version version;
+namespace {
+
+// Takes the first number off a version text (with its dot) and returns it
+// without leading zeros; "" (0) once the text is used up.
+std::string_view takeNumber(std::string_view& text) {
+  const size_t end = std::min(text.find('.'), text.size());
+  const std::string_view number = text.substr(0, end);
+  text.remove_prefix(std::min(end + 1, text.size()));
+  return number.substr(std::min(number.find_first_not_of('0'), number.size()));
+}
+
+}  // namespace
+
+bool isVersion(std::string_view text) {
   size_t start = 0;
   while (true) {
     const size_t end = std::min(text.find('.', start), text.size());
-    std::string_view field = text.substr(start, end - start);
-    if (field.empty() || field.find_first_not_of("0123456789") != std::string_view::npos)
-      return std::nullopt;
-    const size_t digits = std::min(field.find_first_not_of('0'), field.size());
-    version.emplace_back(field.substr(digits));
-    if (end == text.size()) return version;
+    if (end == start) return false;
+    for (size_t i = start; i < end; ++i)
+      if (text[i] < '0' || text[i] > '9') return false;
+    if (end == text.size()) return true;
     start = end + 1;
   }
 }
 
-int compareVersions(const Version& a, const Version& b) {
-  static const std::string zero;
-  for (size_t i = 0; i < a.size() || i < b.size(); ++i) {
-    const std::string& x = i < a.size() ? a[i] : zero;
-    const std::string& y = i < b.size() ? b[i] : zero;
+int compareVersions(std::string_view a, std::string_view b) {
+  while (!a.empty() || !b.empty()) {
+    const std::string_view x = takeNumber(a), y = takeNumber(b);
     // Without leading zeros the longer number is the larger one.
     if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
     if (const int order = x.compare(y)) return order < 0 ? -1 : 1;

@@ -4,21 +4,18 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace release {
 
-// A version text of dotted decimal numbers ("6.3.0.12"), each number kept as
-// its digits without leading zeros, so that numbers of any length compare
-// exactly. nullopt for anything else: an empty text or field, a sign, a blank.
-using Version = std::vector<std::string>;
-std::optional<Version> parseVersion(std::string_view text);
+// Whether the text is a version of dotted decimal numbers ("6.3.0.12"): not
+// empty, no empty number, no sign, no blank. Numbers may have any length.
+bool isVersion(std::string_view text);
 
-// Negative, zero or positive as a is older than, the same as or newer than b,
-// number by number; a missing number counts as 0 ("6.3" is "6.3.0.0").
-int compareVersions(const Version& a, const Version& b);
+// Negative, zero or positive as version a is older than, the same as or newer
+// than version b (both as isVersion accepts), number by number; a missing
+// number counts as 0 ("6.3" is "6.3.0.0").
+int compareVersions(std::string_view a, std::string_view b);
 
 // "YYYY-MM-DDTHH:MM:SSZ", a time in UTC, as seconds since 1970-01-01T00:00:00Z;
 // nullopt for any other text and for a date or time that does not exist.

@@ -68,20 +68,19 @@ std::optional<std::string> decodeBase64(std::string_view text) {
 
 namespace detail {
 
-std::optional<std::vector<std::string_view>> splitLines(std::string_view text, size_t count) {
-  if (text.size() > kMaxFileBytes || text.find('\0') != std::string_view::npos) return std::nullopt;
+bool splitLines(std::string_view text, std::span<std::string_view> lines) {
+  if (text.size() > kMaxFileBytes || text.find('\0') != std::string_view::npos) return false;
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-  std::vector<std::string_view> lines;
-  while (lines.size() <= count) {
+  for (size_t i = 0; i < lines.size(); ++i) {
     const size_t end = std::min(text.find('\n'), text.size());
     std::string_view line = text.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (end == text.size()) break;
-    text.remove_prefix(end + 1);
+    lines[i] = line;
+    // The last line must end the text, and every other one a line break.
+    if ((end == text.size()) != (i + 1 == lines.size())) return false;
+    text.remove_prefix(std::min(end + 1, text.size()));
   }
-  if (lines.size() != count) return std::nullopt;
-  return lines;
+  return true;
 }
 
 std::optional<std::string_view> untrustedComment(std::string_view line) {
@@ -92,14 +91,16 @@ std::optional<std::string_view> untrustedComment(std::string_view line) {
 }  // namespace detail
 
 std::optional<PublicKey> parsePublicKey(std::string_view text) {
-  auto lines = detail::splitLines(text, 2);
-  if (lines) {
-    if (!detail::untrustedComment((*lines)[0])) return std::nullopt;
-  } else if (!(lines = detail::splitLines(text, 1))) {
+  std::array<std::string_view, 2> lines;
+  std::string_view line;
+  if (detail::splitLines(text, lines)) {
+    if (!detail::untrustedComment(lines[0])) return std::nullopt;
+    line = lines[1];
+  } else if (!detail::splitLines(text, {&line, 1})) {
     return std::nullopt;
   }
   std::array<uint8_t, 2 + 8 + 32> bytes;
-  if (!decodeExact(lines->back(), bytes) || bytes[0] != 'E' || bytes[1] != 'd') return std::nullopt;
+  if (!decodeExact(line, bytes) || bytes[0] != 'E' || bytes[1] != 'd') return std::nullopt;
   PublicKey key;
   std::copy_n(bytes.begin() + 2, 8, key.keyId.begin());
   std::copy_n(bytes.begin() + 10, 32, key.key.begin());
@@ -107,20 +108,21 @@ std::optional<PublicKey> parsePublicKey(std::string_view text) {
 }
 
 std::optional<Signature> parseSignature(std::string_view text) {
-  const auto lines = detail::splitLines(text, 4);
-  if (!lines || !detail::untrustedComment((*lines)[0]) || !(*lines)[2].starts_with(kTrustedPrefix))
+  std::array<std::string_view, 4> lines;
+  if (!detail::splitLines(text, lines) || !detail::untrustedComment(lines[0]) ||
+      !lines[2].starts_with(kTrustedPrefix))
     return std::nullopt;
   std::array<uint8_t, 2 + 8 + 64> bytes;
-  if (!decodeExact((*lines)[1], bytes) || bytes[0] != 'E' || (bytes[1] != 'D' && bytes[1] != 'd'))
+  if (!decodeExact(lines[1], bytes) || bytes[0] != 'E' || (bytes[1] != 'D' && bytes[1] != 'd'))
     return std::nullopt;
   Signature signature;
   signature.prehashed = bytes[1] == 'D';
   std::copy_n(bytes.begin() + 2, 8, signature.keyId.begin());
   std::copy_n(bytes.begin() + 10, 64, signature.signature.begin());
-  const std::string_view comment = (*lines)[2].substr(kTrustedPrefix.size());
+  const std::string_view comment = lines[2].substr(kTrustedPrefix.size());
   if (comment.size() > kMaxTrustedComment) return std::nullopt;
   signature.trustedComment = comment;
-  if (!decodeExact((*lines)[3], signature.globalSignature)) return std::nullopt;
+  if (!decodeExact(lines[3], signature.globalSignature)) return std::nullopt;
   return signature;
 }
 

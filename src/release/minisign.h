@@ -28,8 +28,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <span>
 #include <string_view>
-#include <vector>
 
 namespace release {
 
@@ -101,9 +101,9 @@ std::string releaseTrustedComment(int64_t unixTime, std::string_view fileName);
 std::string sign(std::string_view message, const SecretKey& key, std::string_view trustedComment);
 
 namespace detail {
-// The text's lines, when it has exactly `count` of them (see above), none
-// holding a zero byte; nullopt otherwise.
-std::optional<std::vector<std::string_view>> splitLines(std::string_view text, size_t count);
+// Fills `lines` with the text's lines when it has exactly that many (see
+// above), none holding a zero byte; false otherwise.
+bool splitLines(std::string_view text, std::span<std::string_view> lines);
 // The untrusted comment line's text after its prefix, or nullopt.
 std::optional<std::string_view> untrustedComment(std::string_view line);
 }  // namespace detail

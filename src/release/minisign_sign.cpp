@@ -66,9 +66,9 @@ std::string keyIdText(const KeyId& id) {
 }
 
 std::optional<SecretKey> parseSecretKey(std::string_view text) {
-  const auto lines = detail::splitLines(text, 2);
-  if (!lines || !detail::untrustedComment((*lines)[0])) return std::nullopt;
-  auto bytes = decodeBase64((*lines)[1]);
+  std::array<std::string_view, 2> lines;
+  if (!detail::splitLines(text, lines) || !detail::untrustedComment(lines[0])) return std::nullopt;
+  auto bytes = decodeBase64(lines[1]);
   if (!bytes) return std::nullopt;
   const std::string_view b = *bytes;
   std::optional<SecretKey> key;
