@@ -26,7 +26,7 @@ int base64Value(char c) {
   return -1;
 }
 
-// The base64 text decoded to exactly `size` bytes, or nullopt.
+// Decodes the base64 text into `out`; false unless it is exactly N bytes.
 template <size_t N>
 bool decodeExact(std::string_view text, std::array<uint8_t, N>& out) {
   const auto bytes = decodeBase64(text);

@@ -56,8 +56,9 @@ struct Signature {
 // The longest trusted comment read or written.
 inline constexpr size_t kMaxTrustedComment = 8192;
 
-// Strict standard base64: nullopt for a character outside the alphabet, a
-// missing or misplaced "=", or bits left over that a true encoder sets to zero.
+// Strict standard base64: nullopt for an empty text, a character outside the
+// alphabet, a missing or misplaced "=", or bits left over that an encoder
+// sets to zero.
 std::optional<std::string> decodeBase64(std::string_view text);
 std::string encodeBase64(std::string_view bytes);
 
