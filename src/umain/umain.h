@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/http_client.h"
@@ -49,6 +50,14 @@ struct UpdateList {
   bool describesRelease = false;
 };
 UpdateList ReadUpdateList(const std::string& bytes);
+
+// Checks the signature file's text over the exact bytes of "update.ini" with
+// the public key the build pinned (release::kPinnedKey; minisign's base64
+// line) and raises base::Error with the reason when it does not hold:
+// "update.ini is not signed" (an empty text: no signature file), "... is
+// signed with another key" or "Invalid signature on update.ini".
+void CheckListSignature(const std::string& list, const std::string& signature,
+                        std::string_view pinnedKey);
 
 class TTFrmUpdate : public ui::FormEvents {
  public:

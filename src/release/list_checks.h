@@ -1,0 +1,24 @@
+// The checks that a signed release description adds beyond its signature:
+// its new version against the installed one, and the time its list expires.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace release {
+
+// Whether the text is a version of dotted decimal numbers ("6.3.0.12"): not
+// empty, no empty number, no sign, no blank. Numbers may have any length.
+bool isVersion(std::string_view text);
+
+// Negative, zero or positive as version a is older than, the same as or newer
+// than version b (both as isVersion accepts), number by number; a missing
+// number counts as 0 ("6.3" is "6.3.0.0").
+int compareVersions(std::string_view a, std::string_view b);
+
+// "YYYY-MM-DDTHH:MM:SSZ", a time in UTC, as seconds since 1970-01-01T00:00:00Z;
+// nullopt for any other text and for a date or time that does not exist.
+std::optional<int64_t> parseUtcTime(std::string_view text);
+
+}  // namespace release
