@@ -86,6 +86,17 @@ class Bench:
         (rel / "update.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode())
         return list(files)
 
+    def publish_checked(self, name: str, source: str) -> None:
+        """A release under /name/ of the same files as /source/ (hard links, not
+        copies), its update.ini written by updater-release with sizes and hashes."""
+        rel = self.www / name
+        rel.mkdir()
+        for file in (self.www / source).iterdir():
+            if file.name != "update.ini":
+                os.link(file, rel / file.name)
+        subprocess.run([str(self.build / "updater-release"), "pack", str(rel), "--version", "6.3",
+                        "--encoding", "utf-8"], check=True, stdout=subprocess.DEVNULL)
+
     def install(self) -> Path:
         """A fresh installation of the old release holding only client.exe."""
         app = self.scratch / "app"
@@ -145,6 +156,33 @@ class Bench:
                 "transfer_ratio": med["updater"]["transfer"] / med["curl"]["transfer"],
                 "cpu_ratio": med["updater"]["cpu"] / med["curl"]["cpu"]}
 
+    def compare_checked(self, plain: str, checked: str, file: Path) -> dict:
+        """Interleaved runs of the updater on the same file listed without and
+        with its size and hash, and of openssl hashing that file; medians. The
+        check's extra time is set against openssl's time for the hash alone."""
+        figures = {"plain": [], "checked": [], "openssl": []}
+        for _ in range(self.runs):
+            for who in figures:
+                if who == "openssl":
+                    result = timed(["openssl", "dgst", "-sha256", str(file)])
+                    result["transfer"] = result["wall"]
+                else:
+                    release = plain if who == "plain" else checked
+                    before = len(self.nginx.log())
+                    result = self.run_updater(release)
+                    rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
+                    result["transfer"] = served_span(rows, f"/{release}/")
+                figures[who].append(result)
+        med = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]} for who, rs in figures.items()}
+        # Each checked run against the plain run just before it: the machine's
+        # drift between rounds cancels out.
+        pairs = list(zip(figures["checked"], figures["plain"]))
+        extra = statistics.median(c["transfer"] - p["transfer"] for c, p in pairs)
+        extra_cpu = statistics.median(c["cpu"] - p["cpu"] for c, p in pairs)
+        return {**med, "extra": extra, "ratio": extra / med["openssl"]["wall"],
+                "extra_cpu": extra_cpu, "cpu_ratio": extra_cpu / med["openssl"]["cpu"],
+                "runs": {who: [r["transfer"] for r in rs] for who, rs in figures.items()}}
+
     def startup(self) -> dict:
         """Process start to the window mapped and exposed, from the window's own record."""
         app = self.install()
@@ -186,7 +224,7 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
-    parser.add_argument("--only", default="", help="comma-separated: big,many,memory,size,startup,count")
+    parser.add_argument("--only", default="", help="comma-separated: big,hash,many,memory,size,startup,count")
     options = parser.parse_args()
     only = set(filter(None, options.only.split(",")))
     want = lambda name: not only or name in only  # noqa: E731
@@ -199,6 +237,11 @@ def main() -> int:
         if want("big"):
             names = bench.publish("big", {"big.bin": options.big_mib << 20})
             results["big"] = bench.compare_downloads("big", names)
+        if want("hash"):
+            if "big" not in results:
+                bench.publish("big", {"big.bin": options.big_mib << 20})
+            bench.publish_checked("bighash", "big")
+            results["hash"] = bench.compare_checked("big", "bighash", bench.www / "big" / "big.bin")
         if want("many"):
             names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
             results["many"] = bench.compare_downloads("many", names)
@@ -238,6 +281,7 @@ TARGETS = [
     # (name, figure, limit, format)
     ("1 GiB file: transfer time / curl", lambda r: r["big"]["transfer_ratio"], 1.05, "{:.3f}"),
     ("1 GiB file: CPU time / curl", lambda r: r["big"]["cpu_ratio"], 1.5, "{:.3f}"),
+    ("1 GiB: Size/Hash extra time / openssl", lambda r: r["hash"]["ratio"], 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / curl", lambda r: r["many"]["transfer_ratio"], 1.5, "{:.3f}"),
     ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
     ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
@@ -272,6 +316,12 @@ def print_table(results):
             print(f"{key}: updater transfer {u['transfer']:.3f} s, process {u['wall']:.2f} s, "
                   f"CPU {u['cpu']:.2f} s; curl transfer {c['transfer']:.3f} s, process "
                   f"{c['wall']:.2f} s, CPU {c['cpu']:.2f} s (medians of interleaved runs)")
+    if "hash" in results:
+        r = results["hash"]
+        print(f"hash: updater transfer {r['plain']['transfer']:.3f} s plain, "
+              f"{r['checked']['transfer']:.3f} s with Size/Hash (extra {r['extra']:.3f} s, CPU "
+              f"{r['extra_cpu']:.2f} s); openssl dgst -sha256 {r['openssl']['wall']:.3f} s, CPU "
+              f"{r['openssl']['cpu']:.2f} s (medians of interleaved runs and of paired differences)")
     if "size" in results:
         print("win32 imports: " + " ".join(results["size"]["imports"]))
 
