@@ -89,9 +89,12 @@ ReleaseList readReleaseList(const std::string& bytes) {
   const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
   const auto sizes = profile.numberedEntries("FileList", "Size", count);
   const auto hashes = profile.numberedEntries("FileList", "Hash", count);
-  ReleaseList list;
-  for (auto& [number, name] : profile.numberedEntries("FileList", "File", count)) {
+  auto names = profile.numberedEntries("FileList", "File", count);
+  for (const auto& [number, name] : names) {
     if (isUnsafeName(name)) throw platform::Error("Unsafe file name \"" + name + "\"");
+  }
+  ReleaseList list;
+  for (auto& [number, name] : names) {
     ListedFile file{std::move(name), {}};
     if (const std::string* size = entryOf(sizes, number)) {
       if (!(file.expected.size = parseSize(*size)))
