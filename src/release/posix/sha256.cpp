@@ -4,7 +4,7 @@
 
 #include <openssl/evp.h>
 
-#include <new>
+#include "platform/error.h"
 
 namespace release {
 
@@ -15,7 +15,7 @@ struct Sha256::State {
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
   if (state_->context == nullptr || EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1)
-    throw std::bad_alloc();
+    throw platform::Error("SHA-256 is not available");
 }
 
 Sha256::~Sha256() = default;

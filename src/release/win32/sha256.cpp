@@ -6,7 +6,8 @@
 #include <bcrypt.h>
 
 #include <climits>
-#include <new>
+
+#include "platform/error.h"
 
 namespace release {
 
@@ -17,7 +18,7 @@ BCRYPT_ALG_HANDLE provider() {
   static BCRYPT_ALG_HANDLE handle = [] {
     BCRYPT_ALG_HANDLE opened = nullptr;
     if (BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
-      throw std::bad_alloc();
+      throw platform::Error("SHA-256 is not available");
     return opened;
   }();
   return handle;
@@ -34,7 +35,7 @@ struct Sha256::State {
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
   if (BCryptCreateHash(provider(), &state_->hash, nullptr, 0, nullptr, 0, 0) < 0)
-    throw std::bad_alloc();
+    throw platform::Error("SHA-256 is not available");
 }
 
 Sha256::~Sha256() = default;
