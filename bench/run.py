@@ -23,68 +23,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import BOX_CAPTION, Display, find_window, pe_client, unused_port  # noqa: E402
-
-NGINX_CONF = """\
-worker_processes 1;
-daemon off;
-master_process on;
-user root;
-pid {tmp}/nginx.pid;
-error_log {tmp}/error.log warn;
-events {{ worker_connections 64; }}
-http {{
-  client_body_temp_path {tmp}/body;
-  proxy_temp_path {tmp}/proxy;
-  fastcgi_temp_path {tmp}/fastcgi;
-  log_format timing '$msec $request_time $status $body_bytes_sent $request_uri';
-  access_log {tmp}/access.log timing;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_requests 100000;
-  keepalive_timeout 60s;
-  default_type application/octet-stream;
-  server {{
-    listen 127.0.0.1:{port};
-    root {root};
-  }}
-}}
-"""
-
-
-class Nginx:
-    """Debian's nginx with a configuration of its own in a scratch directory."""
-
-    def __init__(self, scratch: Path, root: Path):
-        self.tmp = scratch / "nginx"
-        self.tmp.mkdir()
-        self.port = unused_port()
-        conf = self.tmp / "nginx.conf"
-        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root))
-        self.proc = subprocess.Popen(["nginx", "-p", str(self.tmp), "-c", str(conf)],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.base = f"http://127.0.0.1:{self.port}"
-        import socket
-        for _ in range(200):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
-                return
-            except OSError:
-                time.sleep(0.02)
-        raise RuntimeError("nginx did not start: " + self.proc.stderr.read().decode())
-
-    def log(self) -> list[tuple[float, float, int, int, str]]:
-        """(end time, request time, status, body bytes, path) of every request so far."""
-        path = self.tmp / "access.log"
-        rows = []
-        for line in path.read_text().splitlines() if path.exists() else []:
-            end, took, status, sent, uri = line.split(" ", 4)
-            rows.append((float(end), float(took), int(status), int(sent), uri))
-        return rows
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait(10)
-
+from nginx import Nginx  # noqa: E402
 
 def served_span(rows, prefix: str) -> float:
     """Seconds from the start of the first request under prefix to the end of the last."""
@@ -149,6 +88,17 @@ class Bench:
         lines += [f"File{i}={file}" for i, file in enumerate(files, 1)]
         (rel / "update.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode())
         return list(files)
+
+    def publish_checked(self, name: str, source: str) -> None:
+        """A release under /name/ of the same files as /source/ (hard links, not
+        copies), its update.ini written by updater-release with sizes and hashes."""
+        rel = self.www / name
+        rel.mkdir()
+        for file in (self.www / source).iterdir():
+            if file.name != "update.ini":
+                os.link(file, rel / file.name)
+        subprocess.run([str(self.build / "updater-release"), "pack", str(rel), "--version", "6.3",
+                        "--encoding", "utf-8"], check=True, stdout=subprocess.DEVNULL)
 
     def install(self) -> Path:
         """A fresh installation of the old release holding only client.exe."""
@@ -229,6 +179,33 @@ class Bench:
         out["runs"] = figures
         return out
 
+    def compare_checked(self, plain: str, checked: str, file: Path) -> dict:
+        """Interleaved runs of the updater on the same file listed without and
+        with its size and hash, and of openssl hashing that file; medians. The
+        check's extra time is set against openssl's time for the hash alone."""
+        figures = {"plain": [], "checked": [], "openssl": []}
+        for _ in range(self.runs):
+            for who in figures:
+                if who == "openssl":
+                    result = timed(["openssl", "dgst", "-sha256", str(file)])
+                    result["transfer"] = result["wall"]
+                else:
+                    release = plain if who == "plain" else checked
+                    before = len(self.nginx.log())
+                    result = self.run_updater(release)
+                    rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
+                    result["transfer"] = served_span(rows, f"/{release}/")
+                figures[who].append(result)
+        med = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]} for who, rs in figures.items()}
+        # Each checked run against the plain run just before it: the machine's
+        # drift between rounds cancels out.
+        pairs = list(zip(figures["checked"], figures["plain"]))
+        extra = statistics.median(c["transfer"] - p["transfer"] for c, p in pairs)
+        extra_cpu = statistics.median(c["cpu"] - p["cpu"] for c, p in pairs)
+        return {**med, "extra": extra, "ratio": extra / med["openssl"]["wall"],
+                "extra_cpu": extra_cpu, "cpu_ratio": extra_cpu / med["openssl"]["cpu"],
+                "runs": {who: [r["transfer"] for r in rs] for who, rs in figures.items()}}
+
     def startup(self) -> dict:
         """Process start to the window mapped and exposed, from the window's own record."""
         app = self.install()
@@ -270,7 +247,7 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
-    parser.add_argument("--only", default="", help="comma-separated: big,many,memory,size,startup,count")
+    parser.add_argument("--only", default="", help="comma-separated: big,hash,many,memory,size,startup,count")
     options = parser.parse_args()
     only = set(filter(None, options.only.split(",")))
     want = lambda name: not only or name in only  # noqa: E731
@@ -283,6 +260,11 @@ def main() -> int:
         if want("big"):
             names = bench.publish("big", {"big.bin": options.big_mib << 20})
             results["big"] = bench.compare_downloads("big", names)
+        if want("hash"):
+            if "big" not in results:
+                bench.publish("big", {"big.bin": options.big_mib << 20})
+            bench.publish_checked("bighash", "big")
+            results["hash"] = bench.compare_checked("big", "bighash", bench.www / "big" / "big.bin")
         if want("many"):
             names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
             results["many"] = bench.compare_downloads("many", names)
@@ -328,6 +310,7 @@ TARGETS = [
     ("1 GiB file: transfer time / minimal client", ratio(("big", "transfer_ratio_minimal")), 1.1,
      "{:.3f}"),
     ("1 GiB file: CPU time / curl", ratio(("big", "cpu_ratio_curl")), 1.5, "{:.3f}"),
+    ("1 GiB: Size/Hash extra time / openssl", lambda r: r["hash"]["ratio"], 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / curl", ratio(("many", "transfer_ratio_curl")), 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / minimal client", ratio(("many", "transfer_ratio_minimal")),
      None, "{:.3f}"),
@@ -372,6 +355,12 @@ def print_table(results):
             print(f"{key}: {who:8} transfer {results[key][who]['transfer']:.3f} s "
                   f"({min(transfers):.3f}-{max(transfers):.3f}), process "
                   f"{results[key][who]['wall']:.2f} s, CPU {results[key][who]['cpu']:.2f} s")
+    if "hash" in results:
+        r = results["hash"]
+        print(f"hash: updater transfer {r['plain']['transfer']:.3f} s plain, "
+              f"{r['checked']['transfer']:.3f} s with Size/Hash (extra {r['extra']:.3f} s, CPU "
+              f"{r['extra_cpu']:.2f} s); openssl dgst -sha256 {r['openssl']['wall']:.3f} s, CPU "
+              f"{r['openssl']['cpu']:.2f} s (medians of interleaved runs and of paired differences)")
     if "size" in results:
         print("win32 imports: " + " ".join(results["size"]["imports"]))
 

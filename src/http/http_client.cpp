@@ -346,6 +346,7 @@ void Client::Impl::readBody(const ResponseHead& head, BodySink& sink) {
     case Framing::kNone:
       return;
     case Framing::kContentLength:
+      sink.announced(head.contentLength);
       workBegin(head.contentLength);
       readCounted(head.contentLength, sink);
       return;

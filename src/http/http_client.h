@@ -34,6 +34,11 @@ class Progress {
 class BodySink {
  public:
   virtual ~BodySink() = default;
+  // The length a successful response announces for its body (Content-Length),
+  // told before any of the body is read; a sink that raises base::Error
+  // here ends the GET without reading the body. Not called for a chunked body
+  // or one read until the server closes.
+  virtual void announced(int64_t /*length*/) {}
   virtual void write(const char* data, size_t size) = 0;  // may raise base::Error
 };
 

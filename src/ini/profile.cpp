@@ -144,8 +144,17 @@ std::string Profile::readString(std::string_view section, std::string_view key,
 std::vector<std::string> Profile::numberedValues(std::string_view section, std::string_view prefix,
                                                  int32_t count) const {
   std::vector<std::string> values;
+  for (auto& [number, value] : numberedEntries(section, prefix, count))
+    values.push_back(std::move(value));
+  return values;
+}
+
+std::vector<std::pair<int32_t, std::string>> Profile::numberedEntries(std::string_view section,
+                                                                      std::string_view prefix,
+                                                                      int32_t count) const {
+  std::vector<std::pair<int32_t, std::string>> entries;
   const Section* found = count > 0 ? findSection(section) : nullptr;
-  if (!found) return values;
+  if (!found) return entries;
   // The looked-up names are prefix + number; their leading blanks do not count.
   while (!prefix.empty() && isBlank(prefix.front())) prefix.remove_prefix(1);
 
@@ -162,9 +171,10 @@ std::vector<std::string> Profile::numberedValues(std::string_view section, std::
     const Key& key = found->keys[numbered[i].second];
     if (!key.hasValue) continue;
     std::string value = copyEntry(view(key.value));
-    if (!value.empty()) values.push_back(std::move(value));
+    if (!value.empty())
+      entries.emplace_back(static_cast<int32_t>(numbered[i].first), std::move(value));
   }
-  return values;
+  return entries;
 }
 
 int32_t profileInteger(std::string_view text) {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ini {
@@ -46,6 +47,10 @@ class Profile {
   // `prefix` is a plain name (no zero byte).
   std::vector<std::string> numberedValues(std::string_view section, std::string_view prefix,
                                           int32_t count) const;
+  // The same values with their numbers, in number order, empty values skipped.
+  std::vector<std::pair<int32_t, std::string>> numberedEntries(std::string_view section,
+                                                               std::string_view prefix,
+                                                               int32_t count) const;
 
   // Whether the text has a section of that name (matched without regard to case).
   bool hasSection(std::string_view section) const { return findSection(section) != nullptr; }

@@ -54,7 +54,7 @@ void TTFrmUpdate::RunUpdate() {
     for (size_t i = 0; i < UpdateFiles.size(); ++i) {
       ResetTransfer();
       ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
-      if (!DownloadUpdateFile(UpdateFiles[i])) return;
+      if (!DownloadUpdateFile(UpdateFiles[i], ExpectedFile(i))) return;
       window_.stepProgress(ui::ControlId::PB_All);
     }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/error.h"
+#include "umain/integrity.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -165,18 +166,21 @@ std::string TTFrmUpdate::GetText(const std::string& url) {
   return std::move(sink.text);
 }
 
-bool TTFrmUpdate::DownloadUpdateFile(const std::string& name) {
-  return DownloadToFile(BaseURL + name, name);
+bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Expected& expected) {
+  return DownloadToFile(BaseURL + name, name, expected);
 }
 
-bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target) {
+bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
+                                 const release::Expected& expected) {
   try {
     uint32_t error = 0;
     auto file = platform_.createFile(target, error);
     if (!file)
       base::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
-    FileSink sink(*file);
+    FileSink fileSink(*file);
+    CheckedSink sink(fileSink, target, expected);
     Fetch(url, sink);
+    sink.finish();
     if ((error = file->close())) base::raiseWriteError(error);
     return true;
   } catch (const std::exception& e) {

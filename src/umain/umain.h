@@ -11,6 +11,7 @@
 #include "http/http_client.h"
 #include "http/transport.h"
 #include "platform/platform.h"
+#include "release/release_list.h"
 #include "ui/window.h"
 
 namespace UMain {
@@ -40,10 +41,12 @@ std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
 bool IsUpdateArgument(const std::vector<std::string>& args);
 
 // What a release description "update.ini" lists: the files, by the "Count" rule
-// of [FileList], and [Version] NewVersion. Raises base::Error for a file
-// name that would leave the installation directory.
+// of [FileList], what each must be (its Size<n> and Hash<n>), and [Version]
+// NewVersion. Raises base::Error for a file name that would leave the
+// installation directory and for a malformed Size<n> or Hash<n>.
 struct UpdateList {
   std::vector<std::string> files;
+  std::vector<release::Expected> expected;  // by file, in the same order
   std::string newVersion;
   // Whether the text has a [FileList] or a [Version] section at all: an error
   // page or other text the server sent instead of the list has neither.
@@ -90,9 +93,14 @@ class TTFrmUpdate : public ui::FormEvents {
 
   // File transfer and the current transfer's progress display.
   std::string GetText(const std::string& url);
-  bool DownloadUpdateFile(const std::string& name);
-  // Reports its own failure (box, finish routine) and returns false.
-  bool DownloadToFile(const std::string& url, const std::string& target);
+  bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {});
+  // Reports its own failure (box, backup restored, finish routine) and
+  // returns false. A body that is not what `expected` says is such a failure.
+  bool DownloadToFile(const std::string& url, const std::string& target,
+                      const release::Expected& expected = {});
+  // What the release lists for the i-th name of UpdateFiles (nothing when it
+  // lists no size or hash for it).
+  release::Expected ExpectedFile(size_t i) const;
   void IdHTTP1WorkBegin(int64_t count);
   void IdHTTP1Work(int64_t count);
   void SetTransferMax(int32_t n);
@@ -135,6 +143,9 @@ class TTFrmUpdate : public ui::FormEvents {
   int32_t TransferBarPos = 0;  // PB_Curr's position as the control holds it
   bool TransferShown = true;
   uint64_t FrameShownAt = 0;
+
+  // Size<n> and Hash<n> of the names in UpdateFiles, in the same order.
+  std::vector<release::Expected> ExpectedFiles;
 
   // What the backup did with each listed file, by file.
   enum class Backup { NotInstalled, Kept, Copied };

@@ -1,27 +1,11 @@
 // The release description "update.ini": fetched, kept briefly in the
 // installation directory, and read into the update list and the new version.
-#include "ini/profile.h"
 #include "base/error.h"
 #include "umain/umain.h"
 
 namespace UMain {
 
 namespace {
-
-// A name that would leave the directory it is relative to: absolute, with a
-// drive or stream colon, or with a ".." segment.
-bool IsUnsafeName(const std::string& name) {
-  if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string::npos)
-    return true;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("\\/", start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
 
 // Deletes the local copy on every path out of the list fetch.
 class LocalCopy {
@@ -39,20 +23,20 @@ class LocalCopy {
 }  // namespace
 
 UpdateList ReadUpdateList(const std::string& bytes) {
-  const ini::Profile profile(bytes);
-  const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
+  release::ReleaseList release = release::readReleaseList(bytes);
   UpdateList list;
-  list.files = profile.numberedValues("FileList", "File", count);
-  for (const std::string& name : list.files) {
-    if (IsUnsafeName(name)) throw base::Error("Unsafe file name \"" + name + "\"");
+  for (release::ListedFile& file : release.files) {
+    list.files.push_back(std::move(file.name));
+    list.expected.push_back(file.expected);
   }
-  list.newVersion = profile.readString("Version", "NewVersion", "");
-  list.describesRelease = profile.hasSection("FileList") || profile.hasSection("Version");
+  list.newVersion = std::move(release.newVersion);
+  list.describesRelease = release.describesRelease;
   return list;
 }
 
 void TTFrmUpdate::FetchUpdateList() {
   UpdateFiles.clear();
+  ExpectedFiles.clear();
   std::string text = GetText(BaseURL + "update.ini");
   text += "\r\n";
 
@@ -71,6 +55,7 @@ void TTFrmUpdate::FetchUpdateList() {
   // is no release: going on would announce a successful update to nothing.
   if (!list.describesRelease) throw base::Error("No [FileList] or [Version] section");
   UpdateFiles = std::move(list.files);
+  ExpectedFiles = std::move(list.expected);
   NewVersion = std::move(list.newVersion);
 }
 

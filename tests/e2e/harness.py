@@ -241,6 +241,32 @@ class Harness:
         self.servers.append(server)
         return server
 
+    def nginx(self, root: Path):
+        """Debian's nginx serving root on 127.0.0.1; stopped when the test ends."""
+        from nginx import Nginx
+        server = Nginx(self.dir("nginx-scratch"), root)
+        self.servers.append(server)
+        return server
+
+    def release_tool(self, *args: str) -> tuple[int, str, str]:
+        """Runs this build's updater-release; paths among args are given as the
+        program writes them (native_path). Returns (exit code, stdout, stderr)."""
+        if self.windows:
+            command = [WINE, str(self.bin_dir / "updater-release.exe"), *args]
+        else:
+            command = [str(self.bin_dir / "updater-release"), *args]
+        code, out, err = run_captured(command, self.env, 300)
+        return code, out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
+
+    def pack(self, folder: Path, version: str, *extra: str) -> None:
+        """Packs the release in folder for this build's updater (names in code
+        page 936 for Windows, UTF-8 for Linux)."""
+        args = ["pack", self.native_path(folder), "--version", version, *extra]
+        if not self.windows:
+            args += ["--encoding", "utf-8"]
+        code, out, err = self.release_tool(*args)
+        check(code == 0, f"updater-release pack failed ({code}): {out}{err}")
+
     def start(self, exe: Path, args: list[str], cwd: Path, watch=False) -> "Running":
         """watch: the Windows build's window texts are read every few
         milliseconds from before the window opens, for texts()."""
@@ -497,6 +523,7 @@ class RawServer:
     - bytes: sent as they are;
     - ("trickle", bytes, seconds): sent one byte at a time, that long apart;
     - ("pause", seconds): nothing sent for that long;
+    - ("endless", bytes): bytes sent again and again until the client goes;
     - "close": the connection is closed (FIN);
     - "reset": the connection is reset (RST, through SO_LINGER 0).
 
@@ -562,6 +589,9 @@ class RawServer:
                         return
                     if isinstance(step, tuple) and step[0] == "pause":
                         time.sleep(step[1])
+                    elif isinstance(step, tuple) and step[0] == "endless":
+                        while True:
+                            conn.sendall(step[1])
                     elif isinstance(step, tuple) and step[0] == "trickle":
                         self.trickling.set()
                         for i in range(len(step[1])):
@@ -589,6 +619,14 @@ class RawServer:
                 conn.close()
             except OSError:
                 pass
+
+
+def write_tree(root: Path, files: dict) -> Path:
+    """Writes files (relative path with "/" -> bytes) below root."""
+    for rel, data in files.items():
+        (root / rel).parent.mkdir(parents=True, exist_ok=True)
+        (root / rel).write_bytes(data)
+    return root
 
 
 def tree(root: Path, skip=("UpdateBak",)) -> dict:

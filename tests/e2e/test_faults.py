@@ -8,7 +8,7 @@ import shutil
 import subprocess
 from pathlib import Path
 
-from harness import WINE, Failure, Running, check, eventually, tree, unused_port
+from harness import WINE, Failure, Running, check, eventually, tree, unused_port, write_tree
 
 LIST_FAILED = "获取升级配置文件失败，请梢候重试\r\r"
 TRANSFER_FAILED = "升级过程中出现了错误了,错误信息如下：\r\r"
@@ -230,6 +230,39 @@ def test_broken_transfers(h):
             conclude(h, case, run, app, [TRANSFER_FAILED + message])
             check(server.requests == UP_TO_SECOND, f"requests {server.requests}")
     each(h, BROKEN, one)
+
+
+# ---------------------------------------------------------------------------
+# Files that are not what the release lists: a release packed by the
+# publisher's tool and served by nginx, then changed on the server; and a body
+# that never ends.
+
+def test_files_not_as_the_release_lists(h):
+    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b for n, b in new_release(h).items()})
+    h.pack(packed, "6.3")
+    www = h.dir("www")
+    nginx = h.nginx(www)
+    raw = h.raw_server()
+    raw.files = {"/rel/" + p.relative_to(packed).as_posix(): p.read_bytes()
+                 for p in packed.rglob("*") if p.is_file()}
+    raw.scripts["/rel/data.dll"] = [HEAD + b"\r\n", ("endless", b"e" * 65536)]
+    size = len(NEW_DATA)
+    larger = f'"data.dll" is larger than the release lists ({size} bytes)'
+
+    def one(case, change, message):
+        app = prepare(h)
+        shutil.rmtree(www / "rel", ignore_errors=True)
+        shutil.copytree(packed, www / "rel")
+        if change:
+            (www / "rel" / "data.dll").write_bytes(change(NEW_DATA))
+        run = start(h, app, nginx.base + "/rel/" if change else raw.base)
+        conclude(h, case, run, app, [TRANSFER_FAILED + message])
+    each(h, [("changed on the server after packing", lambda b: b[:-1] + b"!",
+              '"data.dll" does not match the release (SHA-256)'),
+             ("cut short on the server", lambda b: b[:1000],
+              f'"data.dll" is shorter than the release lists (1000 of {size} bytes)'),
+             ("longer on the server than listed", lambda b: b + b"more", larger),
+             ("endless body", None, larger)], one)
 
 
 # ---------------------------------------------------------------------------

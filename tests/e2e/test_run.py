@@ -1,7 +1,7 @@
 """Whole update runs through the real window, a real release server and real
 files: the installation is also the working directory, as when the client
 starts the updater as file.exe from its own directory."""
-from harness import BOX_CAPTION, check, eventually, tree
+from harness import BOX_CAPTION, check, eventually, release_paths, tree, write_tree
 
 OLD = {"data.dll": b"old data " * 100, "sub/x.dll": b"old x"}
 
@@ -17,8 +17,8 @@ def install(h):
     return app, exe
 
 
-def start(h, app, exe, server):
-    h.set_registry({"UpdatePath": h.native_path(app), "URL": server.base})
+def start(h, app, exe, server, url=None):
+    h.set_registry({"UpdatePath": h.native_path(app), "URL": url or server.base})
     return h.start(exe, ["UPDATE"], app)
 
 
@@ -27,14 +27,17 @@ def message_line(h, run):
 
 
 def test_successful_update_replaces_files_keeps_backup_and_restarts_client(h):
+    """A hand-written update.ini as releases have always had it, without sizes
+    or hashes, served by nginx."""
     app, exe = install(h)
     old_client = (app / "client.exe").read_bytes()
-    server = h.server()
     new = {"client.exe": h.client("6.3.0.0"), "data.dll": b"new data " * 5000,
            "sub\\x.dll": b"new x"}
-    server.release("6.3", new)
-    run = start(h, app, exe, server)
-    eventually(lambda: len(server.requests) == 4, 30, what="the downloads")
+    www = write_tree(h.dir("www"), {p.lstrip("/"): b for p, b in release_paths("6.3", new).items()})
+    server = h.nginx(www)
+    requests = lambda: [row[4] for row in server.log()]  # noqa: E731
+    run = start(h, app, exe, server, server.base + "/rel/")
+    eventually(lambda: len(requests()) == 4, 30, what="the downloads")
     check(message_line(h, run) == "从旧版本( 6.2.0.1 )本升级到新版本( 6.3 )",
           f"message line {message_line(h, run)!r}")
     box = run.box(30)
@@ -42,8 +45,8 @@ def test_successful_update_replaces_files_keeps_backup_and_restarts_client(h):
           f"box {box}")
     check(box.icon in ("information", "unknown"), f"icon {box.icon}")
     check(run.wait(60) == 0, "exit code")
-    check(server.requests == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll",
-                              "/rel/sub/x.dll"], f"requests {server.requests}")
+    check(requests() == ["/rel/update.ini", "/rel/client.exe", "/rel/data.dll", "/rel/sub/x.dll"],
+          f"requests {requests()}")
     files = tree(app)
     files.pop("client-started", None)
     check(files == {"client.exe": new["client.exe"], "data.dll": new["data.dll"],
@@ -100,3 +103,36 @@ def test_failing_second_file_restores_the_installation(h):
     before.pop("file.exe")
     check(after == before, f"installation not restored: {sorted(after)}")
     check(not (app / "client-started").exists(), "the client was started")
+
+
+def test_release_packed_since_the_installed_one_replaces_only_what_changed(h):
+    """The publisher packs the new release against the old one and copies the
+    folder to a plain web server: only the changed and added files are listed
+    (with sizes and hashes), asked for and replaced."""
+    v1 = {"client.exe": h.client("6.2.0.1"), **OLD}
+    v2 = {"client.exe": h.client("6.3.0.0"), "data.dll": OLD["data.dll"], "sub/x.dll": b"new x",
+          "added.dll": b"added"}
+    old = write_tree(h.dir("v1"), v1)
+    www = h.dir("www")
+    write_tree(www / "rel", v2)
+    h.pack(www / "rel", "6.3", "--since", h.native_path(old))
+    listed = [l for l in (www / "rel" / "update.ini").read_bytes().split(b"\r\n") if b"=" in l]
+    check([l.split(b"=")[0] for l in listed] == [b"NewVersion", b"Count"] + [
+        k + str(n).encode() for n in (1, 2, 3) for k in (b"File", b"Size", b"Hash")],
+        f"update.ini {listed}")
+    check([l for l in listed if l.startswith(b"File")] == [
+        b"File1=added.dll", b"File2=client.exe", b"File3=sub\\x.dll"], f"update.ini {listed}")
+
+    app, exe = install(h)
+    server = h.nginx(www)
+    run = start(h, app, exe, server, server.base + "/rel/")
+    box = run.box(60)
+    check(box.text == "恭喜，你现在已经成功升级到新版本 6.3 了！", f"box {box.text!r}")
+    check(run.wait(60) == 0, "exit code")
+    requests = [row[4] for row in server.log()]
+    check(requests == ["/rel/update.ini", "/rel/added.dll", "/rel/client.exe", "/rel/sub/x.dll"],
+          f"requests {requests}")
+    files = tree(app)
+    for own in ("client-started", "delme.bat", "file.exe"):
+        files.pop(own, None)
+    check(files == {**v2, "readme.txt": b"not part of the release"}, f"installation {sorted(files)}")

@@ -235,8 +235,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(list.describesRelease ==
                (slowHasSection(lines, "FileList") || slowHasSection(lines, "Version")));
   } catch (const base::Error& error) {
-    FUZZ_CHECK(unsafe != values.end());
-    FUZZ_CHECK(error.message() == "Unsafe file name \"" + *unsafe + "\"");
+    // The first unsafe name, or else a malformed Size<n> or Hash<n> of a listed name.
+    const std::string& message = error.message();
+    if (unsafe != values.end()) {
+      FUZZ_CHECK(message == "Unsafe file name \"" + *unsafe + "\"");
+    } else {
+      FUZZ_CHECK(message.rfind("Invalid Size", 0) == 0 || message.rfind("Invalid Hash", 0) == 0);
+      FUZZ_CHECK(message.size() > 26 &&
+                 message.compare(message.size() - 14, 14, " in update.ini") == 0);
+    }
   }
 
   // Look-ups of names taken from the text itself, against the slow reader.

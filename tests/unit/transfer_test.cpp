@@ -6,6 +6,7 @@
 
 #include "doubles.h"
 #include "script_server.h"
+#include "umain/integrity.h"
 #include "umain/umain.h"
 
 using namespace testing_doubles;
@@ -104,6 +105,62 @@ TEST_F(TransferTest, TargetThatCannotBeCreatedIsReportedWithoutARequest) {
   EXPECT_EQ(boxes[0], expected);
   EXPECT_TRUE(server.requests().empty());
   EXPECT_EQ(window.endRequests, 1);
+}
+
+// SHA-256 of "abc" (FIPS 180-2, appendix B.1).
+const char kAbcHash[] = "sha256:ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+// Each body against a listing of "abc" (3 bytes): what the file holds after
+// the transfer and the message after the failed transfer's fixed text.
+TEST_F(TransferTest, BodiesThatAreNotWhatTheReleaseListsFailTheTransfer) {
+  const std::string head = "HTTP/1.1 200 OK\r\n";
+  struct Case {
+    std::string response;
+    bool withHash;
+    std::string file;
+    std::string message;  // empty: the transfer succeeds
+  };
+  const std::string larger = UMain::LargerThanListed("sub\\a.dll", 3);
+  EXPECT_EQ(larger, "\"sub\\a.dll\" is larger than the release lists (3 bytes)");
+  const std::vector<Case> cases{
+      {head + "Content-Length: 3\r\n\r\nabc", true, "abc", ""},
+      {head + "Content-Length: 3\r\n\r\nabc", false, "abc", ""},
+      {head + "Content-Length: 4\r\n\r\nabcd", true, "", larger},
+      {head + "Connection: close\r\n\r\nabcdef", false, "abc", larger},
+      {head + "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\n2\r\ncd\r\n0\r\n\r\n", true, "abc",
+       larger},
+      {head + "Content-Length: 2\r\n\r\nab", true, "ab",
+       "\"sub\\a.dll\" is shorter than the release lists (2 of 3 bytes)"},
+      {head + "Content-Length: 3\r\n\r\nabd", true, "abd",
+       "\"sub\\a.dll\" does not match the release (SHA-256)"},
+      {head + "Content-Length: 3\r\n\r\nabd", false, "abd", ""},  // only its size listed
+  };
+  fs::create_directory(dir.path() / "sub");
+  for (const Case& c : cases) {
+    ScriptServer server;
+    server.accept().readRequest().send(c.response).close();
+    server.start();
+    window.events.clear();
+    release::Expected expected{3, c.withHash ? release::parseHash(kAbcHash) : std::nullopt};
+    const bool done = form.DownloadToFile(server.url("/rel/sub/a.dll"), "sub\\a.dll", expected);
+    EXPECT_EQ(done, c.message.empty()) << c.response;
+    EXPECT_EQ(readAll(dir.path() / "sub" / "a.dll"), c.file) << c.response;
+    std::vector<std::string> boxes;
+    if (!done) boxes.push_back("box 16 系统提示|" + UMain::kTransferFailed + c.message);
+    EXPECT_EQ(window.eventsStartingWith("box"), boxes) << c.response;
+  }
+}
+
+// An endless body stops at the listed size: the connection is closed at once,
+// and the file holds exactly the listed bytes.
+TEST_F(TransferTest, EndlessBodyStopsAtTheListedSize) {
+  server.accept().readRequest().send("HTTP/1.1 200 OK\r\n\r\n" + std::string(300000, 'e'));
+  server.pause(30000);
+  server.start();
+  release::Expected expected{100000, std::nullopt};
+  EXPECT_FALSE(form.DownloadUpdateFile("e.bin", expected));
+  EXPECT_EQ(readAll(dir.path() / "e.bin"), std::string(100000, 'e'));
+  EXPECT_FALSE(server.scriptFinished());  // the client did not wait for the server's end
 }
 
 TEST_F(TransferTest, BodyBeyondTheSignedRangeIsClampedOnTheBar) {

@@ -1,0 +1,114 @@
+#include "release/release_list.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "ini/profile.h"
+#include "base/error.h"
+
+namespace release {
+
+namespace {
+
+constexpr std::string_view kHashPrefix = "sha256:";
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The value of the entry with that number, or null; entries are in number order.
+const std::string* entryOf(const std::vector<std::pair<int32_t, std::string>>& entries,
+                           int32_t number) {
+  auto at = std::lower_bound(entries.begin(), entries.end(), number,
+                             [](const auto& entry, int32_t n) { return entry.first < n; });
+  return at != entries.end() && at->first == number ? &at->second : nullptr;
+}
+
+}  // namespace
+
+bool isUnsafeName(std::string_view name) {
+  if (name.empty()) return false;
+  if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string_view::npos)
+    return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::optional<uint64_t> parseSize(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  uint64_t size = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (size > (uint64_t{std::numeric_limits<int64_t>::max()} - (c - '0')) / 10)
+      return std::nullopt;
+    size = size * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return size;
+}
+
+std::optional<Digest> parseHash(std::string_view text) {
+  Digest digest{};
+  if (text.size() != kHashPrefix.size() + 2 * digest.size()) return std::nullopt;
+  for (size_t i = 0; i < kHashPrefix.size(); ++i)
+    if (lowerAscii(text[i]) != kHashPrefix[i]) return std::nullopt;
+  text.remove_prefix(kHashPrefix.size());
+  for (size_t i = 0; i < digest.size(); ++i) {
+    const int high = hexValue(text[2 * i]);
+    const int low = hexValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    digest[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  return digest;
+}
+
+std::string hashText(const Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text(kHashPrefix);
+  for (uint8_t byte : digest) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+ReleaseList readReleaseList(const std::string& bytes) {
+  const ini::Profile profile(bytes);
+  const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
+  const auto sizes = profile.numberedEntries("FileList", "Size", count);
+  const auto hashes = profile.numberedEntries("FileList", "Hash", count);
+  auto names = profile.numberedEntries("FileList", "File", count);
+  for (const auto& [number, name] : names) {
+    if (isUnsafeName(name)) throw base::Error("Unsafe file name \"" + name + "\"");
+  }
+  ReleaseList list;
+  for (auto& [number, name] : names) {
+    ListedFile file{std::move(name), {}};
+    if (const std::string* size = entryOf(sizes, number)) {
+      if (!(file.expected.size = parseSize(*size)))
+        throw base::Error("Invalid Size" + std::to_string(number) + " in update.ini");
+    }
+    if (const std::string* hash = entryOf(hashes, number)) {
+      if (!(file.expected.sha256 = parseHash(*hash)))
+        throw base::Error("Invalid Hash" + std::to_string(number) + " in update.ini");
+    }
+    list.files.push_back(std::move(file));
+  }
+  list.newVersion = profile.readString("Version", "NewVersion", "");
+  list.describesRelease = profile.hasSection("FileList") || profile.hasSection("Version");
+  return list;
+}
+
+}  // namespace release

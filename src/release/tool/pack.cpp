@@ -1,0 +1,215 @@
+// pack: writes DIR/update.ini for the files under DIR, refusing every name
+// that the updater would refuse or that update.ini could not carry unchanged.
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "ini/profile.h"
+#include "release/release_list.h"
+#include "release/tool/files.h"
+
+namespace release::tool {
+
+namespace {
+
+struct Candidate {
+  std::string name;    // UTF-8, "\" between its parts: what the messages show
+  std::string listed;  // the same in the release's encoding: what update.ini holds
+  fs::path path;
+  fs::path relative;
+  uint64_t size = 0;
+  FileDigest digest;
+};
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  out += text;
+  out += '"';
+  return out;
+}
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAsciiText(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), lowerAscii);
+  return text;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Names in update.ini have "\" between their parts.
+void appendPart(std::string& name, const std::string& part) {
+  if (!name.empty()) name += '\\';
+  name += part;
+}
+
+// The profile reader's blanks, which it removes around every value.
+bool isIniBlank(char c) {
+  return (c >= '\t' && c <= '\r') || c == '\x1A' || c == ' ';
+}
+
+// Why update.ini would not give this value back as written; empty when it would.
+std::string valueProblem(const std::string& value) {
+  if (value.empty()) return "is empty";
+  for (char c : value)
+    if (static_cast<unsigned char>(c) < 0x20) return "holds a control character";
+  if (isIniBlank(value.front()) || isIniBlank(value.back()))
+    return "begins or ends with a blank, which update.ini drops";
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return "is in matching quotes, which update.ini drops";
+  if (value.size() > ini::kMaxValueLength)
+    return "is longer than the " + std::to_string(ini::kMaxValueLength) + " bytes update.ini keeps";
+  return "";
+}
+
+// Why the name cannot be listed; empty when it can, with `listed` filled.
+std::string nameProblem(const fs::path& relative, Encoding encoding, std::string& listed) {
+  for (const fs::path& part : relative) {
+    const std::string text = utf8Of(part);
+    if (text.find('\\') != std::string::npos) return "has a \"\\\" inside a file or folder name";
+    const std::optional<std::string> encoded = fromUtf8(text, encoding);
+    if (!encoded)
+      return std::string("has a character that ") + encodingName(encoding) + " cannot hold";
+    // In code page 936 the second byte of a character may be that of "\",
+    // which the updater would take for a folder separator.
+    if (encoded->find('\\') != std::string::npos)
+      return std::string("has a character whose ") + encodingName(encoding) +
+             " bytes hold a \"\\\", which the updater takes for a folder separator";
+    appendPart(listed, *encoded);
+  }
+  if (isUnsafeName(listed)) return "is a name the updater refuses (it holds a \":\")";
+  return valueProblem(listed);
+}
+
+bool isRegularFile(const fs::path& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error);
+}
+
+// The files under root a release lists: all but update.ini and signatures.
+std::vector<Candidate> filesUnder(const fs::path& root) {
+  std::vector<Candidate> files;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    if (!it->is_regular_file()) continue;
+    Candidate file;
+    file.path = it->path();
+    file.relative = it->path().lexically_relative(root);
+    const std::string last = lowerAsciiText(utf8Of(file.relative.filename()));
+    if ((last == "update.ini" && file.relative == file.relative.filename()) ||
+        endsWith(last, ".minisig"))
+      continue;
+    for (const fs::path& part : file.relative) appendPart(file.name, utf8Of(part));
+    file.size = it->file_size();
+    files.push_back(std::move(file));
+  }
+  std::sort(files.begin(), files.end(),
+            [](const Candidate& a, const Candidate& b) { return a.name < b.name; });
+  return files;
+}
+
+}  // namespace
+
+int pack(const Invocation& invocation, const Console& console) {
+  const Encoding encoding = encodingOf(invocation);
+  const fs::path root = pathOf(invocation.operands[0]);
+  const bool since = invocation.options.count("--since") > 0;
+  const fs::path oldRoot = pathOf(invocation.option("--since"));
+  std::error_code error;
+  if (!fs::is_directory(root, error))
+    return console.fail("pack", quoted(invocation.operands[0]) + " is not a folder");
+  if (since && !fs::is_directory(oldRoot, error))
+    return console.fail("pack", quoted(invocation.option("--since")) + " is not a folder");
+
+  std::vector<std::string> refusals;
+  const std::string version = invocation.option("--version");
+  std::optional<std::string> listedVersion = fromUtf8(version, encoding);
+  if (!listedVersion) {
+    refusals.push_back("the version \"" + version + "\" has a character that " +
+                       encodingName(encoding) + " cannot hold");
+  } else if (std::string problem = valueProblem(*listedVersion); !problem.empty()) {
+    refusals.push_back("the version \"" + version + "\" " + problem);
+  }
+
+  std::vector<Candidate> files = filesUnder(root);
+  if (files.empty())
+    return console.fail("pack", quoted(invocation.operands[0]) + " holds no files to release");
+  std::map<std::string, std::string> byFoldedName;  // Windows names ignore case
+  for (Candidate& file : files) {
+    if (std::string problem = nameProblem(file.relative, encoding, file.listed); !problem.empty()) {
+      refusals.push_back("\"" + file.name + "\" " + problem);
+      continue;
+    }
+    auto [other, fresh] = byFoldedName.emplace(lowerAsciiText(file.name), file.name);
+    if (!fresh)
+      refusals.push_back("\"" + file.name + "\" and \"" + other->second +
+                         "\" are one file for the Windows updater");
+  }
+  if (!refusals.empty()) {
+    for (const std::string& refusal : refusals) console.fail("pack", "refused: " + refusal);
+    return kFailed;
+  }
+
+  // Hash every file once; with --since also the old file of the same size.
+  uint64_t work = 0;
+  for (const Candidate& file : files) {
+    work += file.size;
+    if (since && isRegularFile(oldRoot / file.relative) &&
+        fs::file_size(oldRoot / file.relative, error) == file.size)
+      work += file.size;
+  }
+  std::vector<const Candidate*> listed;
+  size_t unchanged = 0;
+  uint64_t listedBytes = 0;
+  {
+    Progress progress(console.err, work);
+    for (Candidate& file : files) {
+      file.digest = hashFile(file.path, progress);
+      const fs::path old = oldRoot / file.relative;
+      if (since && isRegularFile(old) && fs::file_size(old, error) == file.digest.size &&
+          hashFile(old, progress).sha256 == file.digest.sha256) {
+        ++unchanged;
+        continue;
+      }
+      listed.push_back(&file);
+      listedBytes += file.digest.size;
+    }
+  }
+
+  std::ostringstream ini;
+  ini << "[Version]\r\nNewVersion=" << *listedVersion << "\r\n[FileList]\r\nCount=" << listed.size()
+      << "\r\n";
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    ini << "File" << n << "=" << listed[i]->listed << "\r\nSize" << n << "="
+        << listed[i]->digest.size << "\r\nHash" << n << "=" << hashText(listed[i]->digest.sha256)
+        << "\r\n";
+  }
+  const fs::path target = root / "update.ini";
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out << ini.str();
+  out.close();
+  if (!out) return console.fail("pack", "cannot write \"" + utf8Of(target) + "\"");
+
+  console.out << "wrote " << utf8Of(target) << ": version " << version << ", " << listed.size()
+              << (listed.size() == 1 ? " file, " : " files, ") << byteText(listedBytes);
+  if (since)
+    console.out << "; " << unchanged << " unchanged since " << utf8Of(oldRoot) << " left out";
+  console.out << "\n";
+  if (since && listed.empty())
+    console.err << "note: no file differs from " << utf8Of(oldRoot) << ": the release lists none\n";
+  if (isRegularFile(root / "update.ini.minisig"))
+    console.err << "note: update.ini.minisig belongs to the former update.ini; sign again\n";
+  return kOk;
+}
+
+}  // namespace release::tool

@@ -1,0 +1,164 @@
+#include "release/tool/tool.h"
+
+#include <exception>
+#include <sstream>
+
+#include "release/tool/files.h"
+
+namespace release::tool {
+
+namespace {
+
+struct Option {
+  const char* name;
+  const char* value;  // the value's placeholder; null for a flag
+  const char* help;
+  bool required = false;
+};
+
+struct Command {
+  const char* name;
+  const char* operands;  // placeholders, blank-separated
+  const char* summary;
+  std::vector<Option> options;
+  int (*run)(const Invocation&, const Console&);
+};
+
+const char kEncodingHelp[] =
+    "code page of the names in update.ini: gbk (code page 936, read by the Windows updater; the "
+    "default) or utf-8 (read by the Linux updater)";
+
+const std::vector<Command>& commands() {
+  static const std::vector<Command> table{
+      {"pack",
+       "DIR",
+       "write DIR/update.ini listing every file under DIR with its size and SHA-256",
+       {{"--version", "V", "the release's version text, shown to the user", true},
+        {"--since", "OLD_DIR",
+         "list only the files that are new or differ from those of the release in OLD_DIR"},
+        {"--encoding", "gbk|utf-8", kEncodingHelp}},
+       pack},
+      {"verify",
+       "DIR",
+       "check every file that DIR/update.ini lists against its size and SHA-256",
+       {{"--encoding", "gbk|utf-8", kEncodingHelp}},
+       verify},
+  };
+  return table;
+}
+
+const Command* findCommand(const std::string& name) {
+  for (const Command& command : commands())
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+std::string usageLine(const Command& command) {
+  std::string line = std::string("updater-release ") + command.name + " " + command.operands;
+  for (const Option& option : command.options) {
+    line += option.required ? " " : " [";
+    line += option.name;
+    if (option.value) line += std::string(" ") + option.value;
+    if (!option.required) line += "]";
+  }
+  return line;
+}
+
+void printHelp(std::ostream& out) {
+  out << "updater-release: makes and checks the release folders the updater downloads from.\n\n"
+         "Usage:\n";
+  for (const Command& command : commands()) {
+    out << "  " << usageLine(command) << "\n      " << command.summary << "\n";
+    for (const Option& option : command.options)
+      out << "      " << option.name << (option.value ? std::string(" ") + option.value : "")
+          << ": " << option.help << "\n";
+  }
+  out << "  updater-release COMMAND --help\n      this text\n\n"
+         "Exit codes: 0 done, 1 refused or failed, 2 wrong usage.\n";
+}
+
+int usageError(const std::string& message, const Command* command, std::ostream& err) {
+  err << "updater-release: " << message << "\n";
+  if (command) {
+    err << "usage: " << usageLine(*command) << "\n";
+  } else {
+    err << "usage: updater-release COMMAND ... (commands:";
+    for (const Command& c : commands()) err << " " << c.name;
+    err << "); see updater-release --help\n";
+  }
+  return kUsage;
+}
+
+size_t operandCount(const Command& command) {
+  std::istringstream words(command.operands);
+  size_t count = 0;
+  for (std::string word; words >> word;) ++count;
+  return count;
+}
+
+}  // namespace
+
+int Console::fail(const std::string& command, const std::string& message) const {
+  err << "updater-release " << command << ": " << message << "\n";
+  return kFailed;
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) return usageError("no command given", nullptr, err);
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    printHelp(out);
+    return kOk;
+  }
+  const Command* command = findCommand(args[0]);
+  if (!command) return usageError("unknown command \"" + args[0] + "\"", nullptr, err);
+
+  Invocation invocation;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      printHelp(out);
+      return kOk;
+    }
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      invocation.operands.push_back(arg);
+      continue;
+    }
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    const Option* option = nullptr;
+    for (const Option& candidate : command->options)
+      if (name == candidate.name) option = &candidate;
+    if (!option) return usageError(command->name + (" does not know " + name), command, err);
+    if (invocation.options.count(name)) return usageError(name + " given twice", command, err);
+    if (!option->value) {
+      if (equals != std::string::npos) return usageError(name + " takes no value", command, err);
+      invocation.options[name] = "";
+    } else if (equals != std::string::npos) {
+      invocation.options[name] = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      invocation.options[name] = args[++i];
+    } else {
+      return usageError(name + " needs a value (" + option->value + ")", command, err);
+    }
+  }
+  const size_t wanted = operandCount(*command);
+  if (invocation.operands.size() < wanted)
+    return usageError(std::string(command->name) + " needs " + command->operands, command, err);
+  if (invocation.operands.size() > wanted)
+    return usageError("unexpected argument \"" + invocation.operands[wanted] + "\"", command, err);
+  for (const Option& option : command->options) {
+    if (option.required && !invocation.options.count(option.name))
+      return usageError(std::string(command->name) + " needs " + option.name + " " + option.value,
+                        command, err);
+  }
+  const Console console{out, err};
+  try {
+    return command->run(invocation, console);
+  } catch (const UsageError& error) {
+    return usageError(error.message, command, err);
+  } catch (const std::exception& error) {
+    return console.fail(command->name, error.what());
+  }
+}
+
+}  // namespace release::tool

@@ -1,0 +1,71 @@
+"""Debian's nginx as a static release server on 127.0.0.1, with a
+configuration of its own in a scratch directory: what any web server or CDN
+does with a release folder. Used by the end-to-end tests and the benchmarks."""
+from __future__ import annotations
+
+import socket
+import subprocess
+import time
+from pathlib import Path
+
+from harness import unused_port
+
+NGINX_CONF = """\
+worker_processes 1;
+daemon off;
+master_process on;
+user root;
+pid {tmp}/nginx.pid;
+error_log {tmp}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+  client_body_temp_path {tmp}/body;
+  proxy_temp_path {tmp}/proxy;
+  fastcgi_temp_path {tmp}/fastcgi;
+  log_format timing '$msec $request_time $status $body_bytes_sent $request_uri';
+  access_log {tmp}/access.log timing;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 100000;
+  keepalive_timeout 60s;
+  default_type application/octet-stream;
+  server {{
+    listen 127.0.0.1:{port};
+    root {root};
+  }}
+}}
+"""
+
+
+class Nginx:
+    """Debian's nginx with a configuration of its own in a scratch directory."""
+
+    def __init__(self, scratch: Path, root: Path):
+        self.tmp = scratch / "nginx"
+        self.tmp.mkdir()
+        self.port = unused_port()
+        conf = self.tmp / "nginx.conf"
+        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root))
+        self.proc = subprocess.Popen(["nginx", "-p", str(self.tmp), "-c", str(conf)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.base = f"http://127.0.0.1:{self.port}"
+        for _ in range(200):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+                return
+            except OSError:
+                time.sleep(0.02)
+        raise RuntimeError("nginx did not start: " + self.proc.stderr.read().decode())
+
+    def log(self) -> list[tuple[float, float, int, int, str]]:
+        """(end time, request time, status, body bytes, path) of every request so far."""
+        path = self.tmp / "access.log"
+        rows = []
+        for line in path.read_text().splitlines() if path.exists() else []:
+            end, took, status, sent, uri = line.split(" ", 4)
+            rows.append((float(end), float(took), int(status), int(sent), uri))
+        return rows
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
