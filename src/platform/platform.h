@@ -1,7 +1,16 @@
 // The system services the updater uses, behind one seam. Paths and texts are
 // byte strings in Windows form ("\" separators); the POSIX provider maps them.
-// Failures come back as Windows error codes (0 = success) so that the logic
-// words them the same way on every system.
+//
+// How failures come back, for every operation of this seam:
+// - An operation whose failure the user is told about returns the Windows
+//   error code of the failure (uint32_t, 0 for success), so that the logic
+//   words it the same way on every system; what it makes comes back through
+//   a reference (createDirectory, createFile, OutputFile::write and close).
+// - A question, or an operation whose failure the logic only notes, answers
+//   bool or std::optional: a failure is "no" (exists, version, read, delete,
+//   copy; openKeyReadOnly gives null for a key that cannot be opened).
+// - Nothing throws, but for the registry layer's own error: a value of another
+//   type than a string raises base::Error ("Invalid data type for '<name>'").
 #pragma once
 
 #include <cstddef>
@@ -55,8 +64,8 @@ class Platform {
   virtual bool directoryExists(const std::string& path) = 0;
   virtual uint32_t createDirectory(const std::string& path) = 0;  // one level
   virtual bool fileExists(const std::string& path) = 0;           // files only
-  // Creates or truncates; on failure returns null and sets error.
-  virtual std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) = 0;
+  // Creates or truncates the file for writing into file; the code of the failure.
+  virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
   // Whole file; nullopt when it cannot be read.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
   virtual bool deleteFile(const std::string& path) = 0;

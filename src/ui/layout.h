@@ -56,7 +56,6 @@ inline constexpr const ControlSpec& controlSpec(ControlId id) {
   return kControls[static_cast<size_t>(id)];
 }
 
-inline constexpr const char* kFormName = "TFrmUpdate";
 inline constexpr const char* kFormClassName = "TTFrmUpdate";
 inline constexpr const char* kFormCaption = "Tarnel客户端自动升级";
 inline constexpr int kFormClientWidth = 434;

@@ -33,7 +33,6 @@ class Window {
 
   virtual std::string caption() = 0;
   virtual void setText(ControlId id, const std::string& text) = 0;
-  virtual std::string text(ControlId id) = 0;
   virtual void setProgressMax(ControlId id, int32_t max) = 0;
   virtual int32_t progressMax(ControlId id) = 0;
   // The control keeps the position within 0 and its maximum.

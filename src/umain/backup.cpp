@@ -19,7 +19,7 @@ void MakeSubdirectories(platform::Platform& platform, const std::string& base,
 
 }  // namespace
 
-std::string TTFrmUpdate::FileKey(const std::string& name) const {
+std::string TTFrmUpdate::SameFileKey(const std::string& name) const {
   std::string key = name;
   for (char& c : key) {
     if (c == '/') c = '\\';
@@ -33,7 +33,7 @@ void TTFrmUpdate::BackupOldFiles() {
   for (const std::string& name : UpdateFiles) {
     // A name listed twice names one file: back it up once, or the second
     // pass would replace the copy by nothing.
-    auto [entry, first] = BackupState.emplace(FileKey(name), Backup::NotInstalled);
+    auto [entry, first] = BackupState.emplace(SameFileKey(name), Backup::NotInstalled);
     if (!first) continue;
     const std::string installed = UpdatePath + name;
     const std::string backup = BackupPath + name;
@@ -51,7 +51,7 @@ void TTFrmUpdate::BackupOldFiles() {
 
 void TTFrmUpdate::RestoreOldFiles() {
   for (const std::string& name : UpdateFiles) {
-    auto entry = BackupState.find(FileKey(name));
+    auto entry = BackupState.find(SameFileKey(name));
     // A file kept in place, or one already restored, is left as it is.
     if (entry == BackupState.end() || entry->second == Backup::Kept) continue;
     const std::string installed = UpdatePath + name;

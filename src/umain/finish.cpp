@@ -9,6 +9,8 @@ namespace {
 
 constexpr const char* kScriptName = ".\\delme.bat";
 
+// Shipped script, kept byte for byte: its loop waits only while a file
+// named ".\file.exe" exists, the name the client starts the updater under.
 std::string RemovalScript(const std::string& executable) {
   return "@echo off\r\n"
          ":loop\r\n"
@@ -19,19 +21,13 @@ std::string RemovalScript(const std::string& executable) {
          "del .\\delme.bat\r\n";
 }
 
-void WriteTextFile(platform::Platform& platform, const std::string& path, const std::string& text) {
-  uint32_t error = 0;
-  auto file = platform.createFile(path, error);
-  if (!file) base::raiseIoError(error);
-  if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    base::raiseWriteError(error);
-}
-
 }  // namespace
 
 void TTFrmUpdate::RemoveSelfAndQuit() {
   if (platform_.hasCommandInterpreter()) {
-    WriteTextFile(platform_, kScriptName, RemovalScript(platform_.modulePath()));
+    std::unique_ptr<platform::OutputFile> script;
+    if (uint32_t error = platform_.createFile(kScriptName, script)) base::raiseIoError(error);
+    WriteAndClose(*script, RemovalScript(platform_.modulePath()));
     platform_.startHidden(kScriptName);
   } else {
     // Without a command interpreter the running executable can be unlinked

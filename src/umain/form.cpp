@@ -56,7 +56,7 @@ void TTFrmUpdate::Timer1Timer() {
 // (close requests included) just as its progress events do, and shows what
 // the last events of a frame left unshown.
 void TTFrmUpdate::HttpProgress::waiting() {
-  form_.PaintFrame();
+  form_.Display.paintFrame();
 }
 
 bool TTFrmUpdate::FormCloseQuery() {
@@ -71,7 +71,7 @@ void TTFrmUpdate::ShowStatus(const std::string& text) {
 // A box blocks the run until it is answered: everything set before it is on
 // the screen first.
 void TTFrmUpdate::ShowBox(const std::string& text, ui::Icon icon) {
-  ShowPendingTransfer();
+  Display.showPending();
   window_.repaintNow();
   window_.messageBox(text, ui::kBoxCaption, icon);
 }

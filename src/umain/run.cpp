@@ -26,6 +26,7 @@ void TTFrmUpdate::RunUpdate() {
   try {
     FetchUpdateList();
   } catch (const std::exception& e) {
+    // Shipped text, kept byte for byte (梢候 included).
     ShowBox("获取升级配置文件失败，请梢候重试\r\r" + ErrorMessage(e), ui::Icon::Error);
     platform_.shellOpen("client.exe");
     RemoveSelfAndQuit();
@@ -35,41 +36,50 @@ void TTFrmUpdate::RunUpdate() {
   window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
   try {
-    try {
-      BackupOldFiles();
-    } catch (const std::exception& e) {
-      // A file that cannot be backed up (locked by another program, say)
-      // stops the run before any download; the user is told why, as for a
-      // failed transfer, and the installation is put back as it was.
-      ShowBox(kTransferFailed + ErrorMessage(e), ui::Icon::Error);
-      throw;
-    }
-    window_.setText(ui::ControlId::PLMsg,
-                    OldVersion.find("65535") != std::string::npos
-                        ? Format("从旧版本升级到新版本( %S )", {NewVersion})
-                        : Format("从旧版本( %S )本升级到新版本( %S )", {OldVersion, NewVersion}));
-
-    window_.setText(ui::ControlId::Label3,
-                    "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
-    for (size_t i = 0; i < UpdateFiles.size(); ++i) {
-      ResetTransfer();
-      ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
-      if (!DownloadUpdateFile(UpdateFiles[i], ExpectedFile(i))) return;
-      window_.stepProgress(ui::ControlId::PB_All);
-    }
-
-    window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
-    window_.setText(ui::ControlId::Label4, "");
-    ShowStatus("升级完成！");
+    BackupOldFiles();
+  } catch (const std::exception& e) {
+    // A file that cannot be backed up (locked by another program, say) stops
+    // the run before any download; the user is told why, as for a failed
+    // transfer, and the installation is put back as it was.
+    FailDownloadPhase(ErrorMessage(e));
+    return;
+  }
+  try {
+    if (!DownloadFiles()) return;
   } catch (const std::exception&) {
-    RestoreOldFiles();
-    RemoveSelfAndQuit();
+    FailDownloadPhase(std::nullopt);
     return;
   }
   // Every file is in place: from here on nothing is rolled back, since the
   // client is running on the new files.
   ShowBox("恭喜，你现在已经成功升级到新版本 " + NewVersion + " 了！", ui::Icon::Information);
   platform_.shellOpen("client.exe");
+  RemoveSelfAndQuit();
+}
+
+bool TTFrmUpdate::DownloadFiles() {
+  // Shipped texts, kept byte for byte ("本升级" included).
+  window_.setText(ui::ControlId::PLMsg,
+                  OldVersion.find("65535") != std::string::npos
+                      ? Format("从旧版本升级到新版本( %S )", {NewVersion})
+                      : Format("从旧版本( %S )本升级到新版本( %S )", {OldVersion, NewVersion}));
+  window_.setText(ui::ControlId::Label3,
+                  "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
+  for (size_t i = 0; i < UpdateFiles.size(); ++i) {
+    ResetTransfer();
+    ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
+    if (!DownloadUpdateFile(UpdateFiles[i], ExpectedFile(i))) return false;
+    window_.stepProgress(ui::ControlId::PB_All);
+  }
+  window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
+  window_.setText(ui::ControlId::Label4, "");
+  ShowStatus("升级完成！");
+  return true;
+}
+
+void TTFrmUpdate::FailDownloadPhase(const std::optional<std::string>& message) {
+  if (message) ShowBox(kTransferFailed + *message, ui::Icon::Error);
+  RestoreOldFiles();
   RemoveSelfAndQuit();
 }
 

@@ -71,25 +71,6 @@ void TTFrmUpdate::HttpProgress::work(int64_t count) {
   form_.IdHTTP1Work(count);
 }
 
-// The events come every 32 KiB, tens of thousands of times a second on a
-// fast network, and a release may hold thousands of small files; a person
-// sees a few dozen frames a second. The transfer display is therefore painted,
-// and the window's messages processed, at most once per frame.
-constexpr uint64_t kFrameMs = 40;
-
-void TTFrmUpdate::PaintFrameWhenDue() {
-  const uint64_t now = platform_.milliseconds();
-  if (now - FrameShownAt < kFrameMs) return;
-  FrameShownAt = now;
-  PaintFrame();
-}
-
-void TTFrmUpdate::PaintFrame() {
-  ShowPendingTransfer();
-  window_.repaintNow();
-  window_.processMessages();
-}
-
 void TTFrmUpdate::IdHTTP1WorkBegin(int64_t count) {
   SetTransferMax(Clamp(count));
 }
@@ -98,51 +79,27 @@ void TTFrmUpdate::IdHTTP1Work(int64_t count) {
   SetTransferPosition(Clamp(count));
 }
 
-// The fields change every time; the controls follow once per frame and when
-// the GET ends.
+// The fields change with every event; the display paints them once per frame
+// and when the GET ends.
 void TTFrmUpdate::SetTransferMax(int32_t n) {
   TransferMax = n;
-  TransferBarPos = std::clamp(TransferBarPos, 0, std::max(n, 0));
-  TransferShown = false;
-  PaintFrameWhenDue();
+  Display.setMax(n);
 }
 
 void TTFrmUpdate::SetTransferPosition(int32_t n) {
   TransferPos = n;
-  TransferBarPos = std::clamp(n, 0, std::max(TransferMax, 0));
-  TransferShown = false;
-  PaintFrameWhenDue();
+  Display.setPosition(n);
 }
 
-void TTFrmUpdate::ShowPendingTransfer() {
-  if (TransferShown) return;
-  TransferShown = true;
-  window_.setProgressMax(ui::ControlId::PB_Curr, TransferMax);
-  window_.setProgressPos(ui::ControlId::PB_Curr, TransferBarPos);
-  ShowTransferText();
+void TTFrmUpdate::ShowTransferText() {
+  Display.showText(TransferMax, TransferPos);
 }
 
 // Before each file of a release the bar and the byte line start from nothing;
 // the status line that names the file paints them together with it.
 void TTFrmUpdate::ResetTransfer() {
-  TransferPos = TransferMax = TransferBarPos = 0;
-  TransferShown = true;
-  window_.setProgressPos(ui::ControlId::PB_Curr, 0);
-  window_.setProgressMax(ui::ControlId::PB_Curr, 0);
-  ShowTransferText();
-}
-
-// Paints the transfer's figures at once when the last frame left them unshown.
-void TTFrmUpdate::ShowTransferNow() {
-  if (TransferShown) return;
-  ShowPendingTransfer();
-  window_.repaintNow();
-}
-
-void TTFrmUpdate::ShowTransferText() {
-  const char separator = platform_.decimalSeparator();
-  window_.setText(ui::ControlId::Label4, "已下载:" + FormatByteCount(TransferPos, separator) +
-                                             "  共 " + FormatByteCount(TransferMax, separator));
+  TransferPos = TransferMax = 0;
+  Display.reset();
 }
 
 // A GET blocks without painting while it looks up the name and connects, so
@@ -150,14 +107,14 @@ void TTFrmUpdate::ShowTransferText() {
 // figures are painted before anything else (the next file's reset, a box)
 // replaces them.
 void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink) {
-  ShowTransferNow();
+  Display.showNow();
   try {
     IdHTTP1.get(url, sink);
   } catch (...) {
-    ShowTransferNow();
+    Display.showNow();
     throw;
   }
-  ShowTransferNow();
+  Display.showNow();
 }
 
 std::string TTFrmUpdate::GetText(const std::string& url) {
@@ -173,20 +130,15 @@ bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Exp
 bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
                                  const release::Expected& expected) {
   try {
-    uint32_t error = 0;
-    auto file = platform_.createFile(target, error);
-    if (!file)
-      base::raiseCannotCreate(platform_.fullPath(target), platform_.systemErrorText(error));
+    auto file = CreateOutputFile(platform_, target);
     FileSink fileSink(*file);
     CheckedSink sink(fileSink, target, expected);
     Fetch(url, sink);
     sink.finish();
-    if ((error = file->close())) base::raiseWriteError(error);
+    if (uint32_t error = file->close()) base::raiseWriteError(error);
     return true;
   } catch (const std::exception& e) {
-    ShowBox(kTransferFailed + ErrorMessage(e), ui::Icon::Error);
-    RestoreOldFiles();
-    RemoveSelfAndQuit();
+    FailDownloadPhase(ErrorMessage(e));
     return false;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/platform.h"
 #include "release/release_list.h"
 #include "ui/window.h"
+#include "umain/transfer_display.h"
 
 namespace UMain {
 
@@ -27,12 +29,21 @@ std::string DefaultBaseURL();
 // Puts the unit-level state back to its values at process start.
 void ResetUnitState();
 
-// The opening of the box that reports a failure of the download phase.
+// The opening of the box that reports a failure of the download phase
+// (shipped text, kept byte for byte).
 inline const std::string kTransferFailed = "升级过程中出现了错误了,错误信息如下：\r\r";
 
 // The text a handler shows for a failure: the program's own errors carry it;
 // any other (out of memory, a length error) is told by what the library says.
 std::string ErrorMessage(const std::exception& e);
+
+// Creates or truncates a file for writing; one that cannot be created raises
+// "Cannot create file "<full path>". <system text>".
+std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platform,
+                                                       const std::string& path);
+// Writes the bytes and closes the file; a failure raises its input/output
+// text ("Disk full" for a full disk).
+void WriteAndClose(platform::OutputFile& file, std::string_view bytes);
 
 // A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
 std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
@@ -115,6 +126,13 @@ class TTFrmUpdate : public ui::FormEvents {
   void RestoreOldFiles();
 
   void RunUpdate();
+  // The download phase: the message line, the number of files, each file in
+  // turn; false when a transfer failed (which ended the run itself).
+  bool DownloadFiles();
+  // The ending of a failed download phase: the box with the failure's text
+  // (none when the failure has no words for the user), the installation put
+  // back, the finish routine.
+  void FailDownloadPhase(const std::optional<std::string>& message);
   void RemoveSelfAndQuit();
 
  private:
@@ -130,19 +148,9 @@ class TTFrmUpdate : public ui::FormEvents {
     TTFrmUpdate& form_;
   };
 
-  // The transfer display is painted at most once per frame: the progress
-  // events of a GET change the transfer fields every time and the controls
-  // once per frame; what they left unshown is shown when the GET ends, so the
-  // bar and the byte line always end on the exact figures.
+  // One GET with the transfer display around it.
   void Fetch(const std::string& url, http::BodySink& sink);
   void ResetTransfer();
-  void ShowTransferNow();
-  void PaintFrameWhenDue();
-  void PaintFrame();
-  void ShowPendingTransfer();
-  int32_t TransferBarPos = 0;  // PB_Curr's position as the control holds it
-  bool TransferShown = true;
-  uint64_t FrameShownAt = 0;
 
   // Size<n> and Hash<n> of the names in UpdateFiles, in the same order.
   std::vector<release::Expected> ExpectedFiles;
@@ -150,11 +158,13 @@ class TTFrmUpdate : public ui::FormEvents {
   // What the backup did with each listed file, by file.
   enum class Backup { NotInstalled, Kept, Copied };
   std::map<std::string, Backup> BackupState;
-  std::string FileKey(const std::string& name) const;
+  // One key for every name that names the same file (case, "/" or "\\").
+  std::string SameFileKey(const std::string& name) const;
 
   platform::Platform& platform_;
   ui::Window& window_;
   std::vector<std::string> args_;
+  TransferDisplay Display{platform_, window_};
   HttpProgress progress_{*this};
 
  public:

@@ -40,14 +40,10 @@ void TTFrmUpdate::FetchUpdateList() {
   std::string text = GetText(BaseURL + "update.ini");
   text += "\r\n";
 
-  uint32_t error = 0;
   const std::string localPath = UpdatePath + "update.ini";
-  auto file = platform_.createFile(localPath, error);
-  if (!file)
-    base::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(error));
+  auto file = CreateOutputFile(platform_, localPath);
   LocalCopy local(platform_, localPath);
-  if ((error = file->write(text.data(), text.size())) || (error = file->close()))
-    base::raiseWriteError(error);
+  WriteAndClose(*file, text);
   file.reset();
 
   UpdateList list = ReadUpdateList(platform_.readFile(local.path()).value_or(""));

@@ -36,7 +36,6 @@ class RecordingWindow : public ui::Window {
     texts[id] = text;
     events.push_back(std::string("text ") + ui::controlSpec(id).name + "=" + text);
   }
-  std::string text(ui::ControlId id) override { return texts[id]; }
   void setProgressMax(ui::ControlId id, int32_t max) override {
     maxima[id] = max;
     positions[id] = std::clamp(positions[id], 0, std::max(max, 0));
@@ -127,14 +126,15 @@ class FakePlatform : public platform::Platform {
   bool directoryExists(const std::string& path) override { return real.directoryExists(path); }
   uint32_t createDirectory(const std::string& path) override { return real.createDirectory(path); }
   bool fileExists(const std::string& path) override { return real.fileExists(path); }
-  std::unique_ptr<platform::OutputFile> createFile(const std::string& path,
-                                                   uint32_t& error) override {
-    if (unwritable.count(path)) {
-      error = base::kErrorAccessDenied;
-      return nullptr;
+  uint32_t createFile(const std::string& path,
+                      std::unique_ptr<platform::OutputFile>& file) override {
+    file.reset();
+    if (unwritable.count(path)) return base::kErrorAccessDenied;
+    if (onFullDisk.count(path)) {
+      file = std::make_unique<FullDiskFile>();
+      return 0;
     }
-    if (onFullDisk.count(path)) return std::make_unique<FullDiskFile>();
-    return real.createFile(path, error);
+    return real.createFile(path, file);
   }
   std::optional<std::string> readFile(const std::string& path) override {
     return real.readFile(path);

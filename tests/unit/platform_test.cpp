@@ -36,10 +36,9 @@ class PlatformTest : public ::testing::Test {
 
 TEST_F(PlatformTest, CreateFileWritesAndTruncates) {
   writeAll(file("a.txt"), "old contents, longer than the new ones");
-  uint32_t error = 99;
-  auto out = system.createFile(path("a.txt"), error);
+  std::unique_ptr<platform::OutputFile> out;
+  ASSERT_EQ(system.createFile(path("a.txt"), out), 0u);
   ASSERT_TRUE(out);
-  EXPECT_EQ(error, 0u);
   EXPECT_EQ(out->write("new", 3), 0u);
   EXPECT_EQ(out->write("\0\r\n", 3), 0u);
   EXPECT_EQ(out->close(), 0u);
@@ -50,13 +49,11 @@ TEST_F(PlatformTest, CreateFileWritesAndTruncates) {
 TEST_F(PlatformTest, CreateFileErrorCodes) {
   fs::create_directory(file("folder"));
   writeAll(file("plain.txt"), "x");
-  uint32_t error = 0;
-  EXPECT_FALSE(system.createFile(path("missing\\a.txt"), error));
-  EXPECT_EQ(error, base::kErrorPathNotFound);
-  EXPECT_FALSE(system.createFile(path("plain.txt\\a.txt"), error));
-  EXPECT_EQ(error, base::kErrorPathNotFound);
-  EXPECT_FALSE(system.createFile(path("folder"), error));
-  EXPECT_EQ(error, base::kErrorAccessDenied);
+  std::unique_ptr<platform::OutputFile> out;
+  EXPECT_EQ(system.createFile(path("missing\\a.txt"), out), base::kErrorPathNotFound);
+  EXPECT_EQ(system.createFile(path("plain.txt\\a.txt"), out), base::kErrorPathNotFound);
+  EXPECT_EQ(system.createFile(path("folder"), out), base::kErrorAccessDenied);
+  EXPECT_FALSE(out);
   EXPECT_TRUE(fs::is_directory(file("folder")));
   // What the user reads for such a failure.
   try {
@@ -71,18 +68,17 @@ TEST_F(PlatformTest, CreateFileErrorCodes) {
 }
 
 TEST_F(PlatformTest, AnOpenFileIsNotSharedUntilClosed) {
-  uint32_t error = 0;
-  auto first = system.createFile(path("held.txt"), error);
-  ASSERT_TRUE(first);
+  std::unique_ptr<platform::OutputFile> first, second;
+  ASSERT_EQ(system.createFile(path("held.txt"), first), 0u);
   EXPECT_EQ(first->write("kept", 4), 0u);
-  EXPECT_FALSE(system.createFile(path("held.txt"), error));
-  EXPECT_EQ(error, base::kErrorSharingViolation);
+  EXPECT_EQ(system.createFile(path("held.txt"), second), base::kErrorSharingViolation);
+  EXPECT_FALSE(second);
   EXPECT_FALSE(system.readFile(path("held.txt")));
   EXPECT_FALSE(system.copyFile(path("held.txt"), path("copy.txt")));
   EXPECT_EQ(first->close(), 0u);
   // The refused creation truncated nothing.
   EXPECT_EQ(readAll(file("held.txt")), "kept");
-  EXPECT_TRUE(system.createFile(path("held.txt"), error));
+  EXPECT_EQ(system.createFile(path("held.txt"), second), 0u);
 }
 
 TEST_F(PlatformTest, CreateDirectoryMakesOneLevel) {
@@ -138,9 +134,8 @@ TEST_F(PlatformTest, CopyFileKeepsContentsAndTimeAndOverwrites) {
 
 TEST_F(PlatformTest, BackslashesSeparateDirectoriesOfRelativePaths) {
   fs::create_directory(file("sub"));
-  uint32_t error = 0;
-  auto out = system.createFile("sub\\new.txt", error);
-  ASSERT_TRUE(out);
+  std::unique_ptr<platform::OutputFile> out;
+  ASSERT_EQ(system.createFile("sub\\new.txt", out), 0u);
   EXPECT_EQ(out->close(), 0u);
   EXPECT_TRUE(fs::is_regular_file(file("sub") / "new.txt"));
   EXPECT_TRUE(system.fileExists(".\\sub\\new.txt"));

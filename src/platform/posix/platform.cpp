@@ -151,9 +151,9 @@ class FileSource : public pe::ByteSource {
   int fd_;
 };
 
-class FileKey : public RegistryKey {
+class RegistryFileKey : public RegistryKey {
  public:
-  explicit FileKey(RegFile::Values values) : values_(std::move(values)) {}
+  explicit RegistryFileKey(RegFile::Values values) : values_(std::move(values)) {}
 
   bool valueExists(const std::string& name) override {
     return RegFile::findValue(values_, name) != nullptr;
@@ -268,7 +268,7 @@ class PosixPlatform : public Platform {
     if (!registry) return nullptr;
     const RegFile::Values* values = registry->findKey(path);
     if (!values) return nullptr;
-    return std::make_unique<FileKey>(*values);
+    return std::make_unique<RegistryFileKey>(*values);
   }
 
   std::optional<FileVersion> fileVersion(const std::string& path) override {
@@ -298,26 +298,20 @@ class PosixPlatform : public Platform {
 
   // The file is truncated only once it is ours alone, so that a file in use
   // elsewhere keeps its contents.
-  std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) override {
+  uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+    out.reset();
     const std::string file = mapPath(path);
     Descriptor fd(openPath(file, O_WRONLY | O_CREAT, 0666));
-    if (!fd) {
-      error = posix::windowsError(errno, file);
-      return nullptr;
-    }
+    if (!fd) return posix::windowsError(errno, file);
     struct stat st;
-    if (!lockNoWait(fd.get(), LOCK_EX)) {
-      error = errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
-      return nullptr;
-    }
-    if (isRegularFile(fd.get(), st) && ftruncate(fd.get(), 0) != 0) {
-      error = posix::windowsError(errno);
-      return nullptr;
-    }
+    if (!lockNoWait(fd.get(), LOCK_EX))
+      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    if (isRegularFile(fd.get(), st) && ftruncate(fd.get(), 0) != 0)
+      return posix::windowsError(errno);
     const int flags = fcntl(fd.get(), F_GETFL);
     if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    error = 0;
-    return std::make_unique<PosixOutputFile>(fd.release());
+    out = std::make_unique<PosixOutputFile>(fd.release());
+    return 0;
   }
 
   std::optional<std::string> readFile(const std::string& path) override {

@@ -133,15 +133,13 @@ class Win32Platform : public Platform {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
-  std::unique_ptr<OutputFile> createFile(const std::string& path, uint32_t& error) override {
+  uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+    out.reset();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = GetLastError();
-      return nullptr;
-    }
-    error = 0;
-    return std::make_unique<Win32OutputFile>(file);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    out = std::make_unique<Win32OutputFile>(file);
+    return 0;
   }
 
   std::optional<std::string> readFile(const std::string& path) override {

@@ -267,8 +267,6 @@ class FltkApplication : public Application {
     trace_.line({"set", controlSpec(id).name, text});
   }
 
-  std::string text(ControlId id) override { return control(id).text; }
-
   void setProgressMax(ControlId id, int32_t max) override {
     Control& c = control(id);
     if (c.max == max) return;  // the position, kept within it, stays as well

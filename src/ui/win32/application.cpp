@@ -79,6 +79,34 @@ LRESULT CALLBACK panelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
+// Owns a system handle (a window, a font, a bitmap) and frees it with its
+// owner; it stands for the handle wherever one is asked for.
+template <class Handle, auto Free>
+class Owned {
+ public:
+  Owned() = default;
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { reset(); }
+  Owned& operator=(Handle handle) {
+    reset();
+    handle_ = handle;
+    return *this;
+  }
+  operator Handle() const { return handle_; }
+  void reset() {
+    if (handle_) Free(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  Handle handle_ = nullptr;
+};
+
+using OwnedWindow = Owned<HWND, &DestroyWindow>;
+using OwnedFont = Owned<HFONT, &DeleteObject>;
+using OwnedBitmap = Owned<HBITMAP, &DeleteObject>;
+
 class Win32Application : public Application {
  public:
   explicit Win32Application(std::string title)
@@ -92,12 +120,8 @@ class Win32Application : public Application {
               static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(RemovePropA(control, kNameProperty))))
         GlobalDeleteAtom(atom);
     }
-    if (main_) DestroyWindow(main_);
-    if (app_) DestroyWindow(app_);
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(formFont_), static_cast<HGDIOBJ>(messageFont_),
-                           static_cast<HGDIOBJ>(banner_)}) {
-      if (object) DeleteObject(object);
-    }
+    // The windows go before the fonts and the picture they show (members
+    // are destroyed in the reverse order of their declaration).
   }
 
   int run(FormEvents& form) override {
@@ -138,8 +162,6 @@ class Win32Application : public Application {
     SetWindowTextA(control, text.c_str());
     if (controlSpec(id).autoSize) fitToText(control, text);
   }
-
-  std::string text(ControlId id) override { return windowText(control(id)); }
 
   void setProgressMax(ControlId id, int32_t max) override {
     SendMessageA(control(id), PBM_SETRANGE32, 0, max);
@@ -323,7 +345,7 @@ class Win32Application : public Application {
     if (bevels) SetWindowLongPtrA(hwnd, kPanelBevelSlot, static_cast<LONG_PTR>(bevels));
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (spec.kind == ControlKind::Image) {
-      SendMessageA(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_));
+      SendMessageA(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(HBITMAP{banner_}));
     } else if (spec.kind == ControlKind::ProgressBar) {
       SendMessageA(hwnd, PBM_SETRANGE32, 0, kProgressInitialMax);
       SendMessageA(hwnd, PBM_SETSTEP, 1, 0);
@@ -373,7 +395,7 @@ class Win32Application : public Application {
         runHandler(*app, app->title_, [app] { app->form_->Timer1Timer(); });
         return 0;
       case WM_CLOSE:
-        if (app->closeAllowed()) DestroyWindow(hwnd);
+        if (app->closeAllowed()) app->main_.reset();
         return 0;
       case WM_QUERYENDSESSION:
         return app->closeAllowed() ? TRUE : FALSE;
@@ -411,12 +433,12 @@ class Win32Application : public Application {
   std::string title_;
   HINSTANCE instance_;
   FormEvents* form_ = nullptr;
-  HWND app_ = nullptr;
-  HWND main_ = nullptr;
-  std::array<HWND, kControlCount> controls_{};
-  HFONT formFont_ = nullptr;
-  HFONT messageFont_ = nullptr;
-  HBITMAP banner_ = nullptr;
+  OwnedFont formFont_;
+  OwnedFont messageFont_;
+  OwnedBitmap banner_;
+  OwnedWindow app_;
+  OwnedWindow main_;                            // owned by app_
+  std::array<HWND, kControlCount> controls_{};  // children of main_, destroyed with it
 };
 
 }  // namespace

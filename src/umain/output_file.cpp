@@ -1,0 +1,22 @@
+// The program's own files, written whole: the local copy of the update list,
+// the downloaded files and the removal script.
+#include "base/error.h"
+#include "umain/umain.h"
+
+namespace UMain {
+
+std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platform,
+                                                       const std::string& path) {
+  std::unique_ptr<platform::OutputFile> file;
+  if (uint32_t error = platform.createFile(path, file))
+    base::raiseCannotCreate(platform.fullPath(path), platform.systemErrorText(error));
+  return file;
+}
+
+void WriteAndClose(platform::OutputFile& file, std::string_view bytes) {
+  uint32_t error = file.write(bytes.data(), bytes.size());
+  if (error == 0) error = file.close();
+  if (error) base::raiseWriteError(error);
+}
+
+}  // namespace UMain
