@@ -142,14 +142,6 @@ class DiscardSink : public BodySink {
   void write(const char*, size_t) override {}
 };
 
-class StringSink : public BodySink {
- public:
-  explicit StringSink(std::string& text) : text_(text) {}
-  void write(const char* data, size_t size) override { text_.append(data, size); }
-
- private:
-  std::string& text_;
-};
 
 }  // namespace
 
@@ -457,10 +449,14 @@ void Client::get(const std::string& url, BodySink& sink) {
 }
 
 std::string Client::getText(const std::string& url) {
-  std::string text;
-  StringSink sink(text);
+  TextSink sink;
   impl_->get(url, sink);
-  return text;
+  return std::move(sink.text);
+}
+
+void TextSink::write(const char* data, size_t size) {
+  if (size > limit_ - text.size()) throw base::Error(limitText_);
+  text.append(data, size);
 }
 
 }  // namespace http

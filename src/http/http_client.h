@@ -42,6 +42,20 @@ class BodySink {
   virtual void write(const char* data, size_t size) = 0;  // may raise base::Error
 };
 
+// A body kept in memory as raw bytes, up to a limit: a body past it ends the
+// GET with base::Error(limitText).
+class TextSink : public BodySink {
+ public:
+  explicit TextSink(size_t limit = SIZE_MAX, std::string limitText = {})
+      : limit_(limit), limitText_(std::move(limitText)) {}
+  void write(const char* data, size_t size) override;
+  std::string text;
+
+ private:
+  size_t limit_;
+  std::string limitText_;
+};
+
 class Transport;
 
 class Client {

@@ -23,21 +23,10 @@ class FileSink : public http::BodySink {
   platform::OutputFile& file_;
 };
 
-// A body kept in memory. An update list takes a few kilobytes; a server that
-// sends without end (or a huge file in its place) ends the GET at this size
-// instead of taking all the memory there is.
+// An update list takes a few kilobytes; a server that sends without end (or a
+// huge file in its place) ends the GET at this size instead of taking all the
+// memory there is.
 constexpr size_t kMaxTextSize = size_t{16} << 20;
-
-class TextSink : public http::BodySink {
- public:
-  void write(const char* data, size_t size) override {
-    if (size > kMaxTextSize - text.size())
-      throw base::Error("The server's answer is larger than 16 MiB");
-    text.append(data, size);
-  }
-  std::string text;
-};
-
 int32_t Clamp(int64_t n) {
   return static_cast<int32_t>(std::min<int64_t>(n, std::numeric_limits<int32_t>::max()));
 }
@@ -118,7 +107,7 @@ void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink) {
 }
 
 std::string TTFrmUpdate::GetText(const std::string& url) {
-  TextSink sink;
+  http::TextSink sink(kMaxTextSize, "The server's answer is larger than 16 MiB");
   Fetch(url, sink);
   return std::move(sink.text);
 }
