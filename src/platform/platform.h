@@ -93,6 +93,12 @@ class Platform {
   base::CharLength charRule() {
     return [this](std::string_view text, size_t at) { return charLength(text, at); };
   }
+  // The time of day as seconds since 1970-01-01T00:00:00Z.
+  virtual int64_t unixTime() {
+    using namespace std::chrono;
+    return static_cast<int64_t>(
+        duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+  }
   // A monotonic clock in milliseconds; it paces the window's updates.
   virtual uint64_t milliseconds() {
     using namespace std::chrono;

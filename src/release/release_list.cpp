@@ -107,6 +107,7 @@ ReleaseList readReleaseList(const std::string& bytes) {
     list.files.push_back(std::move(file));
   }
   list.newVersion = profile.readString("Version", "NewVersion", "");
+  list.expires = profile.readString("Release", "Expires", "");
   list.describesRelease = profile.hasSection("FileList") || profile.hasSection("Version");
   return list;
 }

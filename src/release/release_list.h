@@ -30,6 +30,8 @@ struct ListedFile {
 struct ReleaseList {
   std::vector<ListedFile> files;
   std::string newVersion;
+  // [Release] Expires as written ("YYYY-MM-DDTHH:MM:SSZ"); empty when missing.
+  std::string expires;
   // Whether the text has a [FileList] or a [Version] section at all: an error
   // page or other text the server sent instead of the list has neither.
   bool describesRelease = false;

@@ -1,6 +1,7 @@
 // The signature of the release description, required by a build that pins a
 // release key.
 #include "base/error.h"
+#include "release/list_checks.h"
 #include "release/minisign.h"
 #include "umain/umain.h"
 
@@ -24,6 +25,27 @@ void CheckListSignature(const std::string& list, const std::string& signature,
       break;
   }
   throw base::Error("Invalid signature on update.ini");
+}
+
+void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now) {
+  // A list that may be replayed only for a while: an old signed list cannot
+  // keep the clients on a release its publisher has replaced.
+  if (!list.expires.empty()) {
+    const auto expires = release::parseUtcTime(list.expires);
+    if (!expires) throw base::Error("Invalid Expires in update.ini");
+    if (now > *expires) throw base::Error("The release list expired on " + list.expires);
+  }
+  if (!release::isVersion(list.newVersion)) throw base::Error("Invalid NewVersion in update.ini");
+  // The same rule as the message line's: a text with 65535 is no version read.
+  if (release::isVersion(installedVersion) && installedVersion.find("65535") == std::string::npos &&
+      release::compareVersions(list.newVersion, installedVersion) < 0)
+    throw base::Error("Release " + list.newVersion + " is older than the installed version " +
+                      installedVersion);
+  for (size_t i = 0; i < list.files.size(); ++i) {
+    const release::Expected& expected = list.expected[i];
+    if (!expected.size || !expected.sha256)
+      throw base::Error("\"" + list.files[i] + "\" has no size or hash in the signed list");
+  }
 }
 
 }  // namespace UMain

@@ -12,6 +12,7 @@
 #include "http/http_client.h"
 #include "http/transport.h"
 #include "platform/platform.h"
+#include "release/pinned_key.h"
 #include "release/release_list.h"
 #include "ui/window.h"
 #include "umain/transfer_display.h"
@@ -59,11 +60,18 @@ struct UpdateList {
   std::vector<std::string> files;
   std::vector<release::Expected> expected;  // by file, in the same order
   std::string newVersion;
+  std::string expires;  // [Release] Expires as written; empty when missing
   // Whether the text has a [FileList] or a [Version] section at all: an error
   // page or other text the server sent instead of the list has neither.
   bool describesRelease = false;
 };
 UpdateList ReadUpdateList(const std::string& bytes);
+
+// What a signed list must hold besides its signature, raised as base::Error
+// with the reason: not expired at `now` (seconds since 1970, UTC), a version
+// not older than the installed one (an unreadable one, 65535..., is not
+// compared), and a size and a hash for every file.
+void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now);
 
 // Checks the signature file's text over the exact bytes of "update.ini" with
 // the public key the build pinned (release::kPinnedKey; minisign's base64
@@ -120,6 +128,9 @@ class TTFrmUpdate : public ui::FormEvents {
 
   // The update list and the new version text from the server's "update.ini".
   void FetchUpdateList();
+  // The public key the releases must be signed with (minisign's base64
+  // line); empty for a build that takes releases unsigned.
+  std::string PinnedKey{release::kPinnedKey};
 
   // The installed copies of the listed files, moved aside and put back.
   void BackupOldFiles();
@@ -148,6 +159,8 @@ class TTFrmUpdate : public ui::FormEvents {
     TTFrmUpdate& form_;
   };
 
+  // The signature file beside update.ini; empty when the server has none.
+  std::string FetchSignature();
   // One GET with the transfer display around it.
   void Fetch(const std::string& url, http::BodySink& sink);
   void ResetTransfer();

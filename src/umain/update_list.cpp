@@ -30,6 +30,7 @@ UpdateList ReadUpdateList(const std::string& bytes) {
     list.expected.push_back(file.expected);
   }
   list.newVersion = std::move(release.newVersion);
+  list.expires = std::move(release.expires);
   list.describesRelease = release.describesRelease;
   return list;
 }
@@ -38,6 +39,10 @@ void TTFrmUpdate::FetchUpdateList() {
   UpdateFiles.clear();
   ExpectedFiles.clear();
   std::string text = GetText(BaseURL + "update.ini");
+  // A build that pins a release key takes nothing its publisher did not sign:
+  // the signature is checked over the bytes as received, before anything is
+  // written or read from them.
+  if (!PinnedKey.empty()) CheckListSignature(text, FetchSignature(), PinnedKey);
   text += "\r\n";
 
   const std::string localPath = UpdatePath + "update.ini";
@@ -50,9 +55,21 @@ void TTFrmUpdate::FetchUpdateList() {
   // Text without either section (an HTML page, a truncated or foreign file)
   // is no release: going on would announce a successful update to nothing.
   if (!list.describesRelease) throw base::Error("No [FileList] or [Version] section");
+  if (!PinnedKey.empty()) CheckSignedList(list, OldVersion, platform_.unixTime());
   UpdateFiles = std::move(list.files);
   ExpectedFiles = std::move(list.expected);
   NewVersion = std::move(list.newVersion);
+}
+
+std::string TTFrmUpdate::FetchSignature() {
+  try {
+    return GetText(BaseURL + "update.ini.minisig");
+  } catch (const base::Error& e) {
+    // A server without the file answers with an error status (a 404, say):
+    // the list is then unsigned. A broken connection stays what it is.
+    if (e.message().rfind("HTTP/", 0) == 0) return {};
+    throw;
+  }
 }
 
 }  // namespace UMain
