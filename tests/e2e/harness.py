@@ -1,5 +1,6 @@
 """End-to-end harness: runs the real updater with a real window under Xvfb,
-on Linux natively and for Windows under wine64, reads back what the window
+on Linux natively and the Windows builds under wine (the 32-bit one under
+the 32-bit loader, as on 64-bit Windows), reads back what the window
 shows and answers message boxes the way a person would."""
 from __future__ import annotations
 
@@ -13,7 +14,7 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from wine_run import WINE, WINESERVER, prefix_for, prepare, wine_env
+from wine_run import WINE, WINE32, WINESERVER, prefix_for, prepare, wine_env
 
 CAPTION = "Tarnel客户端自动升级"
 BOX_CAPTION = "系统提示"
@@ -153,23 +154,22 @@ class Harness:
 
     def __init__(self, build: str, bin_dir: Path, display: Display):
         self.build = build
+        self.windows = build != "linux"
         self.bin_dir = bin_dir
         self.display = display
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
         self.servers: list = []
         self.mounts: list[Path] = []
-        if build == "win64":
+        if self.windows:
+            # The loader of the build's own programs (the updater, the helpers).
+            self.wine = WINE32 if build == "win32" else WINE
             self.prefix = prefix_for(bin_dir)
             prepare(self.prefix)
             self.env = wine_env(self.prefix, display.name)
         else:
             self.env = dict(os.environ, DISPLAY=display.name, HKLM_REG_FILE=str(self.root / "hklm.reg"))
         self.set_registry(None)
-
-    @property
-    def windows(self) -> bool:
-        return self.build != "linux"
 
     def dir(self, name: str) -> Path:
         path = self.root / name
@@ -195,10 +195,14 @@ class Harness:
     def set_registry(self, values: dict | None) -> None:
         """values: name -> str (a string value) or int (a dword); None: no key at all."""
         if self.windows:
-            self._wine(["reg", "delete", "HKLM\\" + KEY, "/f"], check=False)
+            # A 32-bit program on 64-bit Windows reads the registry's 32-bit
+            # view (Software\WOW6432Node), which the installer writes.
+            view = ["/reg:32"] if self.build == "win32" else []
+            self._wine(["reg", "delete", "HKLM\\" + KEY, "/f", *view], check=False)
             for name, value in (values or {}).items():
                 kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
-                self._wine(["reg", "add", "HKLM\\" + KEY, "/v", name, "/t", kind, "/d", data, "/f"])
+                self._wine(["reg", "add", "HKLM\\" + KEY, "/v", name, "/t", kind, "/d", data, "/f",
+                            *view])
             return
         lines = ["Windows Registry Editor Version 5.00", ""]
         if values is not None:
@@ -349,17 +353,17 @@ class LinuxRunning(Running):
 
 
 class WineRunning(Running):
-    """The Windows build under wine64; a small automation helper reads the
-    window's controls and presses OK on message boxes."""
+    """A Windows build under wine; a small automation helper of the same build
+    reads the window's controls and presses OK on message boxes."""
 
     def __init__(self, h: Harness, exe: Path, args, cwd: Path):
         self.h = h
-        self.proc = subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=h.env,
+        self.proc = subprocess.Popen([h.wine, str(exe), *args], cwd=cwd, env=h.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *args, timeout=60) -> list[list[str]]:
         probe = self.h.bin_dir / "tests" / "uiprobe.exe"
-        code, out, _ = run_captured([WINE, str(probe), *args], self.h.env, timeout)
+        code, out, _ = run_captured([self.h.wine, str(probe), *args], self.h.env, timeout)
         if code != 0:
             raise Failure(f"uiprobe {' '.join(args)} failed ({code})")
         text = out.decode("gbk", errors="replace")
