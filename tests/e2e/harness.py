@@ -478,7 +478,9 @@ class RawServer:
     - ("trickle", bytes, seconds): sent one byte at a time, that long apart;
     - ("pause", seconds): nothing sent for that long;
     - "close": the connection is closed (FIN);
-    - "reset": the connection is reset (RST, through SO_LINGER 0).
+    - "reset": the connection is reset (RST, through SO_LINGER 0);
+    - a function: called with the connection, sends what it likes (a body
+      generated as it goes, which no test need hold in memory).
 
     Paths without a script get their file from `files` with a Content-Length,
     or a 404. A script that does not close leaves the connection open for the
@@ -549,6 +551,8 @@ class RawServer:
                             self.trickle_sent = i + 1
                             time.sleep(step[2])
                         self.trickled.set()
+                    elif callable(step):
+                        step(conn)
                     else:
                         conn.sendall(step)
         except OSError:
