@@ -192,12 +192,15 @@ class Harness:
         """The path as the program under test writes it."""
         return "Z:" + str(path).replace("/", "\\") if self.windows else str(path)
 
-    def set_registry(self, values: dict | None) -> None:
-        """values: name -> str (a string value) or int (a dword); None: no key at all."""
+    def set_registry(self, values: dict | None, view: int | None = None) -> None:
+        """values: name -> str (a string value) or int (a dword); None: no key at all.
+        view: 32 or 64, the registry view written on Windows; by default the
+        one the build reads."""
         if self.windows:
             # A 32-bit program on 64-bit Windows reads the registry's 32-bit
             # view (Software\WOW6432Node), which the installer writes.
-            view = ["/reg:32"] if self.build == "win32" else []
+            view = view or (32 if self.build == "win32" else 64)
+            view = [f"/reg:{view}"]
             self._wine(["reg", "delete", "HKLM\\" + KEY, "/f", *view], check=False)
             for name, value in (values or {}).items():
                 kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
