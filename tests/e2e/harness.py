@@ -1,5 +1,6 @@
 """End-to-end harness: runs the real updater with a real window under Xvfb,
-on Linux natively and for Windows under wine64, reads back what the window
+on Linux natively and the Windows builds under wine (the 32-bit one under
+the 32-bit loader, as on 64-bit Windows), reads back what the window
 shows and answers message boxes the way a person would."""
 from __future__ import annotations
 
@@ -13,7 +14,7 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from wine_run import WINE, WINESERVER, prefix_for, prepare, wine_env
+from wine_run import WINE, WINE32, WINESERVER, prefix_for, prepare, wine_env
 
 CAPTION = "Tarnel客户端自动升级"
 BOX_CAPTION = "系统提示"
@@ -153,23 +154,22 @@ class Harness:
 
     def __init__(self, build: str, bin_dir: Path, display: Display):
         self.build = build
+        self.windows = build != "linux"
         self.bin_dir = bin_dir
         self.display = display
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
         self.servers: list = []
         self.mounts: list[Path] = []
-        if build == "win64":
+        if self.windows:
+            # The loader of the build's own programs (the updater, the helpers).
+            self.wine = WINE32 if build == "win32" else WINE
             self.prefix = prefix_for(bin_dir)
             prepare(self.prefix)
             self.env = wine_env(self.prefix, display.name)
         else:
             self.env = dict(os.environ, DISPLAY=display.name, HKLM_REG_FILE=str(self.root / "hklm.reg"))
         self.set_registry(None)
-
-    @property
-    def windows(self) -> bool:
-        return self.build != "linux"
 
     def dir(self, name: str) -> Path:
         path = self.root / name
@@ -192,13 +192,20 @@ class Harness:
         """The path as the program under test writes it."""
         return "Z:" + str(path).replace("/", "\\") if self.windows else str(path)
 
-    def set_registry(self, values: dict | None) -> None:
-        """values: name -> str (a string value) or int (a dword); None: no key at all."""
+    def set_registry(self, values: dict | None, view: int | None = None) -> None:
+        """values: name -> str (a string value) or int (a dword); None: no key at all.
+        view: 32 or 64, the registry view written on Windows; by default the
+        one the build reads."""
         if self.windows:
-            self._wine(["reg", "delete", "HKLM\\" + KEY, "/f"], check=False)
+            # A 32-bit program on 64-bit Windows reads the registry's 32-bit
+            # view (Software\WOW6432Node), which the installer writes.
+            view = view or (32 if self.build == "win32" else 64)
+            view = [f"/reg:{view}"]
+            self._wine(["reg", "delete", "HKLM\\" + KEY, "/f", *view], check=False)
             for name, value in (values or {}).items():
                 kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else ("REG_SZ", value)
-                self._wine(["reg", "add", "HKLM\\" + KEY, "/v", name, "/t", kind, "/d", data, "/f"])
+                self._wine(["reg", "add", "HKLM\\" + KEY, "/v", name, "/t", kind, "/d", data, "/f",
+                            *view])
             return
         lines = ["Windows Registry Editor Version 5.00", ""]
         if values is not None:
@@ -252,7 +259,7 @@ class Harness:
         """Runs this build's updater-release; paths among args are given as the
         program writes them (native_path). Returns (exit code, stdout, stderr)."""
         if self.windows:
-            command = [WINE, str(self.bin_dir / "updater-release.exe"), *args]
+            command = [self.wine, str(self.bin_dir / "updater-release.exe"), *args]
         else:
             command = [str(self.bin_dir / "updater-release"), *args]
         code, out, err = run_captured(command, self.env, 300)
@@ -377,20 +384,20 @@ class LinuxRunning(Running):
 
 
 class WineRunning(Running):
-    """The Windows build under wine64; a small automation helper reads the
-    window's controls and presses OK on message boxes."""
+    """A Windows build under wine; a small automation helper of the same build
+    reads the window's controls and presses OK on message boxes."""
 
     def __init__(self, h: Harness, exe: Path, args, cwd: Path, watch=False):
         self.h = h
         self.watcher = None
         if watch:
             self._watch()
-        self.proc = subprocess.Popen([WINE, str(exe), *args], cwd=cwd, env=h.env,
+        self.proc = subprocess.Popen([h.wine, str(exe), *args], cwd=cwd, env=h.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def probe(self, *args, timeout=60) -> list[list[str]]:
         probe = self.h.bin_dir / "tests" / "uiprobe.exe"
-        code, out, _ = run_captured([WINE, str(probe), *args], self.h.env, timeout)
+        code, out, _ = run_captured([self.h.wine, str(probe), *args], self.h.env, timeout)
         if code != 0:
             raise Failure(f"uiprobe {' '.join(args)} failed ({code})")
         text = out.decode("gbk", errors="replace")
@@ -410,7 +417,7 @@ class WineRunning(Running):
         probe = self.h.bin_dir / "tests" / "uiprobe.exe"
         self.watched = self.h.root / f"watch-{len(self.h.procs)}.txt"
         with open(self.watched, "wb") as out:
-            self.watcher = subprocess.Popen([WINE, str(probe), "watch", str(int(timeout * 1000))],
+            self.watcher = subprocess.Popen([self.h.wine, str(probe), "watch", str(int(timeout * 1000))],
                                             env=self.h.env, stdout=out, stderr=subprocess.DEVNULL)
 
     def texts(self, name: str) -> list[str]:
@@ -525,7 +532,9 @@ class RawServer:
     - ("pause", seconds): nothing sent for that long;
     - ("endless", bytes): bytes sent again and again until the client goes;
     - "close": the connection is closed (FIN);
-    - "reset": the connection is reset (RST, through SO_LINGER 0).
+    - "reset": the connection is reset (RST, through SO_LINGER 0);
+    - a function: called with the connection, sends what it likes (a body
+      generated as it goes, which no test need hold in memory).
 
     Paths without a script get their file from `files` with a Content-Length,
     or a 404. A script that does not close leaves the connection open for the
@@ -599,6 +608,8 @@ class RawServer:
                             self.trickle_sent = i + 1
                             time.sleep(step[2])
                         self.trickled.set()
+                    elif callable(step):
+                        step(conn)
                     else:
                         conn.sendall(step)
         except OSError:

@@ -13,7 +13,7 @@ from harness import Display, Harness  # noqa: E402
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True, choices=["linux", "win64"])
+    parser.add_argument("--build", required=True, choices=["linux", "win32", "win64"])
     parser.add_argument("--bin-dir", required=True, type=Path)
     parser.add_argument("-k", default="", help="run only tests whose name contains this")
     parser.add_argument("case", type=Path)

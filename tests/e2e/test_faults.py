@@ -2,13 +2,13 @@
 runs on the real binary. Each case checks every box the user reads, that the
 program ends, and what is left of the installation; each also leaves one row
 (case, build, boxes seen, installation intact) in fault-matrix.tsv in the
-build directory, which scripts/test prints for both builds."""
+build directory, which scripts/test prints for every build."""
 import random
 import shutil
 import subprocess
 from pathlib import Path
 
-from harness import WINE, Failure, Running, check, eventually, tree, unused_port, write_tree
+from harness import Failure, Running, check, eventually, tree, unused_port, write_tree
 
 LIST_FAILED = "获取升级配置文件失败，请梢候重试\r\r"
 TRANSFER_FAILED = "升级过程中出现了错误了,错误信息如下：\r\r"
@@ -362,7 +362,7 @@ def test_listed_file_locked_by_another_program(h):
         return
     app = prepare(h)
     marker = h.root / "locked"
-    locker = subprocess.Popen([WINE, str(h.bin_dir / "tests" / "file_locker.exe"),
+    locker = subprocess.Popen([h.wine, str(h.bin_dir / "tests" / "file_locker.exe"),
                                h.native_path(app / "data.dll"), h.native_path(marker)],
                               env=h.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     holder = Running()

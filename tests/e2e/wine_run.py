@@ -1,13 +1,28 @@
 #!/usr/bin/env python3
-"""Runs a Windows program of the win64 build under wine64 in the build's own
-wine prefix, or (--prepare) creates that prefix once."""
+"""Runs a Windows program of a Windows build in the build's own wine prefix,
+a 64-bit program under wine64 and a 32-bit one under the 32-bit wine loader,
+or (--prepare) creates that prefix once."""
 import os
 import subprocess
 import sys
 from pathlib import Path
 
 WINE = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
+
+# The machine field of a PE image's file header.
+PE_MACHINE_I386 = 0x14C
+
+
+def wine_for(exe: Path) -> str:
+    """The loader that runs this program: a 32-bit program (as on 64-bit
+    Windows) under the 32-bit loader, everything else under wine64."""
+    with open(exe, "rb") as image:
+        head = image.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little") if head[pe:pe + 4] == b"PE\0\0" else 0
+    return WINE32 if machine == PE_MACHINE_I386 else WINE
 
 
 def prefix_for(exe_or_dir: Path) -> Path:
@@ -48,7 +63,7 @@ def main() -> int:
     prefix = prefix_for(exe.parent)
     prepare(prefix)
     env = wine_env(prefix)
-    result = subprocess.run([WINE, str(exe), *sys.argv[2:]], env=env)
+    result = subprocess.run([wine_for(exe), str(exe), *sys.argv[2:]], env=env)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
     return result.returncode
 
