@@ -82,7 +82,8 @@ int keygen(const Invocation& invocation, const Console& console) {
                : console.fail("keygen", "cannot write " + quoted(publicName) + ": " + why);
   }
 
-  const std::string line = keys.publicKey.substr(keys.publicKey.find('\n') + 1, 56);
+  std::string line = keys.publicKey.substr(keys.publicKey.find('\n') + 1);
+  line.pop_back();  // its line break
   console.out << "wrote " << publicName << " (the public key) and " << secretName
               << " (the secret key, key " << keyIdText(parsePublicKey(line)->keyId) << ")\n"
               << "public key: " << line << "\n"
