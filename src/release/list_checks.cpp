@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace release {
 
@@ -62,6 +63,18 @@ std::optional<int64_t> parseUtcTime(std::string_view text) {
   if (!date.ok() || *hour > 23 || *minute > 59 || *second > 59) return std::nullopt;
   const int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
   return days * 86400 + *hour * 3600 + *minute * 60 + *second;
+}
+
+std::string utcTimeText(int64_t seconds) {
+  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const int64_t inDay = seconds - days * 86400;
+  const std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(days))};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
+                static_cast<int>(inDay % 60));
+  return text;
 }
 
 }  // namespace release

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace release {
@@ -20,5 +21,7 @@ int compareVersions(std::string_view a, std::string_view b);
 // "YYYY-MM-DDTHH:MM:SSZ", a time in UTC, as seconds since 1970-01-01T00:00:00Z;
 // nullopt for any other text and for a date or time that does not exist.
 std::optional<int64_t> parseUtcTime(std::string_view text);
+// The same time written in that form, for times from year 0 to 9999.
+std::string utcTimeText(int64_t seconds);
 
 }  // namespace release

@@ -150,4 +150,18 @@ Verification verify(std::string_view message, std::string_view signatureText,
   return {Verdict::Ok, signature->trustedComment};
 }
 
+std::string listSignatureProblem(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Ok:
+      return "";
+    case Verdict::NotSigned:
+      return "update.ini is not signed";
+    case Verdict::OtherKey:
+      return "update.ini is signed with another key";
+    case Verdict::Invalid:
+      break;
+  }
+  return "Invalid signature on update.ini";
+}
+
 }  // namespace release

@@ -88,6 +88,11 @@ struct Verification {
 // Checks the signature file's text over the message with the key.
 Verification verify(std::string_view message, std::string_view signatureText, const PublicKey& key);
 
+// Why a signature of update.ini is refused, as the updater and the tool say
+// it: "update.ini is not signed", "update.ini is signed with another key" or
+// "Invalid signature on update.ini"; empty for Ok.
+std::string listSignatureProblem(Verdict verdict);
+
 struct KeyFiles {
   std::string publicKey;  // .pub text
   std::string secretKey;  // .key text, unencrypted

@@ -14,17 +14,8 @@ void CheckListSignature(const std::string& list, const std::string& signature,
   const auto key = release::parsePublicKey(pinnedKey);
   const release::Verdict verdict =
       key ? release::verify(list, signature, *key).verdict : release::Verdict::Invalid;
-  switch (verdict) {
-    case release::Verdict::Ok:
-      return;
-    case release::Verdict::NotSigned:
-      throw base::Error("update.ini is not signed");
-    case release::Verdict::OtherKey:
-      throw base::Error("update.ini is signed with another key");
-    case release::Verdict::Invalid:
-      break;
-  }
-  throw base::Error("Invalid signature on update.ini");
+  if (const std::string problem = release::listSignatureProblem(verdict); !problem.empty())
+    throw base::Error(problem);
 }
 
 void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now) {

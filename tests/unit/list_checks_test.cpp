@@ -28,7 +28,7 @@ TEST(ListChecks, VersionsAreDottedNumbersComparedNumberByNumber) {
   }
 }
 
-TEST(ListChecks, ExpiryTimesAreExactUtcTimes) {
+TEST(ListChecks, ExpiryTimesAreExactUtcTimesWrittenTheSameWay) {
   const struct {
     const char* text;
     std::optional<int64_t> seconds;
@@ -53,7 +53,12 @@ TEST(ListChecks, ExpiryTimesAreExactUtcTimes) {
       {"+026-12-08T12:00:00Z", std::nullopt},
       {"", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(release::parseUtcTime(c.text), c.seconds) << c.text;
+  for (const auto& c : cases) {
+    EXPECT_EQ(release::parseUtcTime(c.text), c.seconds) << c.text;
+    if (c.seconds) {
+      EXPECT_EQ(release::utcTimeText(*c.seconds), c.text);  // and back
+    }
+  }
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // The publisher's tool: code page conversion, what pack refuses, a packed
-// release verified and then tampered with, and usage errors.
+// release verified and then tampered with, keys and signatures (also as the
+// minisign program reads and writes them), and usage errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
 #include "doubles.h"
 #include "release/codepage.h"
+#include "release/list_checks.h"
+#include "release/minisign.h"
 #include "release/release_list.h"
 #include "release/tool/files.h"
 #include "release/tool/tool.h"
@@ -152,6 +156,9 @@ TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
            {{"pack", rel, "rel2", "--version", "1"}, "unexpected argument \"rel2\""},
            {{"pack", rel, "--version=1", "--level", "9"}, "pack does not know --level"},
            {{"verify", rel, "--encoding", "latin1"}, "--encoding must be gbk or utf-8"},
+           {{"pack", rel, "--version", "1", "--expires", "0"}, "--expires takes a number of days"},
+           {{"sign", rel}, "sign needs -s KEY"},
+           {{"verify", rel, "-p"}, "-p needs a value (PUBKEY)"},
        }) {
     const Result result = Tool(args);
     EXPECT_EQ(result.code, 2) << message;
@@ -161,6 +168,120 @@ TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
   Result help = Tool({"pack", "--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("updater-release verify DIR"), std::string::npos);
+}
+
+TEST_F(ReleaseToolTest, KeygenWritesAKeyPairOnceWithTheSecretKeyForItsOwnerOnly) {
+  const Result made = Tool({"keygen"});
+  ASSERT_EQ(made.code, 0) << made.err;
+  const std::string pub = testing_doubles::readAll("release.pub");
+  const std::string key = testing_doubles::readAll("release.key");
+  const auto publicKey = release::parsePublicKey(pub);
+  const auto secretKey = release::parseSecretKey(key);
+  ASSERT_TRUE(publicKey && secretKey);
+  EXPECT_EQ(publicKey->keyId, secretKey->keyId);
+  EXPECT_NE(made.out.find("-DUPDATER_RELEASE_KEY=" + pub.substr(pub.find('\n') + 1, 56) + "\n"),
+            std::string::npos)
+      << made.out;
+  EXPECT_NE(made.err.find("Keep it offline"), std::string::npos);
+#ifndef _WIN32
+  EXPECT_EQ(fs::status("release.key").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+#endif
+
+  // Either file of the pair already there: nothing is written.
+  Write(dir.path() / "other.pub", "mine");
+  for (const std::string name : {"release", "other"}) {
+    const Result again = Tool({"keygen", "--out", name});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.err.find("\"" + name + ".pub\" exists already"), std::string::npos);
+  }
+  EXPECT_EQ(testing_doubles::readAll("release.key"), key);
+  EXPECT_FALSE(fs::exists("other.key"));
+}
+
+TEST_F(ReleaseToolTest, SignedPackVerifiesWithItsKeyAndVerifyTellsWhatIsWrong) {
+  ASSERT_EQ(Tool({"keygen", "--out", "a"}).code, 0);
+  ASSERT_EQ(Tool({"keygen", "--out", "b"}).code, 0);
+  Write(dir.path() / "rel" / "client.exe", "client");
+  const int64_t before = release::tool::unixNow();
+  const Result packed =
+      Tool({"pack", "rel", "--version", "6.3", "--sign", "a.key", "--expires", "30"});
+  ASSERT_EQ(packed.code, 0) << packed.err;
+  const std::string ini = testing_doubles::readAll("rel/update.ini");
+  const std::string section = "\r\n[Release]\r\nExpires=";
+  const size_t at = ini.find(section);
+  ASSERT_NE(at, std::string::npos) << ini;
+  const auto expires = release::parseUtcTime(ini.substr(at + section.size(), 20));
+  ASSERT_TRUE(expires) << ini;
+  EXPECT_GE(*expires, before + 30 * 86400);
+  EXPECT_LE(*expires, release::tool::unixNow() + 30 * 86400);
+
+  const Result verified = Tool({"verify", "-p", "a.pub", "rel"});
+  EXPECT_EQ(verified.code, 0) << verified.out << verified.err;
+  EXPECT_EQ(verified.out.find("ok   update.ini is signed by key "), 0u) << verified.out;
+  EXPECT_NE(verified.out.find("file:update.ini)\n"), std::string::npos) << verified.out;
+
+  // Each change alone, then signed again over the changed list.
+  const std::string signature = testing_doubles::readAll("rel/update.ini.minisig");
+  const struct {
+    std::string list, signature, key, message;
+  } cases[] = {
+      {ini, signature, "b.pub", "update.ini is signed with another key"},
+      {ini + "\r\n", signature, "a.pub", "Invalid signature on update.ini"},
+      {ini, "", "a.pub", "update.ini is not signed"},
+  };
+  for (const auto& c : cases) {
+    Write(dir.path() / "rel" / "update.ini", c.list);
+    Write(dir.path() / "rel" / "update.ini.minisig", c.signature);
+    const Result result = Tool({"verify", "rel", "--public-key", c.key});
+    EXPECT_EQ(result.code, 1) << c.message;
+    EXPECT_EQ(result.out.find("FAIL " + c.message + "\n"), 0u) << result.out;
+  }
+  EXPECT_EQ(Tool({"sign", "-s", "a.key", "rel"}).code, 0);
+  EXPECT_EQ(Tool({"verify", "rel", "-p", "a.pub"}).code, 0);
+
+  // Keys that cannot sign, and a list that is not there, write nothing.
+  fs::remove("rel/update.ini.minisig");
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"sign", "rel", "-s", "a.pub"}, "\"a.pub\" is not a minisign secret key"},
+           {{"sign", "rel", "-s", "none.key"}, "cannot read the secret key \"none.key\""},
+           {{"sign", ".", "-s", "a.key"}, "update.ini\" does not exist"},
+           {{"pack", "rel", "--version", "6.3 beta", "--sign", "a.key"}, "is not dotted numbers"},
+       }) {
+    const Result result = Tool(args);
+    EXPECT_EQ(result.code, 1) << message;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists("rel/update.ini.minisig")) << message;
+  }
+}
+
+// Debian's minisign checks what we sign, and what it signs passes verify -p.
+TEST_F(ReleaseToolTest, AgreesWithTheMinisignProgram) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the minisign program runs on the Linux build";
+#else
+  if (std::system("minisign -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "minisign not installed";
+  ASSERT_EQ(Tool({"keygen"}).code, 0);
+  Write(dir.path() / "rel" / "client.exe", "client");
+  ASSERT_EQ(Tool({"pack", "rel", "--version", "6.3"}).code, 0);
+  ASSERT_EQ(Tool({"sign", "rel", "-s", "release.key"}).code, 0);
+  EXPECT_EQ(std::system("minisign -V -q -p release.pub -m rel/update.ini"), 0);
+  Write(dir.path() / "rel" / "update.ini", testing_doubles::readAll("rel/update.ini") + "\r\n");
+  EXPECT_NE(std::system("minisign -V -q -p release.pub -m rel/update.ini 2>/dev/null"), 0);
+
+  ASSERT_EQ(std::system("minisign -G -W -p mini.pub -s mini.key >/dev/null"), 0);
+  for (const std::string& legacy : {std::string(), std::string(" -l")}) {
+    ASSERT_EQ(std::system(("minisign -S -s mini.key -t 'by minisign' -m rel/update.ini" + legacy +
+                           " >/dev/null")
+                              .c_str()),
+              0)
+        << legacy;
+    const Result result = Tool({"verify", "rel", "-p", "mini.pub"});
+    EXPECT_EQ(result.code, 0) << legacy << result.out;
+    EXPECT_NE(result.out.find("(trusted comment: by minisign)"), std::string::npos) << result.out;
+    EXPECT_EQ(Tool({"verify", "rel", "-p", "release.pub"}).code, 1);
+  }
+#endif
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
 // What the tool's commands share: paths from UTF-8 names, the --encoding
-// option, hashing files with a progress line, and the usage error a command
-// raises for an option it cannot use.
+// option, hashing files with a progress line, reading keys and signing
+// update.ini, and the usage error a command raises for an option it cannot use.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include "release/codepage.h"
+#include "release/minisign.h"
 #include "release/sha256.h"
 #include "release/tool/tool.h"
 
@@ -24,6 +26,11 @@ struct UsageError {
 
 fs::path pathOf(const std::string& utf8);
 std::string utf8Of(const fs::path& path);
+// The text in double quotes, as messages show names.
+std::string quoted(const std::string& text);
+
+// The whole file; nullopt when it cannot be read.
+std::optional<std::string> readBytes(const fs::path& path);
 
 // --encoding: gbk (the default) or utf-8.
 Encoding encodingOf(const Invocation& invocation);
@@ -57,5 +64,18 @@ struct FileDigest {
   Digest sha256{};
 };
 FileDigest hashFile(const fs::path& path, Progress& progress);
+
+// The current time in seconds since 1970 (UTC).
+int64_t unixNow();
+
+// The unencrypted minisign secret key in the file; raises std::runtime_error
+// saying why it cannot be used.
+SecretKey readSecretKey(const std::string& file);
+// The public key in the file (a .pub file or its base64 line alone), or the
+// base64 line given as the text itself; raises std::runtime_error.
+PublicKey readPublicKey(const std::string& fileOrLine);
+// Writes root/update.ini.minisig over the exact bytes of root/update.ini and
+// says so on out; raises std::runtime_error when either file fails.
+void signList(const fs::path& root, const SecretKey& key, const Console& console);
 
 }  // namespace release::tool

@@ -1,5 +1,6 @@
 // pack: writes DIR/update.ini for the files under DIR, refusing every name
-// that the updater would refuse or that update.ini could not carry unchanged.
+// that the updater would refuse or that update.ini could not carry unchanged;
+// with --expires it dates the list, with --sign it signs it.
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "ini/profile.h"
+#include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/files.h"
 
@@ -23,13 +25,6 @@ struct Candidate {
   uint64_t size = 0;
   FileDigest digest;
 };
-
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  out += text;
-  out += '"';
-  return out;
-}
 
 char lowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -117,6 +112,20 @@ std::vector<Candidate> filesUnder(const fs::path& root) {
   return files;
 }
 
+// The longest life --expires gives a list, in days.
+constexpr uint64_t kMaxExpiryDays = 36500;
+
+// --expires DAYS as the time the list expires; nullopt without the option.
+std::optional<int64_t> expiryOf(const Invocation& invocation) {
+  if (!invocation.options.count("--expires")) return std::nullopt;
+  const std::string days = invocation.option("--expires");
+  const std::optional<uint64_t> count = parseSize(days);
+  if (!count || *count == 0 || *count > kMaxExpiryDays)
+    throw UsageError{"--expires takes a number of days from 1 to " +
+                     std::to_string(kMaxExpiryDays) + ", not \"" + days + "\""};
+  return unixNow() + static_cast<int64_t>(*count) * 86400;
+}
+
 }  // namespace
 
 int pack(const Invocation& invocation, const Console& console) {
@@ -124,9 +133,14 @@ int pack(const Invocation& invocation, const Console& console) {
   const fs::path root = pathOf(invocation.operands[0]);
   const bool since = invocation.options.count("--since") > 0;
   const fs::path oldRoot = pathOf(invocation.option("--since"));
+  const std::optional<int64_t> expires = expiryOf(invocation);
   std::error_code error;
   if (!fs::is_directory(root, error))
     return console.fail("pack", quoted(invocation.operands[0]) + " is not a folder");
+  // The key is read before anything is written, so that a key that fails
+  // leaves no unsigned list behind.
+  std::optional<SecretKey> key;
+  if (invocation.options.count("--sign")) key = readSecretKey(invocation.option("--sign"));
   if (since && !fs::is_directory(oldRoot, error))
     return console.fail("pack", quoted(invocation.option("--since")) + " is not a folder");
 
@@ -138,6 +152,10 @@ int pack(const Invocation& invocation, const Console& console) {
                        encodingName(encoding) + " cannot hold");
   } else if (std::string problem = valueProblem(*listedVersion); !problem.empty()) {
     refusals.push_back("the version \"" + version + "\" " + problem);
+  } else if (key && !isVersion(version)) {
+    refusals.push_back("the version \"" + version +
+                       "\" is not dotted numbers (like 6.3.0.12), which an updater that checks "
+                       "signatures refuses");
   }
 
   std::vector<Candidate> files = filesUnder(root);
@@ -194,6 +212,7 @@ int pack(const Invocation& invocation, const Console& console) {
         << listed[i]->digest.size << "\r\nHash" << n << "=" << hashText(listed[i]->digest.sha256)
         << "\r\n";
   }
+  if (expires) ini << "[Release]\r\nExpires=" << utcTimeText(*expires) << "\r\n";
   const fs::path target = root / "update.ini";
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   out << ini.str();
@@ -207,7 +226,10 @@ int pack(const Invocation& invocation, const Console& console) {
   console.out << "\n";
   if (since && listed.empty())
     console.err << "note: no file differs from " << utf8Of(oldRoot) << ": the release lists none\n";
-  if (isRegularFile(root / "update.ini.minisig"))
+  if (expires) console.out << "the list expires on " << utcTimeText(*expires) << "\n";
+  if (key)
+    signList(root, *key, console);
+  else if (isRegularFile(root / "update.ini.minisig"))
     console.err << "note: update.ini.minisig belongs to the former update.ini; sign again\n";
   return kOk;
 }

@@ -14,6 +14,7 @@ struct Option {
   const char* value;  // the value's placeholder; null for a flag
   const char* help;
   bool required = false;
+  const char* shortName = nullptr;  // "-s", the same option
 };
 
 struct Command {
@@ -36,13 +37,34 @@ const std::vector<Command>& commands() {
        {{"--version", "V", "the release's version text, shown to the user", true},
         {"--since", "OLD_DIR",
          "list only the files that are new or differ from those of the release in OLD_DIR"},
-        {"--encoding", "gbk|utf-8", kEncodingHelp}},
+        {"--encoding", "gbk|utf-8", kEncodingHelp},
+        {"--expires", "DAYS",
+         "write [Release] Expires= (UTC, DAYS days from now), after which an updater that checks "
+         "signatures refuses the list"},
+        {"--sign", "KEY", "sign update.ini with the secret key file KEY, as sign does"}},
        pack},
       {"verify",
        "DIR",
        "check every file that DIR/update.ini lists against its size and SHA-256",
-       {{"--encoding", "gbk|utf-8", kEncodingHelp}},
+       {{"--public-key", "PUBKEY",
+         "also check DIR/update.ini.minisig with the public key PUBKEY (a .pub file, or the "
+         "base64 line of one)",
+         false, "-p"},
+        {"--encoding", "gbk|utf-8", kEncodingHelp}},
        verify},
+      {"keygen",
+       "",
+       "make a new key pair in minisign's formats: NAME.pub, the public key the updater's build "
+       "pins, and NAME.key, the secret key (without a password: keep it offline); never replaces "
+       "a file",
+       {{"--out", "NAME", "the files' name without .pub and .key (default: release)"}},
+       keygen},
+      {"sign",
+       "DIR",
+       "write DIR/update.ini.minisig, the signature of DIR/update.ini",
+       {{"--secret-key", "KEY", "the secret key file that keygen wrote (or minisign -G -W)", true,
+         "-s"}},
+       sign},
   };
   return table;
 }
@@ -54,10 +76,11 @@ const Command* findCommand(const std::string& name) {
 }
 
 std::string usageLine(const Command& command) {
-  std::string line = std::string("updater-release ") + command.name + " " + command.operands;
+  std::string line = std::string("updater-release ") + command.name;
+  if (*command.operands) line += std::string(" ") + command.operands;
   for (const Option& option : command.options) {
     line += option.required ? " " : " [";
-    line += option.name;
+    line += option.shortName ? option.shortName : option.name;
     if (option.value) line += std::string(" ") + option.value;
     if (!option.required) line += "]";
   }
@@ -70,8 +93,9 @@ void printHelp(std::ostream& out) {
   for (const Command& command : commands()) {
     out << "  " << usageLine(command) << "\n      " << command.summary << "\n";
     for (const Option& option : command.options)
-      out << "      " << option.name << (option.value ? std::string(" ") + option.value : "")
-          << ": " << option.help << "\n";
+      out << "      " << (option.shortName ? option.shortName + std::string(", ") : "")
+          << option.name << (option.value ? std::string(" ") + option.value : "") << ": "
+          << option.help << "\n";
   }
   out << "  updater-release COMMAND --help\n      this text\n\n"
          "Exit codes: 0 done, 1 refused or failed, 2 wrong usage.\n";
@@ -119,26 +143,28 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       printHelp(out);
       return kOk;
     }
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+    if (arg.size() < 2 || arg[0] != '-') {
       invocation.operands.push_back(arg);
       continue;
     }
     const size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
+    const std::string given = arg.substr(0, equals);
     const Option* option = nullptr;
     for (const Option& candidate : command->options)
-      if (name == candidate.name) option = &candidate;
-    if (!option) return usageError(command->name + (" does not know " + name), command, err);
+      if (given == candidate.name || (candidate.shortName && given == candidate.shortName))
+        option = &candidate;
+    if (!option) return usageError(command->name + (" does not know " + given), command, err);
+    const std::string name = option->name;
     if (invocation.options.count(name)) return usageError(name + " given twice", command, err);
     if (!option->value) {
-      if (equals != std::string::npos) return usageError(name + " takes no value", command, err);
+      if (equals != std::string::npos) return usageError(given + " takes no value", command, err);
       invocation.options[name] = "";
     } else if (equals != std::string::npos) {
       invocation.options[name] = arg.substr(equals + 1);
     } else if (i + 1 < args.size()) {
       invocation.options[name] = args[++i];
     } else {
-      return usageError(name + " needs a value (" + option->value + ")", command, err);
+      return usageError(given + " needs a value (" + option->value + ")", command, err);
     }
   }
   const size_t wanted = operandCount(*command);
@@ -148,7 +174,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return usageError("unexpected argument \"" + invocation.operands[wanted] + "\"", command, err);
   for (const Option& option : command->options) {
     if (option.required && !invocation.options.count(option.name))
-      return usageError(std::string(command->name) + " needs " + option.name + " " + option.value,
+      return usageError(std::string(command->name) + " needs " +
+                            (option.shortName ? option.shortName : option.name) + " " +
+                            option.value,
                         command, err);
   }
   const Console console{out, err};

@@ -1,6 +1,5 @@
-// verify: checks every file DIR/update.ini lists against its size and hash.
-#include <fstream>
-#include <iterator>
+// verify: checks every file DIR/update.ini lists against its size and hash
+// and, given a public key, the signature of update.ini.
 #include <vector>
 
 #include "release/release_list.h"
@@ -23,10 +22,22 @@ fs::path pathBelow(const fs::path& root, const std::string& display) {
 int verify(const Invocation& invocation, const Console& console) {
   const Encoding encoding = encodingOf(invocation);
   const fs::path root = pathOf(invocation.operands[0]);
-  std::ifstream in(root / "update.ini", std::ios::binary);
-  if (!in) return console.fail("verify", "cannot read \"" + utf8Of(root / "update.ini") + "\"");
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  const ReleaseList list = readReleaseList(bytes);
+  const std::optional<std::string> bytes = readBytes(root / "update.ini");
+  if (!bytes) return console.fail("verify", "cannot read " + quoted(utf8Of(root / "update.ini")));
+  // The signature first: a list that fails it says nothing about the files.
+  bool signatureHolds = true;
+  if (invocation.options.count("--public-key")) {
+    const PublicKey key = readPublicKey(invocation.option("--public-key"));
+    const Verification verification =
+        release::verify(*bytes, readBytes(root / "update.ini.minisig").value_or(""), key);
+    signatureHolds = verification.verdict == Verdict::Ok;
+    if (signatureHolds)
+      console.out << "ok   update.ini is signed by key " << keyIdText(key.keyId)
+                  << " (trusted comment: " << verification.trustedComment << ")\n";
+    else
+      console.out << "FAIL " << listSignatureProblem(verification.verdict) << "\n";
+  }
+  const ReleaseList list = readReleaseList(*bytes);
 
   struct Entry {
     std::string name;
@@ -78,7 +89,7 @@ int verify(const Invocation& invocation, const Console& console) {
     console.out << " (version " << toUtf8(list.newVersion, encoding).value_or(list.newVersion)
                 << ")";
   console.out << "\n";
-  return matching == entries.size() ? kOk : kFailed;
+  return matching == entries.size() && signatureHolds ? kOk : kFailed;
 }
 
 }  // namespace release::tool
