@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "release/pinned_key.h"
 #include "ui/window.h"
 #include "umain/umain.h"
 
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
   auto app =
       ui::createApplication(ui::applicationTitle(platform.modulePath(), platform.charRule()));
   UMain::TTFrmUpdate form(platform, *app, std::move(args));
+  form.PinnedKey = release::kPinnedKey;
   return app->run(form);
 }

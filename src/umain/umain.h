@@ -12,7 +12,6 @@
 #include "http/http_client.h"
 #include "http/transport.h"
 #include "platform/platform.h"
-#include "release/pinned_key.h"
 #include "release/release_list.h"
 #include "ui/window.h"
 #include "umain/transfer_display.h"
@@ -74,7 +73,7 @@ UpdateList ReadUpdateList(const std::string& bytes);
 void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now);
 
 // Checks the signature file's text over the exact bytes of "update.ini" with
-// the public key the build pinned (release::kPinnedKey; minisign's base64
+// the public key the build pinned (PinnedKey; minisign's base64
 // line) and raises base::Error with the reason when it does not hold:
 // "update.ini is not signed" (an empty text: no signature file), "... is
 // signed with another key" or "Invalid signature on update.ini".
@@ -130,7 +129,7 @@ class TTFrmUpdate : public ui::FormEvents {
   void FetchUpdateList();
   // The public key the releases must be signed with (minisign's base64
   // line); empty for a build that takes releases unsigned.
-  std::string PinnedKey{release::kPinnedKey};
+  std::string PinnedKey;
 
   // The installed copies of the listed files, moved aside and put back.
   void BackupOldFiles();

@@ -266,6 +266,91 @@ def test_files_not_as_the_release_lists(h):
 
 
 # ---------------------------------------------------------------------------
+# Signed releases: the updater of a build that pins the test key, against a
+# release packed and signed by the publisher's tool and served by nginx, then
+# changed on the server.
+
+KEYS = Path(__file__).parent / "keys"
+
+
+def signed_updater(h, cwd: Path) -> Path:
+    source = h.bin_dir / "tests" / ("updater_signed.exe" if h.windows else "updater_signed")
+    target = cwd / "file.exe"
+    shutil.copy2(source, target)
+    return target
+
+
+def test_signed_releases(h):
+    tool = lambda *args: check(h.release_tool(*args)[0] == 0, f"updater-release {args[0]} failed")
+    key = h.native_path(KEYS / "test-release.key")
+    other = h.dir("other")
+    tool("keygen", "--out", h.native_path(other / "other"))
+    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b for n, b in new_release(h).items()})
+    h.pack(packed, "6.3", "--sign", key)
+    listed = (packed / "update.ini").read_bytes()
+    www = h.dir("www")
+    nginx = h.nginx(www)
+
+    def resign(text: bytes, by: str = key):
+        def change(rel: Path):
+            (rel / "update.ini").write_bytes(text)
+            tool("sign", "-s", by, h.native_path(rel))
+        return change
+
+    def edit(name: str, edit_bytes):
+        def change(rel: Path):
+            (rel / name).write_bytes(edit_bytes((rel / name).read_bytes()))
+        return change
+
+    def signature_changed(sig: bytes) -> bytes:
+        lines = sig.split(b"\n")
+        line = bytearray(lines[1])
+        line[40] = ord("B") if line[40] != ord("B") else ord("C")  # inside the signature itself
+        lines[1] = bytes(line)
+        return b"\n".join(lines)
+
+    without_hash = b"".join(l for l in listed.splitlines(True) if not l.startswith(b"Hash1="))
+
+    def one(case, change, boxes, signed=True):
+        app = prepare(h)
+        shutil.rmtree(www / "rel", ignore_errors=True)
+        shutil.copytree(packed, www / "rel")
+        if change:
+            change(www / "rel")
+        before = len(nginx.log())
+        exe = signed_updater(h, app) if signed else None
+        run = start(h, app, nginx.base + "/rel/", exe=exe)
+        updated = boxes == [done()]
+        conclude(h, case, run, app, boxes, updated_files(h, h.before) if updated else None)
+        asked = [row[4] for row in nginx.log()[before:]]
+        check(("/rel/update.ini.minisig" in asked) == signed, f"requests {asked}")
+        if h.windows and boxes[0].startswith(LIST_FAILED):
+            eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
+
+    failed = lambda message: [LIST_FAILED + message]  # noqa: E731
+    each(h, [
+        ("signed release", None, [done()]),
+        ("signed release, build without a key", None, [done()], False),
+        ("signed list changed on the server", edit("update.ini", lambda b: b.replace(b"=6.3", b"=6.4")),
+         failed("Invalid signature on update.ini")),
+        ("signature changed on the server", edit("update.ini.minisig", signature_changed),
+         failed("Invalid signature on update.ini")),
+        ("signed file changed on the server", edit("data.dll", lambda b: b[:-1] + b"!"),
+         [TRANSFER_FAILED + '"data.dll" does not match the release (SHA-256)']),
+        ("signature missing", lambda rel: (rel / "update.ini.minisig").unlink(),
+         failed("update.ini is not signed")),
+        ("signed with another key", resign(listed, h.native_path(other / "other.key")),
+         failed("update.ini is signed with another key")),
+        ("signed release older than the installed one", resign(listed.replace(b"=6.3", b"=6.1")),
+         failed("Release 6.1 is older than the installed version 6.2.0.1")),
+        ("signed list expired", resign(listed + b"[Release]\r\nExpires=2001-01-01T00:00:00Z\r\n"),
+         failed("The release list expired on 2001-01-01T00:00:00Z")),
+        ("signed list without a file's hash", resign(without_hash),
+         failed('"client.exe" has no size or hash in the signed list')),
+    ], one)
+
+
+# ---------------------------------------------------------------------------
 # What the update list says.
 
 GARBAGE = bytes(random.Random(7).randrange(256) for _ in range(4096))
