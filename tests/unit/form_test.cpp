@@ -43,8 +43,8 @@ TEST(DefaultErrorReport, TitleComesFromTheExecutableName) {
   // are "\\" and "A"; neither separates nor is lower-cased.
   testing_doubles::FakePlatform cp936;
   cp936.codePage936 = true;
-  EXPECT_EQ(ui::applicationTitle("C:\\A\x81\x5CB\x81\x41X.exe", cp936.charRule()),
-            "A\x81\x5Cb\x81\x41x");
+  EXPECT_EQ(ui::applicationTitle("C:\\A\x81\x5C" "B\x81\x41" "X.exe", cp936.charRule()),
+            "A\x81\x5C" "b\x81\x41" "x");
 }
 
 TEST(DefaultErrorReport, PeriodIsAppendedOnlyAfterBytesThatSortAbovePeriod) {
