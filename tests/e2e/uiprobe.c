@@ -161,28 +161,29 @@ static void printControl(HWND hwnd, HWND parent, const char* name) {
   putchar('\n');
 }
 
-/* Calls visit for every descendant of form that carries a control name, depth
- * first; index counts them in that order. */
-typedef void (*Visit)(HWND control, HWND form, const char* name, int index);
+/* Calls visit for every descendant of parent that carries a control name,
+ * depth first, with the window it is placed in; index counts them in that
+ * order. */
+typedef void (*Visit)(HWND control, HWND parent, const char* name, int index);
 
-static void forEachControl(HWND parent, HWND form, Visit visit, int* index) {
+static void forEachControl(HWND parent, Visit visit, int* index) {
   HWND child;
   for (child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ATOM atom = (ATOM)(ULONG_PTR)GetPropA(child, kNameProperty);
     char name[256];
-    if (atom && GlobalGetAtomNameA(atom, name, sizeof name)) visit(child, form, name, (*index)++);
-    forEachControl(child, form, visit, index);
+    if (atom && GlobalGetAtomNameA(atom, name, sizeof name)) visit(child, parent, name, (*index)++);
+    forEachControl(child, visit, index);
   }
 }
 
-static void printNamedControl(HWND control, HWND form, const char* name, int index) {
+static void printNamedControl(HWND control, HWND parent, const char* name, int index) {
   (void)index;
-  printControl(control, form, name);
+  printControl(control, parent, name);
 }
 
 static void printControls(HWND form) {
   int index = 0;
-  forEachControl(form, form, printNamedControl, &index);
+  forEachControl(form, printNamedControl, &index);
 }
 
 /* The texts the watch printed last, by control index. */
@@ -191,9 +192,9 @@ static char* watched[MAX_WATCHED];
 
 /* The text the system keeps for the control: read without a message to the
  * window's thread, which answers messages only between its transfer's reads. */
-static void printChangedText(HWND control, HWND form, const char* name, int index) {
+static void printChangedText(HWND control, HWND parent, const char* name, int index) {
   char* text = systemWindowText(control);
-  (void)form;
+  (void)parent;
   if (index >= MAX_WATCHED || !text) {
     free(text);
     return;
@@ -218,7 +219,7 @@ static int commandWatch(unsigned long timeoutMs) {
   if (!form) return 1;
   while (IsWindow(form) && GetTickCount() - start < timeoutMs) {
     int index = 0;
-    forEachControl(form, form, printChangedText, &index);
+    forEachControl(form, printChangedText, &index);
     Sleep(10);
   }
   return 0;
