@@ -248,11 +248,14 @@ def main() -> int:
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
     parser.add_argument("--only", default="", help="comma-separated: big,hash,many,memory,size,startup,count")
+    parser.add_argument("--scratch", type=Path, default=None,
+                        help="where the server's files and the downloads go (default /dev/shm, "
+                             "which leaves the disk out; a disk directory shows what flushes cost)")
     options = parser.parse_args()
     only = set(filter(None, options.only.split(",")))
     want = lambda name: not only or name in only  # noqa: E731
 
-    base = Path("/dev/shm") if Path("/dev/shm").is_dir() else None
+    base = options.scratch or (Path("/dev/shm") if Path("/dev/shm").is_dir() else None)
     scratch = Path(tempfile.mkdtemp(prefix="updater-bench-", dir=base))
     bench = Bench(options.build.resolve(), options.win32.resolve(), scratch, options.runs)
     results: dict = {"machine": machine()}

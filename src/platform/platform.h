@@ -71,6 +71,15 @@ class Platform {
   virtual bool deleteFile(const std::string& path) = 0;
   // Contents, time stamps and attributes; an existing target is overwritten.
   virtual bool copyFile(const std::string& from, const std::string& to) = 0;
+  // Whether the file can be replaced now: 0 when it does not exist or nothing
+  // holds it open in a way that keeps it from being replaced (a program
+  // running from it, a reader that does not share it), otherwise the code
+  // (a sharing violation, access denied).
+  virtual uint32_t checkReplaceable(const std::string& path) = 0;
+  // Puts `from` in the place of `to` in one step, a rename on one volume:
+  // `from`'s data reach the disk before the rename, and the rename before
+  // this returns. `to` need not exist. The code of the failure.
+  virtual uint32_t replaceFile(const std::string& from, const std::string& to) = 0;
   virtual std::string fullPath(const std::string& path) = 0;
   virtual std::string systemErrorText(uint32_t code) = 0;
 

@@ -37,6 +37,12 @@ bool isUnsafeName(std::string_view name) {
   if (name.empty()) return false;
   if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string_view::npos)
     return true;
+  if (name.size() >= kDownloadSuffix.size()) {
+    const std::string_view ending = name.substr(name.size() - kDownloadSuffix.size());
+    if (std::equal(ending.begin(), ending.end(), kDownloadSuffix.begin(),
+                   [](char a, char b) { return lowerAscii(a) == b; }))
+      return true;
+  }
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("\\/", start);

@@ -43,8 +43,14 @@ struct ReleaseList {
 // ("Invalid Size<n> in update.ini").
 ReleaseList readReleaseList(const std::string& bytes);
 
-// A name that would leave the directory it is relative to: absolute, with a
-// drive or stream colon, or with a ".." segment.
+// The updater downloads each file beside its target, under the target's name
+// with this ending, and renames it over the target once the whole release has
+// arrived; no listed name may end in it (in any case), or it could clash.
+inline constexpr std::string_view kDownloadSuffix = ".update-part";
+
+// A name the updater refuses: one that would leave the directory it is
+// relative to (absolute, with a drive or stream colon, or with a ".."
+// segment), or one that ends in kDownloadSuffix.
 bool isUnsafeName(std::string_view name);
 
 // "123" -> 123: decimal digits only, at most 2^63 - 1.

@@ -1,4 +1,7 @@
-// Moving the installed copies of the listed files aside, and putting them back.
+// The installed listed files: copied aside before the downloads, replaced by
+// their downloads once all have arrived, and put back when that fails.
+#include <set>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "umain/umain.h"
@@ -30,35 +33,75 @@ std::string TTFrmUpdate::SameFileKey(const std::string& name) const {
 
 void TTFrmUpdate::BackupOldFiles() {
   BackupState.clear();
+  Replaced.clear();
   for (const std::string& name : UpdateFiles) {
-    // A name listed twice names one file: back it up once, or the second
-    // pass would replace the copy by nothing.
+    // A name listed twice names one file: back it up once.
     auto [entry, first] = BackupState.emplace(SameFileKey(name), Backup::NotInstalled);
     if (!first) continue;
     const std::string installed = UpdatePath + name;
     const std::string backup = BackupPath + name;
     if (!platform_.fileExists(installed)) continue;
-    entry->second = Backup::Kept;
     if (platform_.fileExists(backup)) platform_.deleteFile(backup);
     MakeSubdirectories(platform_, BackupPath, name);
-    // The installed file goes only once its copy is safe.
     if (!platform_.copyFile(installed, backup))
       throw base::Error("Cannot back up \"" + installed + "\"");
     entry->second = Backup::Copied;
-    platform_.deleteFile(installed);
   }
 }
 
-void TTFrmUpdate::RestoreOldFiles() {
-  for (const std::string& name : UpdateFiles) {
-    auto entry = BackupState.find(SameFileKey(name));
-    // A file kept in place, or one already restored, is left as it is.
-    if (entry == BackupState.end() || entry->second == Backup::Kept) continue;
-    const std::string installed = UpdatePath + name;
-    if (platform_.fileExists(installed)) platform_.deleteFile(installed);
-    if (entry->second == Backup::Copied) platform_.copyFile(BackupPath + name, installed);
-    entry->second = Backup::Kept;
+bool TTFrmUpdate::ReplaceFiles() {
+  try {
+    // A target held open (the client still running) would refuse its rename
+    // after others had been done: all are checked before the first one.
+    for (const std::string& name : UpdateFiles) {
+      if (uint32_t error = platform_.checkReplaceable(name)) RaiseCannotReplace(name, error);
+    }
+    std::set<std::string> done;
+    for (const std::string& name : UpdateFiles) {
+      if (!done.insert(SameFileKey(name)).second) continue;
+      if (uint32_t error = platform_.replaceFile(DownloadPart(name), name))
+        RaiseCannotReplace(name, error);
+      Replaced.push_back(name);
+    }
+  } catch (const std::exception& e) {
+    FailDownloadPhase(ErrorMessage(e));
+    return false;
   }
+  return true;
+}
+
+// Each file goes back by a rename as well, so that a run cut off while it
+// restores still leaves every file whole.
+void TTFrmUpdate::RestoreOldFiles() {
+  for (const std::string& name : Replaced) {
+    const std::string installed = UpdatePath + name;
+    auto entry = BackupState.find(SameFileKey(name));
+    if (entry != BackupState.end() && entry->second == Backup::Copied) {
+      const std::string part = DownloadPart(installed);
+      if (platform_.copyFile(BackupPath + name, part)) platform_.replaceFile(part, installed);
+    } else {
+      platform_.deleteFile(installed);
+    }
+  }
+  Replaced.clear();
+}
+
+void TTFrmUpdate::RemoveDownloadParts() {
+  for (const std::string& name : UpdateFiles) {
+    // Downloads land in the working directory, restored copies beside the
+    // installed files (in a deployment both are the same directory).
+    platform_.deleteFile(DownloadPart(name));
+    platform_.deleteFile(DownloadPart(UpdatePath + name));
+  }
+}
+
+void TTFrmUpdate::RaiseCannotReplace(const std::string& name, uint32_t error) {
+  throw base::Error("Cannot replace \"" + platform_.fullPath(name) + "\". " +
+                    base::trimSystemText(platform_.systemErrorText(error)));
+}
+
+std::string DownloadPart(const std::string& name) {
+  return name + std::string(release::kDownloadSuffix);
 }
 
 }  // namespace UMain

@@ -6,10 +6,12 @@
 namespace UMain {
 
 std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platform,
-                                                       const std::string& path) {
+                                                       const std::string& path,
+                                                       const std::string& shownPath) {
   std::unique_ptr<platform::OutputFile> file;
   if (uint32_t error = platform.createFile(path, file))
-    base::raiseCannotCreate(platform.fullPath(path), platform.systemErrorText(error));
+    base::raiseCannotCreate(platform.fullPath(shownPath.empty() ? path : shownPath),
+                            platform.systemErrorText(error));
   return file;
 }
 

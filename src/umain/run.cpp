@@ -32,6 +32,8 @@ void TTFrmUpdate::RunUpdate() {
     RemoveSelfAndQuit();
     return;
   }
+  // What a run cut off before its end left of its downloads goes first.
+  RemoveDownloadParts();
 
   window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
@@ -40,7 +42,7 @@ void TTFrmUpdate::RunUpdate() {
   } catch (const std::exception& e) {
     // A file that cannot be backed up (locked by another program, say) stops
     // the run before any download; the user is told why, as for a failed
-    // transfer, and the installation is put back as it was.
+    // transfer, and the installation stays as it was.
     FailDownloadPhase(ErrorMessage(e));
     return;
   }
@@ -71,6 +73,7 @@ bool TTFrmUpdate::DownloadFiles() {
     if (!DownloadUpdateFile(UpdateFiles[i], ExpectedFile(i))) return false;
     window_.stepProgress(ui::ControlId::PB_All);
   }
+  if (!ReplaceFiles()) return false;
   window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
   window_.setText(ui::ControlId::Label4, "");
   ShowStatus("升级完成！");
@@ -80,6 +83,7 @@ bool TTFrmUpdate::DownloadFiles() {
 void TTFrmUpdate::FailDownloadPhase(const std::optional<std::string>& message) {
   if (message) ShowBox(kTransferFailed + *message, ui::Icon::Error);
   RestoreOldFiles();
+  RemoveDownloadParts();
   RemoveSelfAndQuit();
 }
 

@@ -119,7 +119,7 @@ bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Exp
 bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
                                  const release::Expected& expected) {
   try {
-    auto file = CreateOutputFile(platform_, target);
+    auto file = CreateOutputFile(platform_, DownloadPart(target), target);
     FileSink fileSink(*file);
     CheckedSink sink(fileSink, target, expected);
     Fetch(url, sink);

@@ -38,12 +38,18 @@ inline const std::string kTransferFailed = "升级过程中出现了错误了,�
 std::string ErrorMessage(const std::exception& e);
 
 // Creates or truncates a file for writing; one that cannot be created raises
-// "Cannot create file "<full path>". <system text>".
+// "Cannot create file "<full path>". <system text>", with the full path of
+// `shownPath` where given (the file a temporary one stands in for).
 std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platform,
-                                                       const std::string& path);
+                                                       const std::string& path,
+                                                       const std::string& shownPath = "");
 // Writes the bytes and closes the file; a failure raises its input/output
 // text ("Disk full" for a full disk).
 void WriteAndClose(platform::OutputFile& file, std::string_view bytes);
+
+// The temporary file a listed file is downloaded into, beside it: "sub\x.dll"
+// -> "sub\x.dll.update-part". The update list refuses names with this ending.
+std::string DownloadPart(const std::string& name);
 
 // A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
 std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
@@ -112,8 +118,10 @@ class TTFrmUpdate : public ui::FormEvents {
   // File transfer and the current transfer's progress display.
   std::string GetText(const std::string& url);
   bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {});
-  // Reports its own failure (box, backup restored, finish routine) and
-  // returns false. A body that is not what `expected` says is such a failure.
+  // Downloads into DownloadPart(target); the target itself is replaced only
+  // by ReplaceFiles. Reports its own failure (box, temporary files removed,
+  // finish routine) and returns false. A body that is not what `expected`
+  // says is such a failure.
   bool DownloadToFile(const std::string& url, const std::string& target,
                       const release::Expected& expected = {});
   // What the release lists for the i-th name of UpdateFiles (nothing when it
@@ -131,9 +139,20 @@ class TTFrmUpdate : public ui::FormEvents {
   // line); empty for a build that takes releases unsigned.
   std::string PinnedKey;
 
-  // The installed copies of the listed files, moved aside and put back.
+  // Copies of the installed listed files in the backup directory; the files
+  // stay installed.
   void BackupOldFiles();
+  // Puts back the installed files that ReplaceFiles has replaced: the backup
+  // copy where there was one, none where the file was not installed.
   void RestoreOldFiles();
+  // Once every listed file has arrived: replaces each target by its download,
+  // one rename each, after checking that nothing holds any target open.
+  // Reports its own failure (box, replaced files restored, finish routine)
+  // and returns false.
+  bool ReplaceFiles();
+  // Deletes the temporary downloads of the listed names, those a run cut off
+  // before its end left behind included.
+  void RemoveDownloadParts();
 
   void RunUpdate();
   // The download phase: the message line, the number of files, each file in
@@ -167,9 +186,13 @@ class TTFrmUpdate : public ui::FormEvents {
   // Size<n> and Hash<n> of the names in UpdateFiles, in the same order.
   std::vector<release::Expected> ExpectedFiles;
 
-  // What the backup did with each listed file, by file.
-  enum class Backup { NotInstalled, Kept, Copied };
+  // Whether the backup holds a copy of each listed file, by file; and the
+  // listed files ReplaceFiles has replaced, in order.
+  enum class Backup { NotInstalled, Copied };
   std::map<std::string, Backup> BackupState;
+  std::vector<std::string> Replaced;
+  // "Cannot replace "<full path>". <system text>" for a listed name.
+  [[noreturn]] void RaiseCannotReplace(const std::string& name, uint32_t error);
   // One key for every name that names the same file (case, "/" or "\\").
   std::string SameFileKey(const std::string& name) const;
 

@@ -32,8 +32,8 @@ def _escape(text: str) -> str:
     return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
 
 
-def record(h, case: str, boxes: list, intact: str) -> None:
-    path = h.bin_dir / "fault-matrix.tsv"
+def record(h, case: str, boxes: list, intact: str, table: str = "fault-matrix.tsv") -> None:
+    path = h.bin_dir / table
     mode = "a" if path in _started else "w"
     _started.add(path)
     seen = " || ".join(_escape(b) for b in boxes) if boxes else "(no box)"
@@ -88,10 +88,12 @@ def start(h, app: Path, url: str, cwd: Path | None = None, exe: Path | None = No
     return h.start(exe, ["UPDATE"], cwd)
 
 
-def conclude(h, case, run, app, boxes, expected=None, cwd=None, box_timeout=40.0):
+def conclude(h, case, run, app, boxes, expected=None, cwd=None, box_timeout=40.0,
+             table="fault-matrix.tsv"):
     """Answers the boxes one by one, waits for the end of the program and
-    compares; records the row whatever happens. expected: the installation
-    the run must leave, by default the one it found (h.before)."""
+    compares; records the row (in the table of that name) whatever happens.
+    expected: the installation the run must leave, by default the one it
+    found (h.before)."""
     expected = h.before if expected is None else expected
     seen, intact = [], "?"
     try:
@@ -124,7 +126,7 @@ def conclude(h, case, run, app, boxes, expected=None, cwd=None, box_timeout=40.0
                 pass
         raise
     finally:
-        record(h, case, seen, intact)
+        record(h, case, seen, intact, table)
 
 
 def each(h, cases, one):

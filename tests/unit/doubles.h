@@ -113,6 +113,9 @@ class FakePlatform : public platform::Platform {
   std::set<std::string> unwritable;  // paths whose creation fails with access denied
   std::set<std::string> onFullDisk;  // paths whose writes fail for lack of space
   std::vector<std::string> deleted;
+  std::set<std::string> inUse;          // files another program holds open
+  std::set<std::string> unreplaceable;  // targets whose replacement is refused
+  std::vector<std::string> replaced;    // the targets of replacements, in order
 
   platform::Platform& real = platform::systemPlatform();
 
@@ -145,6 +148,14 @@ class FakePlatform : public platform::Platform {
   }
   bool copyFile(const std::string& from, const std::string& to) override {
     return real.copyFile(from, to);
+  }
+  uint32_t checkReplaceable(const std::string& path) override {
+    return inUse.count(path) ? base::kErrorSharingViolation : real.checkReplaceable(path);
+  }
+  uint32_t replaceFile(const std::string& from, const std::string& to) override {
+    if (unreplaceable.count(to)) return base::kErrorAccessDenied;
+    replaced.push_back(to);
+    return real.replaceFile(from, to);
   }
   std::string fullPath(const std::string& path) override { return real.fullPath(path); }
   std::string systemErrorText(uint32_t code) override { return real.systemErrorText(code); }

@@ -14,8 +14,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace {
@@ -130,6 +133,46 @@ TEST_F(PlatformTest, CopyFileKeepsContentsAndTimeAndOverwrites) {
   // Onto itself the file keeps its contents.
   EXPECT_FALSE(system.copyFile(path("to.dll"), path("to.dll")));
   EXPECT_EQ(readAll(file("to.dll")), "target");
+}
+
+TEST_F(PlatformTest, ReplaceFilePutsOneFileInPlaceOfAnother) {
+  writeAll(file("a.part"), "new a");
+  writeAll(file("a.dll"), "old a, longer than the new one");
+  EXPECT_EQ(system.replaceFile(path("a.part"), path("a.dll")), 0u);
+  EXPECT_EQ(readAll(file("a.dll")), "new a");
+  EXPECT_FALSE(fs::exists(file("a.part")));
+  fs::create_directory(file("sub"));
+  writeAll(file("sub") / "b.part", "new b");
+  EXPECT_EQ(system.replaceFile("sub\\b.part", "sub\\b.dll"), 0u);
+  EXPECT_EQ(readAll(file("sub") / "b.dll"), "new b");
+  EXPECT_EQ(system.replaceFile(path("none.part"), path("a.dll")), base::kErrorFileNotFound);
+  EXPECT_EQ(readAll(file("a.dll")), "new a");
+}
+
+// A file is held by this program's own open file, and by a reader that shares
+// reading only, as a program running from it does.
+TEST_F(PlatformTest, FileHeldOpenElsewhereIsNotReplaceable) {
+  EXPECT_EQ(system.checkReplaceable(path("none.dll")), 0u);
+  EXPECT_EQ(system.checkReplaceable(path("nodir\\none.dll")), 0u);
+  std::unique_ptr<platform::OutputFile> out;
+  ASSERT_EQ(system.createFile(path("a.dll"), out), 0u);
+  EXPECT_EQ(system.checkReplaceable(path("a.dll")), base::kErrorSharingViolation);
+  EXPECT_EQ(out->close(), 0u);
+  EXPECT_EQ(system.checkReplaceable(path("a.dll")), 0u);
+#ifdef _WIN32
+  HANDLE reader = CreateFileA(path("a.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(system.checkReplaceable(path("a.dll")), base::kErrorSharingViolation);
+  CloseHandle(reader);
+#else
+  const int reader = open(file("a.dll").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(reader, LOCK_SH), 0);
+  EXPECT_EQ(system.checkReplaceable(path("a.dll")), base::kErrorSharingViolation);
+  close(reader);
+#endif
+  EXPECT_EQ(system.checkReplaceable(path("a.dll")), 0u);
+  EXPECT_TRUE(fs::exists(file("a.dll")));
 }
 
 TEST_F(PlatformTest, BackslashesSeparateDirectoriesOfRelativePaths) {

@@ -74,6 +74,7 @@ TEST_F(ReleaseToolTest, PackRefusesNamesTheUpdaterOrUpdateIniWouldNotKeep) {
       {"trail.dll ", "\"trail.dll \" begins or ends with a blank"},
       {"'q.dll'", "\"'q.dll'\" is in matching quotes"},
       {"a:b.dll", "\"a:b.dll\" is a name the updater refuses"},
+      {"c.dll.update-part", "\"c.dll.update-part\" is a name the updater refuses"},
       {"tab\t.dll", "holds a control character"},
       {"x\\y.dll", "has a \"\\\" inside a file or folder name"},
       {U8(u8"😀.dll"), "has a character that code page 936 (gbk) cannot hold"},

@@ -6,6 +6,7 @@
 #include <boost/asio/error.hpp>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "doubles.h"
 #include "http/transport.h"
@@ -111,8 +112,8 @@ TEST_F(RunTest, EitherSectionAloneDescribesARelease) {
 }
 
 TEST_F(RunTest, UnsafeNamesRefuseTheWholeList) {
-  for (std::string name :
-       {"..\\evil.dll", "a/../../b", "\\abs.dll", "/abs", "C:x.dll", "a.dll:ads"}) {
+  for (std::string name : {"..\\evil.dll", "a/../../b", "\\abs.dll", "/abs", "C:x.dll", "a.dll:ads",
+                           "a.dll.Update-Part"}) {
     ScriptServer one;
     one.accept().readRequest().send(
         Response("[FileList]\nCount=2\nFile1=ok.dll\nFile2=" + name + "\n"));
@@ -311,6 +312,66 @@ TEST_F(RunTest, FailingSecondFileRestoresTheInstallationAndDoesNotStartTheClient
   auto after = Installed();
   after.erase("delme.bat");
   EXPECT_EQ(after, before);
+}
+
+// Every file has arrived; then a target held open by another program is found
+// before anything is replaced, and a replacement refused after others were
+// done puts those back. Either way the installation ends as it was.
+TEST_F(RunTest, TargetInUseOrRefusedHalfwayLeavesTheInstallationAsItWas) {
+  struct Case {
+    std::set<std::string> FakePlatform::*refusal;
+    uint32_t error;
+    Texts replaced;
+  };
+  for (const Case& c : {Case{&FakePlatform::inUse, base::kErrorSharingViolation, {}},
+                        Case{&FakePlatform::unreplaceable,
+                             base::kErrorAccessDenied,
+                             {"a.dll", "new.dll", UMain::UpdatePath + "a.dll"}}}) {
+    writeAll(dir.path() / "a.dll", "old a");
+    writeAll(dir.path() / "c.dll", "old c");
+    auto before = Installed();
+    before.erase("delme.bat");
+    FakePlatform platform;
+    RecordingWindow window;
+    UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+    (platform.*c.refusal).insert("c.dll");
+    ScriptServer server;
+    server.accept().readRequest().send(
+        Response("[FileList]\nCount=3\nFile1=a.dll\nFile2=new.dll\nFile3=c.dll\n"));
+    for (const char* body : {"new a", "new new", "new c"})
+      server.readRequest().send(Response(body));
+    server.start();
+    UMain::BaseURL = server.url("/");
+    form.RunUpdate();
+    EXPECT_EQ(window.eventsStartingWith("box"),
+              Texts{"box 16 系统提示|" + UMain::kTransferFailed + "Cannot replace \"" +
+                    platform.fullPath("c.dll") + "\". " +
+                    base::trimSystemText(platform.systemErrorText(c.error))});
+    EXPECT_EQ(platform.replaced, c.replaced);
+    EXPECT_TRUE(platform.shellOpened.empty());
+    EXPECT_EQ(window.endRequests, 1);
+    auto after = Installed();
+    after.erase("delme.bat");
+    EXPECT_EQ(after, before);
+  }
+}
+
+// What a run cut off before its end left of the downloads of listed names is
+// the first thing the next run deletes; other files of that form stay.
+TEST_F(RunTest, LeftoverDownloadsOfListedNamesGoFirst) {
+  writeAll(dir.path() / "data.dll.update-part", "half of a download");
+  writeAll(dir.path() / "other.dll.update-part", "not listed");
+  Serve(kTwoFiles, {Response("new client"), Response("new data")});
+  form.RunUpdate();
+  const std::string& app = UMain::UpdatePath;
+  const Texts first{app + "update.ini", "client.exe.update-part", app + "client.exe.update-part",
+                    "data.dll.update-part", app + "data.dll.update-part"};
+  ASSERT_GE(platform.deleted.size(), first.size());
+  EXPECT_EQ(Texts(platform.deleted.begin(), platform.deleted.begin() + first.size()), first);
+  EXPECT_EQ(readAll(dir.path() / "data.dll"), "new data");
+  auto after = Installed();
+  EXPECT_EQ(after.count("data.dll.update-part"), 0u);
+  EXPECT_EQ(after["other.dll.update-part"], "not listed");
 }
 
 TEST_F(RunTest, InstalledFileThatCannotBeBackedUpStopsTheRunBeforeAnyDownload) {

@@ -46,6 +46,13 @@ class TransferTest : public ::testing::Test {
   }
   void TearDown() override { UMain::ResetUnitState(); }
 
+  // What a download wrote: the temporary file beside its target, which it
+  // leaves alone.
+  std::string Downloaded(const std::string& name) {
+    EXPECT_FALSE(fs::exists(dir.path() / name)) << name;
+    return readAll(dir.path() / (name + ".update-part"));
+  }
+
   TempWorkDir dir;
   ScriptServer server;
   FakePlatform platform;
@@ -66,7 +73,7 @@ TEST_F(TransferTest, DownloadFollowsTheBodyOnTheBarAndTheByteLine) {
   server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 1536\r\n\r\n" + body);
   server.start();
   EXPECT_TRUE(form.DownloadUpdateFile("a.bin"));
-  EXPECT_EQ(readAll(dir.path() / "a.bin"), body);
+  EXPECT_EQ(Downloaded("a.bin"), body);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:1.5 KB  共 1.5 KB");
   EXPECT_EQ(window.maxima[ControlId::PB_Curr], 1536);
   EXPECT_EQ(window.positions[ControlId::PB_Curr], 1536);
@@ -75,7 +82,7 @@ TEST_F(TransferTest, DownloadFollowsTheBodyOnTheBarAndTheByteLine) {
   EXPECT_EQ(server.requests()[0].substr(0, 24), "GET /rel/a.bin HTTP/1.1\r");
 }
 
-TEST_F(TransferTest, NotFoundLeavesAnEmptyFileTellsTheUserRestoresAndFinishes) {
+TEST_F(TransferTest, NotFoundTellsTheUserLeavesNoFileAndFinishes) {
   writeAll(dir.path() / "app" / "a.bin", "old a");
   UMain::UpdateFiles = {"a.bin"};
   form.BackupOldFiles();
@@ -86,7 +93,8 @@ TEST_F(TransferTest, NotFoundLeavesAnEmptyFileTellsTheUserRestoresAndFinishes) {
   EXPECT_EQ(window.eventsStartingWith("box"),
             std::vector<std::string>{
                 "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"});
-  EXPECT_EQ(readAll(dir.path() / "a.bin"), "");
+  EXPECT_FALSE(fs::exists(dir.path() / "a.bin"));
+  EXPECT_FALSE(fs::exists(dir.path() / "a.bin.update-part"));
   EXPECT_EQ(readAll(dir.path() / "app" / "a.bin"), "old a");
   EXPECT_EQ(platform.startedHidden, std::vector<std::string>{".\\delme.bat"});
   EXPECT_EQ(window.endRequests, 1);
@@ -144,7 +152,7 @@ TEST_F(TransferTest, BodiesThatAreNotWhatTheReleaseListsFailTheTransfer) {
     release::Expected expected{3, c.withHash ? release::parseHash(kAbcHash) : std::nullopt};
     const bool done = form.DownloadToFile(server.url("/rel/sub/a.dll"), "sub\\a.dll", expected);
     EXPECT_EQ(done, c.message.empty()) << c.response;
-    EXPECT_EQ(readAll(dir.path() / "sub" / "a.dll"), c.file) << c.response;
+    EXPECT_EQ(Downloaded("sub/a.dll"), c.file) << c.response;
     std::vector<std::string> boxes;
     if (!done) boxes.push_back("box 16 系统提示|" + UMain::kTransferFailed + c.message);
     EXPECT_EQ(window.eventsStartingWith("box"), boxes) << c.response;
@@ -159,7 +167,7 @@ TEST_F(TransferTest, EndlessBodyStopsAtTheListedSize) {
   server.start();
   release::Expected expected{100000, std::nullopt};
   EXPECT_FALSE(form.DownloadUpdateFile("e.bin", expected));
-  EXPECT_EQ(readAll(dir.path() / "e.bin"), std::string(100000, 'e'));
+  EXPECT_EQ(Downloaded("e.bin"), std::string(100000, 'e'));
   EXPECT_FALSE(server.scriptFinished());  // the client did not wait for the server's end
 }
 
@@ -181,7 +189,7 @@ TEST_F(TransferTest, PiecesWithinOneFrameArePaintedOnceAndTheGetEndsOnExactFigur
   server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n" + body);
   server.start();
   EXPECT_TRUE(form.DownloadUpdateFile("b.bin"));
-  EXPECT_EQ(readAll(dir.path() / "b.bin"), body);
+  EXPECT_EQ(Downloaded("b.bin"), body);
   EXPECT_EQ(window.pumps, 1);
   EXPECT_EQ(window.repaints, 2);
   EXPECT_EQ(window.painted.back(), "Label4=已下载:195.31 KB  共 195.31 KB");

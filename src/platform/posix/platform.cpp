@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "platform/posix/system_error.h"
 #include "platform/regfile.h"
+#include "platform/test_pause.h"
 
 namespace platform {
 
@@ -324,6 +325,7 @@ class PosixPlatform : public Platform {
   bool deleteFile(const std::string& path) override { return unlink(mapPath(path).c_str()) == 0; }
 
   bool copyFile(const std::string& from, const std::string& to) override {
+    pauseForTest("copy");
     const std::string target = mapPath(to);
     Descriptor in(openPath(mapPath(from), O_RDONLY));
     struct stat source;
@@ -351,6 +353,35 @@ class PosixPlatform : public Platform {
     // Like the Windows copy, a failed copy leaves no partial target behind.
     if (!copied) unlink(target.c_str());
     return copied;
+  }
+
+  // Only programs that lock files as this provider does (flock) are seen:
+  // one that holds a lock of its own on the file keeps it in place.
+  uint32_t checkReplaceable(const std::string& path) override {
+    const std::string file = mapPath(path);
+    Descriptor fd(openPath(file, O_RDONLY));
+    if (!fd) return errno == ENOENT || errno == ENOTDIR ? 0 : posix::windowsError(errno, file);
+    if (!lockNoWait(fd.get(), LOCK_EX))
+      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    return 0;
+  }
+
+  uint32_t replaceFile(const std::string& from, const std::string& to) override {
+    pauseForTest("replace");
+    const std::string source = mapPath(from);
+    const std::string target = mapPath(to);
+    {
+      Descriptor fd(openPath(source, O_RDONLY));
+      if (!fd) return posix::windowsError(errno, source);
+      if (fsync(fd.get()) != 0) return posix::windowsError(errno);
+    }
+    if (rename(source.c_str(), target.c_str()) != 0) return posix::windowsError(errno, target);
+    // The rename is done whatever this answers: a directory that cannot be
+    // flushed (some file systems refuse) only leaves the rename to the
+    // system's own write-back.
+    Descriptor directory(openPath(posix::parentOf(target), O_RDONLY | O_DIRECTORY));
+    if (directory) fsync(directory.get());
+    return 0;
   }
 
   std::string fullPath(const std::string& path) override {

@@ -8,9 +8,6 @@
 
 namespace platform::posix {
 
-namespace {
-
-// The directory a path names its entry in: "a/b/" and "a/b" -> "a", "b" -> ".".
 std::string parentOf(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   const size_t slash = path.rfind('/');
@@ -18,6 +15,8 @@ std::string parentOf(std::string path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
+
+namespace {
 
 bool isDirectory(const std::string& path) {
   struct stat st;

@@ -17,6 +17,9 @@ inline constexpr uint32_t kErrorFilenameTooLong = 206;
 inline constexpr uint32_t kErrorIoDevice = 1117;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 
+// The directory a path names its entry in: "a/b/" and "a/b" -> "a", "b" -> ".".
+std::string parentOf(std::string path);
+
 // The Windows code for an errno value from a call on the (POSIX) path: a
 // missing entry is "file not found" when its directory exists and "path not
 // found" otherwise.

@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "platform/platform.h"
+#include "platform/test_pause.h"
 
 namespace platform {
 
@@ -160,7 +161,36 @@ class Win32Platform : public Platform {
   bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
   bool copyFile(const std::string& from, const std::string& to) override {
+    pauseForTest("copy");
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  }
+
+  // A rename over the file needs to delete it, and writing to it is refused
+  // while a program runs from it: both are asked for, and every kind of
+  // sharing offered, so that only what would refuse the rename counts.
+  uint32_t checkReplaceable(const std::string& path) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+    }
+    CloseHandle(file);
+    return 0;
+  }
+
+  uint32_t replaceFile(const std::string& from, const std::string& to) override {
+    pauseForTest("replace");
+    HANDLE file = CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    const DWORD flushed = FlushFileBuffers(file) ? 0 : GetLastError();
+    CloseHandle(file);
+    if (flushed) return flushed;
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : GetLastError();
   }
 
   std::string fullPath(const std::string& path) override {

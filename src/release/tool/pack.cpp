@@ -81,7 +81,9 @@ std::string nameProblem(const fs::path& relative, Encoding encoding, std::string
              " bytes hold a \"\\\", which the updater takes for a folder separator";
     appendPart(listed, *encoded);
   }
-  if (isUnsafeName(listed)) return "is a name the updater refuses (it holds a \":\")";
+  if (isUnsafeName(listed))
+    return "is a name the updater refuses (it holds a \":\" or ends in \"" +
+           std::string(kDownloadSuffix) + "\")";
   return valueProblem(listed);
 }
 

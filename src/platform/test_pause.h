@@ -1,0 +1,14 @@
+// A hook for the end-to-end tests only: they cut a run off at a chosen file
+// operation by stopping the updater there and killing it. The system providers
+// call it at the start of the operations it can stop.
+#pragma once
+
+namespace platform {
+
+// With the environment variable UPDATER_TEST_PAUSE set to "<operation> <n>
+// <marker>" (operation "copy" or "replace"), the n-th call of that operation
+// first creates the file <marker> (a path of this system) and then waits a
+// minute before it goes on. Without the variable it does nothing.
+void pauseForTest(const char* operation);
+
+}  // namespace platform
