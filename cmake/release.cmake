@@ -29,8 +29,15 @@ else()
   if(NOT SODIUM_FOUND)
     message(FATAL_ERROR "libsodium not found (Debian package libsodium-dev): run scripts/setup")
   endif()
-  add_library(sodium INTERFACE)
-  target_link_libraries(sodium INTERFACE PkgConfig::SODIUM)
+  # Linked statically, as on Windows: only the functions the program calls
+  # are taken in, and no shared library is loaded and relocated at start-up.
+  find_library(SODIUM_STATIC NAMES libsodium.a HINTS ${SODIUM_LIBRARY_DIRS} REQUIRED)
+  add_library(sodium STATIC IMPORTED)
+  set_target_properties(sodium PROPERTIES
+    IMPORTED_LOCATION "${SODIUM_STATIC}"
+    INTERFACE_INCLUDE_DIRECTORIES "${SODIUM_INCLUDE_DIRS}"
+    INTERFACE_LINK_LIBRARIES Threads::Threads)
+  find_package(Threads REQUIRED)
 endif()
 
 # The pinned key (checked in release_key.cmake).
