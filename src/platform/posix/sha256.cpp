@@ -6,11 +6,6 @@
 
 #include "release/sha256.h"
 
-// libcrypto finds out which instructions the processor has when it starts;
-// linked statically, that start-up code comes in only when asked for, and the
-// SHA-256 functions would run without the processor's SHA instructions.
-extern "C" void OPENSSL_cpuid_setup(void);
-
 namespace release {
 
 struct Sha256::State {
@@ -18,8 +13,6 @@ struct Sha256::State {
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-  static const bool processorKnown = (OPENSSL_cpuid_setup(), true);
-  (void)processorKnown;
   SHA256_Init(&state_->context);
 }
 
