@@ -204,7 +204,11 @@ class Bench:
         pairs = list(zip(figures["checked"], figures["plain"]))
         extra = statistics.median(c["transfer"] - p["transfer"] for c, p in pairs)
         extra_cpu = statistics.median(c["cpu"] - p["cpu"] for c, p in pairs)
-        return {**med, "extra": extra, "ratio": extra / med["openssl"]["wall"],
+        # Each round's extra time against that round's openssl, for the range.
+        ratios = [(c["transfer"] - p["transfer"]) / o["wall"]
+                  for c, p, o in zip(figures["checked"], figures["plain"], figures["openssl"])]
+        ratio = {"median": statistics.median(ratios), "min": min(ratios), "max": max(ratios)}
+        return {**med, "extra": extra, "ratio": ratio,
                 "extra_cpu": extra_cpu, "cpu_ratio": extra_cpu / med["openssl"]["cpu"],
                 "runs": {who: [r["transfer"] for r in rs] for who, rs in figures.items()}}
 
