@@ -41,7 +41,12 @@ std::string trimSystemText(std::string text) {
 }
 
 void raiseCannotCreate(const std::string& fullPath, const std::string& systemText) {
-  throw Error("Cannot create file \"" + fullPath + "\". " + trimSystemText(systemText));
+  raiseFileFailure("Cannot create file", fullPath, systemText);
+}
+
+void raiseFileFailure(std::string_view what, const std::string& fullPath,
+                      const std::string& systemText) {
+  throw Error(std::string(what) + " \"" + fullPath + "\". " + trimSystemText(systemText));
 }
 
 }  // namespace base

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace base {
 
@@ -41,6 +42,9 @@ std::string ioErrorText(uint32_t code);
 
 // "Cannot create file "<path>". <system text without trailing blanks and periods>"
 [[noreturn]] void raiseCannotCreate(const std::string& fullPath, const std::string& systemText);
+// "<what> "<path>". <system text without trailing blanks and periods>"
+[[noreturn]] void raiseFileFailure(std::string_view what, const std::string& fullPath,
+                                   const std::string& systemText);
 
 // Removes trailing blanks, periods and line breaks from a system error text.
 std::string trimSystemText(std::string text);

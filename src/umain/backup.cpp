@@ -96,8 +96,8 @@ void TTFrmUpdate::RemoveDownloadParts() {
 }
 
 void TTFrmUpdate::RaiseCannotReplace(const std::string& name, uint32_t error) {
-  throw base::Error("Cannot replace \"" + platform_.fullPath(name) + "\". " +
-                    base::trimSystemText(platform_.systemErrorText(error)));
+  base::raiseFileFailure("Cannot replace", platform_.fullPath(name),
+                         platform_.systemErrorText(error));
 }
 
 std::string DownloadPart(const std::string& name) {

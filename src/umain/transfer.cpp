@@ -31,27 +31,7 @@ int32_t Clamp(int64_t n) {
   return static_cast<int32_t>(std::min<int64_t>(n, std::numeric_limits<int32_t>::max()));
 }
 
-// q hundredths, in the shortest form: no trailing zeros, no separator for whole numbers.
-std::string Hundredths(int64_t q, char separator) {
-  std::string text = std::to_string(q / 100);
-  int64_t fraction = q % 100;
-  if (fraction != 0) {
-    text += separator;
-    text += static_cast<char>('0' + fraction / 10);
-    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
-  }
-  return text;
-}
-
 }  // namespace
-
-std::string FormatByteCount(int32_t n, char decimalSeparator) {
-  if (n < 1000) return std::to_string(n) + " 字节";
-  // Truncated to two decimals without rounding; exact in integers.
-  const int64_t bytes = n;
-  if (bytes * 100 / 1024 < 100000) return Hundredths(bytes * 100 / 1024, decimalSeparator) + " KB";
-  return Hundredths(bytes * 100 / 1048576, decimalSeparator) + " MB";
-}
 
 void TTFrmUpdate::HttpProgress::workBegin(int64_t count) {
   form_.IdHTTP1WorkBegin(count);
@@ -72,16 +52,16 @@ void TTFrmUpdate::IdHTTP1Work(int64_t count) {
 // and when the GET ends.
 void TTFrmUpdate::SetTransferMax(int32_t n) {
   TransferMax = n;
-  Display.setMax(n);
+  Display.maxChanged();
 }
 
 void TTFrmUpdate::SetTransferPosition(int32_t n) {
   TransferPos = n;
-  Display.setPosition(n);
+  Display.positionChanged();
 }
 
 void TTFrmUpdate::ShowTransferText() {
-  Display.showText(TransferMax, TransferPos);
+  Display.showText();
 }
 
 // Before each file of a release the bar and the byte line start from nothing;

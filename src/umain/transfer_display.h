@@ -15,15 +15,18 @@ namespace UMain {
 
 class TransferDisplay {
  public:
-  TransferDisplay(platform::Platform& platform, ui::Window& window)
-      : platform_(platform), window_(window) {}
+  // max and pos are the transfer's figures as their owner keeps them.
+  TransferDisplay(platform::Platform& platform, ui::Window& window, const int32_t& max,
+                  const int32_t& pos)
+      : platform_(platform), window_(window), max_(max), pos_(pos) {}
 
-  // A new maximum or position of the transfer: on the controls and painted
-  // when a frame is due (the window's messages are processed with each frame).
-  void setMax(int32_t max);
-  void setPosition(int32_t pos);
-  // A new transfer: 0 of 0 on the controls at once, painted with the next
-  // repaint (the status line that names the next file).
+  // The transfer's maximum or position has changed: on the controls and
+  // painted when a frame is due (the window's messages are processed with
+  // each frame).
+  void maxChanged();
+  void positionChanged();
+  // A new transfer (its figures 0 of 0): on the controls at once, painted
+  // with the next repaint (the status line that names the next file).
   void reset();
   // Paints the figures that the last frame left unshown; nothing when all is
   // on the screen.
@@ -34,15 +37,15 @@ class TransferDisplay {
   // Pending figures on the controls, without painting.
   void showPending();
   // The byte line for the figures: "已下载:<pos>  共 <max>".
-  void showText(int32_t max, int32_t pos);
+  void showText();
 
  private:
   void paintFrameWhenDue();
 
   platform::Platform& platform_;
   ui::Window& window_;
-  int32_t max_ = 0;
-  int32_t pos_ = 0;
+  const int32_t& max_;
+  const int32_t& pos_;
   int32_t barPos_ = 0;  // PB_Curr's position as the control holds it
   bool shown_ = true;
   uint64_t frameShownAt_ = 0;

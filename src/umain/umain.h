@@ -199,7 +199,7 @@ class TTFrmUpdate : public ui::FormEvents {
   platform::Platform& platform_;
   ui::Window& window_;
   std::vector<std::string> args_;
-  TransferDisplay Display{platform_, window_};
+  TransferDisplay Display{platform_, window_, TransferMax, TransferPos};
   HttpProgress progress_{*this};
 
  public:
