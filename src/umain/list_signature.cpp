@@ -27,8 +27,7 @@ void CheckSignedList(const UpdateList& list, const std::string& installedVersion
     if (now > *expires) throw base::Error("The release list expired on " + list.expires);
   }
   if (!release::isVersion(list.newVersion)) throw base::Error("Invalid NewVersion in update.ini");
-  // The same rule as the message line's: a text with 65535 is no version read.
-  if (release::isVersion(installedVersion) && installedVersion.find("65535") == std::string::npos &&
+  if (release::isVersion(installedVersion) && !VersionUnknown(installedVersion) &&
       release::compareVersions(list.newVersion, installedVersion) < 0)
     throw base::Error("Release " + list.newVersion + " is older than the installed version " +
                       installedVersion);

@@ -62,7 +62,7 @@ void TTFrmUpdate::RunUpdate() {
 bool TTFrmUpdate::DownloadFiles() {
   // Shipped texts, kept byte for byte ("本升级" included).
   window_.setText(ui::ControlId::PLMsg,
-                  OldVersion.find("65535") != std::string::npos
+                  VersionUnknown(OldVersion)
                       ? Format("从旧版本升级到新版本( %S )", {NewVersion})
                       : Format("从旧版本( %S )本升级到新版本( %S )", {OldVersion, NewVersion}));
   window_.setText(ui::ControlId::Label3,

@@ -68,4 +68,8 @@ std::string TTFrmUpdate::GetFileVersionText(const std::string& path) {
   return text;
 }
 
+bool VersionUnknown(const std::string& version) {
+  return version.find("65535") != std::string::npos;
+}
+
 }  // namespace UMain

@@ -72,6 +72,11 @@ struct UpdateList {
 };
 UpdateList ReadUpdateList(const std::string& bytes);
 
+// Whether the installed client's version text counts as not read: the text
+// of a file without version information (65535.65535.65535.65535), or any
+// text with 65535 in it.
+bool VersionUnknown(const std::string& version);
+
 // What a signed list must hold besides its signature, raised as base::Error
 // with the reason: not expired at `now` (seconds since 1970, UTC), a version
 // not older than the installed one (an unreadable one, 65535..., is not
