@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import mmap
 import os
 import platform
 import re
@@ -59,6 +60,7 @@ class Bench:
         self.win32 = win32
         self.scratch = scratch
         self.runs = runs
+        self.prime_bytes = 0  # raised by publish() to twice the largest file
         self.www = scratch / "www"
         self.www.mkdir()
         self.display = Display()
@@ -82,6 +84,7 @@ class Bench:
             return list(files)
         rel.mkdir()
         block = os.urandom(1 << 20)
+        self.prime_bytes = max(self.prime_bytes, 2 * max(files.values(), default=0) & ~((1 << 20) - 1))
         for file, size in files.items():
             with open(rel / file, "wb") as out:
                 for offset in range(0, size, len(block)):
@@ -102,10 +105,27 @@ class Bench:
         subprocess.run([str(self.build / "updater-release"), "pack", str(rel), "--version", "6.3",
                         "--encoding", "utf-8"], check=True, stdout=subprocess.DEVNULL)
 
+    def clear_downloads(self) -> None:
+        """Removes what the last run downloaded and leaves the next run the
+        same memory as every other: memory that was just written and freed.
+        This machine hands freed memory back to its host in passes a few
+        seconds apart, and writing into memory the host has to supply again
+        costs one to two seconds more per GiB. Without this step that cost fell
+        on runs at random, and more often on the longer ones. Twice the largest
+        download is written and freed, so that a pass during the run takes
+        from the surplus."""
+        for name in ("app", "curl", "minimal"):
+            shutil.rmtree(self.scratch / name, ignore_errors=True)
+        if self.prime_bytes:
+            block = b"\x01" * (1 << 20)
+            with mmap.mmap(-1, self.prime_bytes) as memory:
+                for _ in range(self.prime_bytes // len(block)):
+                    memory.write(block)
+
     def install(self) -> Path:
         """A fresh installation of the old release holding only client.exe."""
+        self.clear_downloads()
         app = self.scratch / "app"
-        shutil.rmtree(app, ignore_errors=True)
         app.mkdir()
         (app / "client.exe").write_bytes(self.client_old)
         shutil.copy2(self.build / "updater", app / "file.exe")
@@ -129,29 +149,23 @@ class Bench:
         result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=answer_box)
         if (app / "file.exe").exists() or not (app / "UpdateBak").is_dir():
             raise RuntimeError("the update run did not finish")
-        # Each run starts with the same memory: no earlier download is kept.
-        shutil.rmtree(app)
         return result
 
     def run_curl(self, release: str, names: list[str]) -> dict:
+        self.clear_downloads()
         out = self.scratch / "curl"
-        shutil.rmtree(out, ignore_errors=True)
         out.mkdir()
         config = self.scratch / "curl.cfg"
         config.write_text("".join(f'url = "{self.nginx.base}/{release}/{n}"\noutput = "{n}"\n'
                                   for n in names))
-        result = timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
-        shutil.rmtree(out)
-        return result
+        return timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
 
     def run_minimal(self, release: str, names: list[str]) -> dict:
+        self.clear_downloads()
         out = self.scratch / "minimal"
-        shutil.rmtree(out, ignore_errors=True)
         out.mkdir()
-        result = timed([str(self.minimal), str(self.nginx.port),
-                        *(f"/{release}/{n}" for n in names)], cwd=out)
-        shutil.rmtree(out)
-        return result
+        return timed([str(self.minimal), str(self.nginx.port),
+                      *(f"/{release}/{n}" for n in names)], cwd=out)
 
     def compare_downloads(self, release: str, names: list[str]) -> dict:
         """Interleaved runs of the updater and of the two references (curl and
