@@ -60,7 +60,7 @@ class Bench:
         self.win32 = win32
         self.scratch = scratch
         self.runs = runs
-        self.prime_bytes = 0  # raised by publish() to twice the largest file
+        self.release_bytes: dict[str, int] = {}  # the bytes of each published release's files
         self.www = scratch / "www"
         self.www.mkdir()
         self.display = Display()
@@ -84,7 +84,7 @@ class Bench:
             return list(files)
         rel.mkdir()
         block = os.urandom(1 << 20)
-        self.prime_bytes = max(self.prime_bytes, 2 * max(files.values(), default=0) & ~((1 << 20) - 1))
+        self.release_bytes[name] = sum(files.values())
         for file, size in files.items():
             with open(rel / file, "wb") as out:
                 for offset in range(0, size, len(block)):
@@ -102,42 +102,60 @@ class Bench:
         for file in (self.www / source).iterdir():
             if file.name != "update.ini":
                 os.link(file, rel / file.name)
+        self.release_bytes[name] = self.release_bytes[source]
         subprocess.run([str(self.build / "updater-release"), "pack", str(rel), "--version", "6.3",
                         "--encoding", "utf-8"], check=True, stdout=subprocess.DEVNULL)
 
-    def clear_downloads(self) -> None:
+    def clear_downloads(self, release: str | None = None) -> None:
         """Removes what the last run downloaded and leaves the next run the
         same memory as every other: memory that was just written and freed.
         This machine hands freed memory back to its host in passes a few
         seconds apart, and writing into memory the host has to supply again
         costs one to two seconds more per GiB. Without this step that cost fell
-        on runs at random, and more often on the longer ones. Twice the largest
-        download is written and freed, so that a pass during the run takes
-        from the surplus."""
+        on runs at random, and more often on the longer ones. Twice the
+        release's bytes are written and freed, so that a pass during the run
+        takes from the surplus."""
         for name in ("app", "curl", "minimal"):
             shutil.rmtree(self.scratch / name, ignore_errors=True)
-        if self.prime_bytes:
+        size = 2 * self.release_bytes.get(release, 0) >> 20 << 20
+        if size:
             block = b"\x01" * (1 << 20)
-            with mmap.mmap(-1, self.prime_bytes) as memory:
-                for _ in range(self.prime_bytes // len(block)):
+            with mmap.mmap(-1, size) as memory:
+                for _ in range(size >> 20):
                     memory.write(block)
 
-    def install(self) -> Path:
+    def install(self, release: str | None = None) -> Path:
         """A fresh installation of the old release holding only client.exe."""
-        self.clear_downloads()
+        self.clear_downloads(release)
         app = self.scratch / "app"
         app.mkdir()
         (app / "client.exe").write_bytes(self.client_old)
         shutil.copy2(self.build / "updater", app / "file.exe")
         return app
 
-    def run_updater(self, release: str) -> dict:
-        app = self.install()
+    def run_updater(self, release: str, files: int) -> dict:
+        app = self.install(release)
         (self.scratch / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
             f'"UpdatePath"="{app}"\r\n"URL"="{self.nginx.base}/{release}/"\r\n')
+        log = self.nginx.tmp / "access.log"
+        log.touch()
+        log_start = log.stat().st_size
 
         def answer_box(proc):
+            # Looking for the box takes a few processes a time, which would
+            # compete with the transfer for the two cores: the search starts
+            # once nginx has logged the run's files (or after a minute, for a
+            # run that fails before).
+            deadline = time.monotonic() + 60
+            logged, partial = 0, b""
+            with open(log, "rb") as text:
+                text.seek(log_start)
+                while logged < files and proc.poll() is None and time.monotonic() < deadline:
+                    *lines, partial = (partial + text.read()).split(b"\n")
+                    logged += sum(f" /{release}/".encode() in l and not l.endswith(b"/update.ini")
+                                  for l in lines)
+                    time.sleep(0.02)
             # The success box ends the run; answer it as soon as it is mapped.
             while proc.poll() is None:
                 box = find_window(self.env, BOX_CAPTION)
@@ -152,7 +170,7 @@ class Bench:
         return result
 
     def run_curl(self, release: str, names: list[str]) -> dict:
-        self.clear_downloads()
+        self.clear_downloads(release)
         out = self.scratch / "curl"
         out.mkdir()
         config = self.scratch / "curl.cfg"
@@ -161,7 +179,7 @@ class Bench:
         return timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
 
     def run_minimal(self, release: str, names: list[str]) -> dict:
-        self.clear_downloads()
+        self.clear_downloads(release)
         out = self.scratch / "minimal"
         out.mkdir()
         return timed([str(self.minimal), str(self.nginx.port),
@@ -172,7 +190,7 @@ class Bench:
         the minimal client). Each figure is the median over the runs; each ratio
         is the median of the runs' own ratios (updater against the reference
         run next to it), with their range."""
-        clients = {"updater": lambda: self.run_updater(release),
+        clients = {"updater": lambda: self.run_updater(release, len(names)),
                    "curl": lambda: self.run_curl(release, names),
                    "minimal": lambda: self.run_minimal(release, names)}
         figures = {who: [] for who in clients}
@@ -208,7 +226,7 @@ class Bench:
                 else:
                     release = plain if who == "plain" else checked
                     before = len(self.nginx.log())
-                    result = self.run_updater(release)
+                    result = self.run_updater(release, 1)
                     rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
                     result["transfer"] = served_span(rows, f"/{release}/")
                 figures[who].append(result)
@@ -293,10 +311,10 @@ def main() -> int:
             results["many"] = bench.compare_downloads("many", names)
         if want("memory"):
             bench.publish("m16", {"m16.bin": 16 << 20})
-            small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
+            small = statistics.median(bench.run_updater("m16", 1)["rss_kib"] for _ in range(3))
             if "big" not in results:
                 bench.publish("big", {"big.bin": options.big_mib << 20})
-            large = statistics.median(bench.run_updater("big")["rss_kib"] for _ in range(3))
+            large = statistics.median(bench.run_updater("big", 1)["rss_kib"] for _ in range(3))
             results["memory"] = {"rss_16mib_kib": small, "rss_big_kib": large,
                                  "growth_kib": large - small}
         if want("size"):
