@@ -60,7 +60,7 @@ class Bench:
         self.win32 = win32
         self.scratch = scratch
         self.runs = runs
-        self.release_bytes: dict[str, int] = {}  # the bytes of each published release's files
+        self.releases: dict[str, dict[str, int]] = {}  # each published release's file sizes
         self.www = scratch / "www"
         self.www.mkdir()
         self.display = Display()
@@ -84,7 +84,7 @@ class Bench:
             return list(files)
         rel.mkdir()
         block = os.urandom(1 << 20)
-        self.release_bytes[name] = sum(files.values())
+        self.releases[name] = files
         for file, size in files.items():
             with open(rel / file, "wb") as out:
                 for offset in range(0, size, len(block)):
@@ -102,7 +102,7 @@ class Bench:
         for file in (self.www / source).iterdir():
             if file.name != "update.ini":
                 os.link(file, rel / file.name)
-        self.release_bytes[name] = self.release_bytes[source]
+        self.releases[name] = self.releases[source]
         subprocess.run([str(self.build / "updater-release"), "pack", str(rel), "--version", "6.3",
                         "--encoding", "utf-8"], check=True, stdout=subprocess.DEVNULL)
 
@@ -117,7 +117,7 @@ class Bench:
         takes from the surplus."""
         for name in ("app", "curl", "minimal"):
             shutil.rmtree(self.scratch / name, ignore_errors=True)
-        size = 2 * self.release_bytes.get(release, 0) >> 20 << 20
+        size = 2 * sum(self.releases.get(release, {}).values()) >> 20 << 20
         if size:
             block = b"\x01" * (1 << 20)
             with mmap.mmap(-1, size) as memory:
@@ -133,14 +133,18 @@ class Bench:
         shutil.copy2(self.build / "updater", app / "file.exe")
         return app
 
-    def run_updater(self, release: str, files: int) -> dict:
+    def file_requests(self, release: str, start: int) -> list:
+        """The log rows of the release's files (not its update.ini) from the
+        log offset start."""
+        return [r for r in self.nginx.log(start)
+                if r[4].startswith(f"/{release}/") and r[4] != f"/{release}/update.ini"]
+
+    def run_updater(self, release: str) -> dict:
         app = self.install(release)
         (self.scratch / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
             f'"UpdatePath"="{app}"\r\n"URL"="{self.nginx.base}/{release}/"\r\n')
-        log = self.nginx.tmp / "access.log"
-        log.touch()
-        log_start = log.stat().st_size
+        log_start = self.nginx.log_size()
 
         def answer_box(proc):
             # Looking for the box takes a few processes a time, which would
@@ -148,14 +152,9 @@ class Bench:
             # once nginx has logged the run's files (or after a minute, for a
             # run that fails before).
             deadline = time.monotonic() + 60
-            logged, partial = 0, b""
-            with open(log, "rb") as text:
-                text.seek(log_start)
-                while logged < files and proc.poll() is None and time.monotonic() < deadline:
-                    *lines, partial = (partial + text.read()).split(b"\n")
-                    logged += sum(f" /{release}/".encode() in l and not l.endswith(b"/update.ini")
-                                  for l in lines)
-                    time.sleep(0.02)
+            while (len(self.file_requests(release, log_start)) < len(self.releases[release])
+                   and proc.poll() is None and time.monotonic() < deadline):
+                time.sleep(0.02)
             # The success box ends the run; answer it as soon as it is mapped.
             while proc.poll() is None:
                 box = find_window(self.env, BOX_CAPTION)
@@ -190,15 +189,15 @@ class Bench:
         the minimal client). Each figure is the median over the runs; each ratio
         is the median of the runs' own ratios (updater against the reference
         run next to it), with their range."""
-        clients = {"updater": lambda: self.run_updater(release, len(names)),
+        clients = {"updater": lambda: self.run_updater(release),
                    "curl": lambda: self.run_curl(release, names),
                    "minimal": lambda: self.run_minimal(release, names)}
         figures = {who: [] for who in clients}
         for _ in range(self.runs):
             for who, run in clients.items():
-                before = len(self.nginx.log())
+                before = self.nginx.log_size()
                 result = run()
-                rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
+                rows = self.file_requests(release, before)
                 if len(rows) != len(names):
                     raise RuntimeError(f"{who} asked for {len(rows)} of {len(names)} files")
                 result["transfer"] = served_span(rows, f"/{release}/")
@@ -227,9 +226,9 @@ class Bench:
                     result["transfer"] = result["wall"]
                 else:
                     release = plain if who == "plain" else checked
-                    before = len(self.nginx.log())
-                    result = self.run_updater(release, 1)
-                    rows = [r for r in self.nginx.log()[before:] if r[4] != f"/{release}/update.ini"]
+                    before = self.nginx.log_size()
+                    result = self.run_updater(release)
+                    rows = self.file_requests(release, before)
                     result["transfer"] = served_span(rows, f"/{release}/")
                 figures[who].append(result)
         med = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]} for who, rs in figures.items()}
@@ -313,10 +312,10 @@ def main() -> int:
             results["many"] = bench.compare_downloads("many", names)
         if want("memory"):
             bench.publish("m16", {"m16.bin": 16 << 20})
-            small = statistics.median(bench.run_updater("m16", 1)["rss_kib"] for _ in range(3))
+            small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
             if "big" not in results:
                 bench.publish("big", {"big.bin": options.big_mib << 20})
-            large = statistics.median(bench.run_updater("big", 1)["rss_kib"] for _ in range(3))
+            large = statistics.median(bench.run_updater("big")["rss_kib"] for _ in range(3))
             results["memory"] = {"rss_16mib_kib": small, "rss_big_kib": large,
                                  "growth_kib": large - small}
         if want("size"):

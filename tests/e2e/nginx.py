@@ -57,14 +57,26 @@ class Nginx:
                 time.sleep(0.02)
         raise RuntimeError("nginx did not start: " + self.proc.stderr.read().decode())
 
-    def log(self) -> list[tuple[float, float, int, int, str]]:
-        """(end time, request time, status, body bytes, path) of every request so far."""
+    def log(self, start: int = 0) -> list[tuple[float, float, int, int, str]]:
+        """(end time, request time, status, body bytes, path) of every request
+        logged so far, from the byte offset start of the log (see log_size)."""
         path = self.tmp / "access.log"
+        if not path.exists():
+            return []
+        with open(path, "rb") as log:
+            log.seek(start)
+            text = log.read()
         rows = []
-        for line in path.read_text().splitlines() if path.exists() else []:
+        # A line nginx is still writing is left for the next call.
+        for line in text[: text.rfind(b"\n") + 1].decode().splitlines():
             end, took, status, sent, uri = line.split(" ", 4)
             rows.append((float(end), float(took), int(status), int(sent), uri))
         return rows
+
+    def log_size(self) -> int:
+        """Where the next request's line will start in the log."""
+        path = self.tmp / "access.log"
+        return path.stat().st_size if path.exists() else 0
 
     def close(self):
         self.proc.terminate()
