@@ -38,6 +38,11 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
          });
 }
 
+bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() &&
+         equalsIgnoringAsciiCase(text.substr(text.size() - tail.size()), tail);
+}
+
 int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

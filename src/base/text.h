@@ -25,6 +25,8 @@ std::string_view trim(std::string_view text, bool (*isBlank)(char) = isSpaceOrTa
 char lowerAscii(char c);
 std::string lowerAscii(std::string_view text);
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+// Whether text ends in tail, ASCII letters compared without regard to case.
+bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view tail);
 
 // The value of a hexadecimal digit (either case), or -1.
 int hexDigitValue(char c);

@@ -201,7 +201,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink) {
     closeConnection();
     throw;
   }
-  if (failedStatus) throw base::Error(*failedStatus);
+  if (failedStatus) throw StatusError(*failedStatus, statusCodeOf(*failedStatus));
 }
 
 std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink) {

@@ -12,7 +12,22 @@
 #include <memory>
 #include <string>
 
+#include "base/error.h"
+
 namespace http {
+
+// The failure of a response that is not a success: its message is the status
+// line exactly as received ("HTTP/1.1 404 Not Found"), its status the code in
+// it (-1 when it has none).
+class StatusError : public base::Error {
+ public:
+  StatusError(std::string statusLine, int status)
+      : base::Error(std::move(statusLine)), status_(status) {}
+  int status() const { return status_; }
+
+ private:
+  int status_;
+};
 
 // The client's two progress events, fired while a response body is read.
 class Progress {

@@ -1,6 +1,14 @@
 // The system services the updater uses, behind one seam. Paths and texts are
 // byte strings in Windows form ("\" separators); the POSIX provider maps them.
 //
+// Two kinds of service: those of this class are chosen at run time (the
+// logic is handed a Platform, and the tests hand it a double); a few pure
+// computations are chosen at link time instead, declared where they are used
+// and implemented once per system beside this seam: SHA-256
+// (release/sha256.h), the code page (release/codepage.h, ini/system_text.h),
+// new files of the publisher's tool (release/new_file.h) and the socket
+// waits (http/socket_system.h).
+//
 // How failures come back, for every operation of this seam:
 // - An operation whose failure the user is told about returns the Windows
 //   error code of the failure (uint32_t, 0 for success), so that the logic
@@ -64,13 +72,15 @@ class Platform {
   virtual bool directoryExists(const std::string& path) = 0;
   virtual uint32_t createDirectory(const std::string& path) = 0;  // one level
   virtual bool fileExists(const std::string& path) = 0;           // files only
+  // The size of a file (not a folder); nullopt when there is none.
+  virtual std::optional<uint64_t> fileSize(const std::string& path) = 0;
   // Creates or truncates the file for writing into file; the code of the failure.
   virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
   // Whole file; nullopt when it cannot be read.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
-  virtual bool deleteFile(const std::string& path) = 0;
+  [[nodiscard]] virtual bool deleteFile(const std::string& path) = 0;
   // Contents, time stamps and attributes; an existing target is overwritten.
-  virtual bool copyFile(const std::string& from, const std::string& to) = 0;
+  [[nodiscard]] virtual bool copyFile(const std::string& from, const std::string& to) = 0;
   // Whether the file can be replaced now: 0 when it does not exist or nothing
   // holds it open in a way that keeps it from being replaced (a program
   // running from it, a reader that does not share it), otherwise the code

@@ -3,25 +3,15 @@
 #include <algorithm>
 #include <limits>
 
-#include "ini/profile.h"
 #include "base/error.h"
+#include "base/text.h"
+#include "ini/profile.h"
 
 namespace release {
 
 namespace {
 
 constexpr std::string_view kHashPrefix = "sha256:";
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The value of the entry with that number, or null; entries are in number order.
 const std::string* entryOf(const std::vector<std::pair<int32_t, std::string>>& entries,
@@ -37,12 +27,7 @@ bool isUnsafeName(std::string_view name) {
   if (name.empty()) return false;
   if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string_view::npos)
     return true;
-  if (name.size() >= kDownloadSuffix.size()) {
-    const std::string_view ending = name.substr(name.size() - kDownloadSuffix.size());
-    if (std::equal(ending.begin(), ending.end(), kDownloadSuffix.begin(),
-                   [](char a, char b) { return lowerAscii(a) == b; }))
-      return true;
-  }
+  if (base::endsWithIgnoringAsciiCase(name, kDownloadSuffix)) return true;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("\\/", start);
@@ -69,11 +54,11 @@ std::optional<Digest> parseHash(std::string_view text) {
   Digest digest{};
   if (text.size() != kHashPrefix.size() + 2 * digest.size()) return std::nullopt;
   for (size_t i = 0; i < kHashPrefix.size(); ++i)
-    if (lowerAscii(text[i]) != kHashPrefix[i]) return std::nullopt;
+    if (base::lowerAscii(text[i]) != kHashPrefix[i]) return std::nullopt;
   text.remove_prefix(kHashPrefix.size());
   for (size_t i = 0; i < digest.size(); ++i) {
-    const int high = hexValue(text[2 * i]);
-    const int low = hexValue(text[2 * i + 1]);
+    const int high = base::hexDigitValue(text[2 * i]);
+    const int low = base::hexDigitValue(text[2 * i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     digest[i] = static_cast<uint8_t>(high * 16 + low);
   }

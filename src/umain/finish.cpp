@@ -1,6 +1,9 @@
 // The finish routine of every run: remove the updater's own executable once
 // the process has ended, and end the application.
+#include <tuple>
+
 #include "base/error.h"
+#include "umain/output_file.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -32,7 +35,7 @@ void TTFrmUpdate::RemoveSelfAndQuit() {
   } else {
     // Without a command interpreter the running executable can be unlinked
     // directly: the system keeps its image until the process ends.
-    platform_.deleteFile(platform_.modulePath());
+    std::ignore = platform_.deleteFile(platform_.modulePath());
   }
   window_.requestEnd();
 }

@@ -25,7 +25,7 @@ bool IsUpdateArgument(const std::vector<std::string>& args) {
 
 TTFrmUpdate::TTFrmUpdate(platform::Platform& platform, ui::Window& window,
                          std::vector<std::string> args, std::unique_ptr<http::Transport> transport)
-    : platform_(platform), window_(window), args_(std::move(args)), IdHTTP1(std::move(transport)) {
+    : IdHTTP1(std::move(transport)), platform_(platform), window_(window), args_(std::move(args)) {
   IdHTTP1.setProgress(&progress_);
 }
 

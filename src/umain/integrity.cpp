@@ -1,7 +1,6 @@
 #include "umain/integrity.h"
 
 #include "base/error.h"
-#include "umain/umain.h"
 
 namespace UMain {
 
@@ -48,10 +47,6 @@ void CheckedSink::finish() {
     throw base::Error(ShorterThanListed(name_, received_, *expected_.size));
   if (sha256_ && sha256_->finish() != *expected_.sha256)
     throw base::Error(NotMatchingRelease(name_));
-}
-
-release::Expected TTFrmUpdate::ExpectedFile(size_t i) const {
-  return i < ExpectedFiles.size() ? ExpectedFiles[i] : release::Expected{};
 }
 
 }  // namespace UMain

@@ -1,9 +1,11 @@
 // The signature of the release description, required by a build that pins a
 // release key.
+#include "umain/list_signature.h"
+
 #include "base/error.h"
 #include "release/list_checks.h"
 #include "release/minisign.h"
-#include "umain/umain.h"
+#include "umain/settings.h"
 
 namespace UMain {
 
@@ -18,7 +20,8 @@ void CheckListSignature(const std::string& list, const std::string& signature,
     throw base::Error(problem);
 }
 
-void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now) {
+void CheckSignedList(const release::ReleaseList& list, const std::string& installedVersion,
+                     int64_t now) {
   // A list that may be replayed only for a while: an old signed list cannot
   // keep the clients on a release its publisher has replaced.
   if (!list.expires.empty()) {
@@ -31,10 +34,9 @@ void CheckSignedList(const UpdateList& list, const std::string& installedVersion
       release::compareVersions(list.newVersion, installedVersion) < 0)
     throw base::Error("Release " + list.newVersion + " is older than the installed version " +
                       installedVersion);
-  for (size_t i = 0; i < list.files.size(); ++i) {
-    const release::Expected& expected = list.expected[i];
-    if (!expected.size || !expected.sha256)
-      throw base::Error("\"" + list.files[i] + "\" has no size or hash in the signed list");
+  for (const release::ListedFile& file : list.files) {
+    if (!file.expected.size || !file.expected.sha256)
+      throw base::Error("\"" + file.name + "\" has no size or hash in the signed list");
   }
 }
 

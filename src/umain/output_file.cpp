@@ -1,7 +1,6 @@
-// The program's own files, written whole: the local copy of the update list,
-// the downloaded files and the removal script.
+#include "umain/output_file.h"
+
 #include "base/error.h"
-#include "umain/umain.h"
 
 namespace UMain {
 

@@ -1,5 +1,6 @@
 // The update run, started once by the window's first timer tick.
 #include "base/error.h"
+#include "umain/settings.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -32,24 +33,31 @@ void TTFrmUpdate::RunUpdate() {
     RemoveSelfAndQuit();
     return;
   }
-  // What a run cut off before its end left of its downloads goes first.
-  RemoveDownloadParts();
+  const std::vector<FilePlan> plans = PlanFiles();
 
   window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
   try {
-    BackupOldFiles();
-  } catch (const std::exception& e) {
     // A file that cannot be backed up (locked by another program, say) stops
     // the run before any download; the user is told why, as for a failed
     // transfer, and the installation stays as it was.
-    FailDownloadPhase(ErrorMessage(e));
+    try {
+      BackupOldFiles();
+    } catch (const std::exception& e) {
+      throw TransferFailure(ErrorMessage(e));
+    }
+    DownloadFiles(plans);
+  } catch (const TransferFailure& failure) {
+    try {
+      FailDownloadPhase(&failure.message());
+    } catch (const std::exception&) {
+      // The finish routine failed (its script could not be written): the
+      // installation is put back once more and the routine tried again.
+      FailDownloadPhase(nullptr);
+    }
     return;
-  }
-  try {
-    if (!DownloadFiles()) return;
   } catch (const std::exception&) {
-    FailDownloadPhase(std::nullopt);
+    FailDownloadPhase(nullptr);
     return;
   }
   // Every file is in place: from here on nothing is rolled back, since the
@@ -59,32 +67,57 @@ void TTFrmUpdate::RunUpdate() {
   RemoveSelfAndQuit();
 }
 
-bool TTFrmUpdate::DownloadFiles() {
+std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
+  std::vector<FilePlan> plans;
+  for (const release::ListedFile& file : listedFiles_) {
+    const OnDisk disk{platform_.fileSize(DownloadPart(file.name))};
+    plans.push_back(PlanFile(file, disk));
+    if (plans.back().discardStaged) Install.DiscardStaged({file.name});
+  }
+  return plans;
+}
+
+void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
   // Shipped texts, kept byte for byte ("本升级" included).
   window_.setText(ui::ControlId::PLMsg,
                   VersionUnknown(OldVersion)
                       ? Format("从旧版本升级到新版本( %S )", {NewVersion})
                       : Format("从旧版本( %S )本升级到新版本( %S )", {OldVersion, NewVersion}));
   window_.setText(ui::ControlId::Label3,
-                  "共需下载 " + std::to_string(UpdateFiles.size()) + " 个文件");
-  for (size_t i = 0; i < UpdateFiles.size(); ++i) {
+                  "共需下载 " + std::to_string(listedFiles_.size()) + " 个文件");
+  for (size_t i = 0; i < listedFiles_.size(); ++i) {
     ResetTransfer();
-    ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + UpdateFiles[i]);
-    if (!DownloadUpdateFile(UpdateFiles[i], ExpectedFile(i))) return false;
+    ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + listedFiles_[i].name);
+    switch (plans[i].fetch) {
+      case Fetch::Whole:
+        Download(listedFiles_[i]);
+        break;
+    }
     window_.stepProgress(ui::ControlId::PB_All);
   }
-  if (!ReplaceFiles()) return false;
+  try {
+    Install.Commit(UpdateFiles);
+  } catch (const std::exception& e) {
+    throw TransferFailure(ErrorMessage(e));
+  }
   window_.setProgressPos(ui::ControlId::PB_Curr, window_.progressMax(ui::ControlId::PB_Curr));
   window_.setText(ui::ControlId::Label4, "");
   ShowStatus("升级完成！");
-  return true;
 }
 
-void TTFrmUpdate::FailDownloadPhase(const std::optional<std::string>& message) {
+void TTFrmUpdate::FailDownloadPhase(const std::string* message) {
   if (message) ShowBox(kTransferFailed + *message, ui::Icon::Error);
   RestoreOldFiles();
-  RemoveDownloadParts();
+  Install.DiscardStaged(UpdateFiles);
   RemoveSelfAndQuit();
+}
+
+void TTFrmUpdate::BackupOldFiles() {
+  Install.BackUp(UpdateFiles);
+}
+
+void TTFrmUpdate::RestoreOldFiles() {
+  Install.RollBack();
 }
 
 }  // namespace UMain

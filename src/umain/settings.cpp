@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "base/error.h"
+#include "umain/settings.h"
 #include "umain/umain.h"
 
 namespace UMain {

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "umain/integrity.h"
+#include "umain/output_file.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -92,11 +93,11 @@ std::string TTFrmUpdate::GetText(const std::string& url) {
   return std::move(sink.text);
 }
 
-bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Expected& expected) {
-  return DownloadToFile(BaseURL + name, name, expected);
+void TTFrmUpdate::Download(const release::ListedFile& file) {
+  DownloadToFile(BaseURL + file.name, file.name, file.expected);
 }
 
-bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
+void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
                                  const release::Expected& expected) {
   try {
     auto file = CreateOutputFile(platform_, DownloadPart(target), target);
@@ -105,9 +106,19 @@ bool TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
     Fetch(url, sink);
     sink.finish();
     if (uint32_t error = file->close()) base::raiseWriteError(error);
-    return true;
   } catch (const std::exception& e) {
-    FailDownloadPhase(ErrorMessage(e));
+    // Whatever stopped the transfer (the server, the connection, the disk,
+    // the release's check, memory) is what the user reads.
+    throw TransferFailure(ErrorMessage(e));
+  }
+}
+
+bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Expected& expected) {
+  try {
+    DownloadToFile(BaseURL + name, name, expected);
+    return true;
+  } catch (const TransferFailure& failure) {
+    FailDownloadPhase(&failure.message());
     return false;
   }
 }

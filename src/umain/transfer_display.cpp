@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "umain/umain.h"
-
 namespace UMain {
 
 namespace {

@@ -7,11 +7,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 #include "ui/window.h"
 
 namespace UMain {
+
+// A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
+std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
 
 class TransferDisplay {
  public:

@@ -1,12 +1,12 @@
-// The update window and all of its logic: settings, update list, transfer and
-// progress, backup, the update run and the finish routine.
+// The update window, TTFrmUpdate, and the unit-level state that the whole
+// update shares. The window's logic is spread over one file per concern:
+// settings.cpp, update_list.cpp, transfer.cpp, installation.cpp (through
+// BackupOldFiles and RestoreOldFiles), run.cpp and finish.cpp.
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <optional>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "http/http_client.h"
@@ -14,7 +14,10 @@
 #include "platform/platform.h"
 #include "release/release_list.h"
 #include "ui/window.h"
+#include "umain/installation.h"
+#include "umain/plan.h"
 #include "umain/transfer_display.h"
+#include "umain/transfer_failure.h"
 
 namespace UMain {
 
@@ -22,6 +25,8 @@ namespace UMain {
 extern std::string BaseURL;
 extern std::string UpdatePath;
 extern std::string BackupPath;
+// The names of the listed files, in list order: derived from the form's
+// ListedFiles whenever those are set.
 extern std::vector<std::string> UpdateFiles;
 
 // The built-in update URL: "http://" + the deployment's update host + "/downloads/client/".
@@ -29,67 +34,12 @@ std::string DefaultBaseURL();
 // Puts the unit-level state back to its values at process start.
 void ResetUnitState();
 
-// The opening of the box that reports a failure of the download phase
-// (shipped text, kept byte for byte).
-inline const std::string kTransferFailed = "升级过程中出现了错误了,错误信息如下：\r\r";
+// Exact, case-sensitive comparison of the first argument with "UPDATE".
+bool IsUpdateArgument(const std::vector<std::string>& args);
 
 // The text a handler shows for a failure: the program's own errors carry it;
 // any other (out of memory, a length error) is told by what the library says.
 std::string ErrorMessage(const std::exception& e);
-
-// Creates or truncates a file for writing; one that cannot be created raises
-// "Cannot create file "<full path>". <system text>", with the full path of
-// `shownPath` where given (the file a temporary one stands in for).
-std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platform,
-                                                       const std::string& path,
-                                                       const std::string& shownPath = "");
-// Writes the bytes and closes the file; a failure raises its input/output
-// text ("Disk full" for a full disk).
-void WriteAndClose(platform::OutputFile& file, std::string_view bytes);
-
-// The temporary file a listed file is downloaded into, beside it: "sub\x.dll"
-// -> "sub\x.dll.update-part". The update list refuses names with this ending.
-std::string DownloadPart(const std::string& name);
-
-// A byte count as the byte line shows it: "999 字节", "1.5 KB", "0.97 MB".
-std::string FormatByteCount(int32_t n, char decimalSeparator = '.');
-
-// Exact, case-sensitive comparison of the first argument with "UPDATE".
-bool IsUpdateArgument(const std::vector<std::string>& args);
-
-// What a release description "update.ini" lists: the files, by the "Count" rule
-// of [FileList], what each must be (its Size<n> and Hash<n>), and [Version]
-// NewVersion. Raises base::Error for a file name that would leave the
-// installation directory and for a malformed Size<n> or Hash<n>.
-struct UpdateList {
-  std::vector<std::string> files;
-  std::vector<release::Expected> expected;  // by file, in the same order
-  std::string newVersion;
-  std::string expires;  // [Release] Expires as written; empty when missing
-  // Whether the text has a [FileList] or a [Version] section at all: an error
-  // page or other text the server sent instead of the list has neither.
-  bool describesRelease = false;
-};
-UpdateList ReadUpdateList(const std::string& bytes);
-
-// Whether the installed client's version text counts as not read: the text
-// of a file without version information (65535.65535.65535.65535), or any
-// text with 65535 in it.
-bool VersionUnknown(const std::string& version);
-
-// What a signed list must hold besides its signature, raised as base::Error
-// with the reason: not expired at `now` (seconds since 1970, UTC), a version
-// not older than the installed one (an unreadable one, 65535..., is not
-// compared), and a size and a hash for every file.
-void CheckSignedList(const UpdateList& list, const std::string& installedVersion, int64_t now);
-
-// Checks the signature file's text over the exact bytes of "update.ini" with
-// the public key the build pinned (PinnedKey; minisign's base64
-// line) and raises base::Error with the reason when it does not hold:
-// "update.ini is not signed" (an empty text: no signature file), "... is
-// signed with another key" or "Invalid signature on update.ini".
-void CheckListSignature(const std::string& list, const std::string& signature,
-                        std::string_view pinnedKey);
 
 class TTFrmUpdate : public ui::FormEvents {
  public:
@@ -120,54 +70,43 @@ class TTFrmUpdate : public ui::FormEvents {
   static uint32_t GetVersionPart(platform::Platform& platform, const std::string& path, int which);
   std::string GetFileVersionText(const std::string& path);
 
+  // The update list and the new version text from the server's "update.ini".
+  void FetchUpdateList();
+  // The public key the releases must be signed with (minisign's base64
+  // line); empty for a build that takes releases unsigned.
+  std::string PinnedKey;
+  // What the release lists, one entry per file; UpdateFiles holds their names.
+  const std::vector<release::ListedFile>& ListedFiles() const { return listedFiles_; }
+  void SetListedFiles(std::vector<release::ListedFile> files);
+
   // File transfer and the current transfer's progress display.
   std::string GetText(const std::string& url);
-  bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {});
-  // Downloads into DownloadPart(target); the target itself is replaced only
-  // by ReplaceFiles. Reports its own failure (box, temporary files removed,
-  // finish routine) and returns false. A body that is not what `expected`
-  // says is such a failure.
-  bool DownloadToFile(const std::string& url, const std::string& target,
+  // Downloads the listed file into its staged download (DownloadPart of its
+  // name), checked against what the list says of it; the target itself is
+  // replaced only when the installation commits. A failure of the transfer
+  // raises TransferFailure with the text the user reads.
+  void Download(const release::ListedFile& file);
+  void DownloadToFile(const std::string& url, const std::string& target,
                       const release::Expected& expected = {});
-  // What the release lists for the i-th name of UpdateFiles (nothing when it
-  // lists no size or hash for it).
-  release::Expected ExpectedFile(size_t i) const;
+  // The same, reporting its own failure (box, installation put back, finish
+  // routine) and returning false.
+  bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {});
   void IdHTTP1WorkBegin(int64_t count);
   void IdHTTP1Work(int64_t count);
   void SetTransferMax(int32_t n);
   void SetTransferPosition(int32_t n);
   void ShowTransferText();
 
-  // The update list and the new version text from the server's "update.ini".
-  void FetchUpdateList();
-  // The public key the releases must be signed with (minisign's base64
-  // line); empty for a build that takes releases unsigned.
-  std::string PinnedKey;
-
   // Copies of the installed listed files in the backup directory; the files
   // stay installed.
   void BackupOldFiles();
-  // Puts back the installed files that ReplaceFiles has replaced: the backup
-  // copy where there was one, none where the file was not installed.
+  // Puts back the installed files that the installation's commit replaced.
   void RestoreOldFiles();
-  // Once every listed file has arrived: replaces each target by its download,
-  // one rename each, after checking that nothing holds any target open.
-  // Reports its own failure (box, replaced files restored, finish routine)
-  // and returns false.
-  bool ReplaceFiles();
-  // Deletes the temporary downloads of the listed names, those a run cut off
-  // before its end left behind included.
-  void RemoveDownloadParts();
 
   void RunUpdate();
-  // The download phase: the message line, the number of files, each file in
-  // turn; false when a transfer failed (which ended the run itself).
-  bool DownloadFiles();
-  // The ending of a failed download phase: the box with the failure's text
-  // (none when the failure has no words for the user), the installation put
-  // back, the finish routine.
-  void FailDownloadPhase(const std::optional<std::string>& message);
   void RemoveSelfAndQuit();
+
+  http::Client IdHTTP1;
 
  private:
   // Forwards the HTTP client's progress events to the window's handlers.
@@ -187,28 +126,24 @@ class TTFrmUpdate : public ui::FormEvents {
   // One GET with the transfer display around it.
   void Fetch(const std::string& url, http::BodySink& sink);
   void ResetTransfer();
-
-  // Size<n> and Hash<n> of the names in UpdateFiles, in the same order.
-  std::vector<release::Expected> ExpectedFiles;
-
-  // Whether the backup holds a copy of each listed file, by file; and the
-  // listed files ReplaceFiles has replaced, in order.
-  enum class Backup { NotInstalled, Copied };
-  std::map<std::string, Backup> BackupState;
-  std::vector<std::string> Replaced;
-  // "Cannot replace "<full path>". <system text>" for a listed name.
-  [[noreturn]] void RaiseCannotReplace(const std::string& name, uint32_t error);
-  // One key for every name that names the same file (case, "/" or "\\").
-  std::string SameFileKey(const std::string& name) const;
+  // What the run does with each listed file, from what lies on disk; what a
+  // run cut off before its end left of its downloads is deleted here.
+  std::vector<FilePlan> PlanFiles();
+  // The download phase: the message line, the number of files, each file in
+  // turn, the commit. Raises TransferFailure for what the user is told.
+  void DownloadFiles(const std::vector<FilePlan>& plans);
+  // The ending of a failed download phase: the box with the failure's text
+  // (none for a failure the user has no words for), the installation put
+  // back, the finish routine.
+  void FailDownloadPhase(const std::string* message);
 
   platform::Platform& platform_;
   ui::Window& window_;
   std::vector<std::string> args_;
+  std::vector<release::ListedFile> listedFiles_;
+  Installation Install{platform_, UpdatePath, BackupPath};
   TransferDisplay Display{platform_, window_, TransferMax, TransferPos};
   HttpProgress progress_{*this};
-
- public:
-  http::Client IdHTTP1;
 };
 
 }  // namespace UMain

@@ -129,6 +129,7 @@ class FakePlatform : public platform::Platform {
   bool directoryExists(const std::string& path) override { return real.directoryExists(path); }
   uint32_t createDirectory(const std::string& path) override { return real.createDirectory(path); }
   bool fileExists(const std::string& path) override { return real.fileExists(path); }
+  std::optional<uint64_t> fileSize(const std::string& path) override { return real.fileSize(path); }
   uint32_t createFile(const std::string& path,
                       std::unique_ptr<platform::OutputFile>& file) override {
     file.reset();

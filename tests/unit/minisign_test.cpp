@@ -10,7 +10,7 @@
 
 #include "doubles.h"
 #include "base/error.h"
-#include "umain/umain.h"
+#include "umain/list_signature.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
-#include "umain/umain.h"
+#include "release/release_list.h"
 
 namespace {
 
@@ -15,14 +15,14 @@ std::string List(const std::string& keys) {
 }
 
 TEST(ReleaseKeys, AreReadBesideTheirNamesAndRefusedWhenMalformed) {
-  const auto list = UMain::ReadUpdateList(List(
+  const auto list = release::readReleaseList(List(
       "Size1=3\nHash1=SHA256:BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\n"
       "Size2=\nSize3=junk\nHash9=junk\n"));
-  ASSERT_EQ(list.expected.size(), 2u);
-  EXPECT_EQ(list.expected[0].size, 3u);
-  ASSERT_TRUE(list.expected[0].sha256);
-  EXPECT_EQ(release::hashText(*list.expected[0].sha256), kAbcHash);
-  EXPECT_FALSE(list.expected[1].any());  // an empty value, and keys of no listed name
+  ASSERT_EQ(list.files.size(), 2u);
+  EXPECT_EQ(list.files[0].expected.size, 3u);
+  ASSERT_TRUE(list.files[0].expected.sha256);
+  EXPECT_EQ(release::hashText(*list.files[0].expected.sha256), kAbcHash);
+  EXPECT_FALSE(list.files[1].expected.any());  // an empty value, and keys of no listed name
 
   const std::string hash(kAbcHash);
   for (const auto& [keys, message] : std::vector<std::pair<std::string, std::string>>{
@@ -36,7 +36,7 @@ TEST(ReleaseKeys, AreReadBesideTheirNamesAndRefusedWhenMalformed) {
            {"Hash1=" + hash.substr(0, 20) + "g" + hash.substr(21), "Invalid Hash1 in update.ini"},
        }) {
     try {
-      UMain::ReadUpdateList(List(keys));
+      release::readReleaseList(List(keys));
       ADD_FAILURE() << keys;
     } catch (const base::Error& e) {
       EXPECT_EQ(e.message(), message) << keys;

@@ -5,6 +5,7 @@
 #include "doubles.h"
 #include "release/minisign.h"
 #include "script_server.h"
+#include "umain/list_signature.h"
 #include "umain/umain.h"
 
 using namespace testing_doubles;
@@ -24,11 +25,11 @@ std::string PublicKeyLine(const std::string& pubFile) {
 
 const char kHash[] = "sha256:0000000000000000000000000000000000000000000000000000000000000000";
 
-UMain::UpdateList List(const std::string& version, const std::string& expires, bool hashed) {
+release::ReleaseList List(const std::string& version, const std::string& expires, bool hashed) {
   std::string ini = "[Version]\nNewVersion=" + version + "\n[FileList]\nCount=1\nFile1=a.dll\n";
   if (hashed) ini += "Size1=1\nHash1=" + std::string(kHash) + "\n";
   if (!expires.empty()) ini += "[Release]\nExpires=" + expires + "\n";
-  return UMain::ReadUpdateList(ini);
+  return release::readReleaseList(ini);
 }
 
 TEST(SignedList, ExpiryVersionAndHashes) {

@@ -297,6 +297,12 @@ class PosixPlatform : public Platform {
     return stat(mapPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
+  std::optional<uint64_t> fileSize(const std::string& path) override {
+    struct stat st;
+    if (stat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+  }
+
   // The file is truncated only once it is ours alone, so that a file in use
   // elsewhere keeps its contents.
   uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {

@@ -134,6 +134,14 @@ class Win32Platform : public Platform {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
+  std::optional<uint64_t> fileSize(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      return std::nullopt;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
   uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
     out.reset();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

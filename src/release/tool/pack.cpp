@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/text.h"
 #include "ini/profile.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
@@ -25,20 +26,6 @@ struct Candidate {
   uint64_t size = 0;
   FileDigest digest;
 };
-
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerAsciiText(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), lowerAscii);
-  return text;
-}
-
-bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // Names in update.ini have "\" between their parts.
 void appendPart(std::string& name, const std::string& part) {
@@ -101,9 +88,10 @@ std::vector<Candidate> filesUnder(const fs::path& root) {
     Candidate file;
     file.path = it->path();
     file.relative = it->path().lexically_relative(root);
-    const std::string last = lowerAsciiText(utf8Of(file.relative.filename()));
-    if ((last == "update.ini" && file.relative == file.relative.filename()) ||
-        endsWith(last, ".minisig"))
+    const std::string last = utf8Of(file.relative.filename());
+    if ((base::equalsIgnoringAsciiCase(last, "update.ini") &&
+         file.relative == file.relative.filename()) ||
+        base::endsWithIgnoringAsciiCase(last, ".minisig"))
       continue;
     for (const fs::path& part : file.relative) appendPart(file.name, utf8Of(part));
     file.size = it->file_size();
@@ -169,7 +157,7 @@ int pack(const Invocation& invocation, const Console& console) {
       refusals.push_back("\"" + file.name + "\" " + problem);
       continue;
     }
-    auto [other, fresh] = byFoldedName.emplace(lowerAsciiText(file.name), file.name);
+    auto [other, fresh] = byFoldedName.emplace(base::lowerAscii(file.name), file.name);
     if (!fresh)
       refusals.push_back("\"" + file.name + "\" and \"" + other->second +
                          "\" are one file for the Windows updater");

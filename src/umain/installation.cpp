@@ -1,0 +1,105 @@
+#include "umain/installation.h"
+
+#include <set>
+#include <tuple>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "release/release_list.h"
+
+namespace UMain {
+
+namespace {
+
+// Makes the directories a listed name needs below base ("sub\x.dll" needs "sub\").
+void MakeSubdirectories(platform::Platform& platform, const std::string& base,
+                        const std::string& name) {
+  for (size_t at = name.find_first_of("\\/"); at != std::string::npos;
+       at = name.find_first_of("\\/", at + 1)) {
+    std::string directory = base + name.substr(0, at);
+    if (!platform.directoryExists(directory)) platform.createDirectory(directory);
+  }
+}
+
+}  // namespace
+
+std::string DownloadPart(const std::string& name) {
+  return name + std::string(release::kDownloadSuffix);
+}
+
+std::string Installation::SameFileKey(const std::string& name) const {
+  std::string key = name;
+  for (char& c : key) {
+    if (c == '/') c = '\\';
+    if (platform_.pathsIgnoreCase()) c = base::lowerAscii(c);
+  }
+  return key;
+}
+
+void Installation::BackUp(const std::vector<std::string>& names) {
+  backupState_.clear();
+  replaced_.clear();
+  for (const std::string& name : names) {
+    auto [entry, first] = backupState_.emplace(SameFileKey(name), Backup::NotInstalled);
+    if (!first) continue;
+    const std::string installed = updatePath_ + name;
+    const std::string backup = backupPath_ + name;
+    if (!platform_.fileExists(installed)) continue;
+    // The copy an earlier run left goes first; the copy below makes it anew.
+    if (platform_.fileExists(backup)) std::ignore = platform_.deleteFile(backup);
+    MakeSubdirectories(platform_, backupPath_, name);
+    if (!platform_.copyFile(installed, backup))
+      throw base::Error("Cannot back up \"" + installed + "\"");
+    entry->second = Backup::Copied;
+  }
+}
+
+void Installation::Commit(const std::vector<std::string>& names) {
+  // A target held open (the client still running) would refuse its rename
+  // after others had been done: all are checked before the first one.
+  for (const std::string& name : names) {
+    if (uint32_t error = platform_.checkReplaceable(name)) RaiseCannotReplace(name, error);
+  }
+  std::set<std::string> done;
+  for (const std::string& name : names) {
+    if (!done.insert(SameFileKey(name)).second) continue;
+    if (uint32_t error = platform_.replaceFile(DownloadPart(name), name))
+      RaiseCannotReplace(name, error);
+    replaced_.push_back(name);
+  }
+}
+
+// Each file goes back by a rename as well, so that a run cut off while it
+// rolls back still leaves every file whole. What cannot be put back is left
+// as it is: there is nothing better to do with it at this point.
+void Installation::RollBack() {
+  for (const std::string& name : replaced_) {
+    const std::string installed = updatePath_ + name;
+    auto entry = backupState_.find(SameFileKey(name));
+    if (entry != backupState_.end() && entry->second == Backup::Copied) {
+      const std::string part = DownloadPart(installed);
+      if (platform_.copyFile(backupPath_ + name, part))
+        std::ignore = platform_.replaceFile(part, installed);
+    } else {
+      std::ignore = platform_.deleteFile(installed);
+    }
+  }
+  replaced_.clear();
+}
+
+void Installation::DiscardStaged(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    // Downloads land in the working directory, restored copies beside the
+    // installed files (in a deployment both are the same directory); either
+    // may not exist.
+    std::ignore = platform_.deleteFile(DownloadPart(name));
+    std::ignore = platform_.deleteFile(DownloadPart(updatePath_ + name));
+  }
+}
+
+void Installation::RaiseCannotReplace(const std::string& name, uint32_t error) {
+  base::raiseFileFailure("Cannot replace", platform_.fullPath(name),
+                         platform_.systemErrorText(error));
+}
+
+}  // namespace UMain

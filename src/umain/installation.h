@@ -1,0 +1,61 @@
+// The installation as one transaction over the listed files: the installed
+// copies are backed up, the new bytes are staged beside their targets, and
+// only once every file has arrived is each target replaced by one rename
+// (commit); a commit refused halfway, or any failure before it, is undone by
+// putting back what was replaced (roll back). At every moment each installed
+// file has all of its old bytes or all of its new ones.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace UMain {
+
+// The file a listed file's new bytes are staged in, beside it: "sub\x.dll"
+// -> "sub\x.dll.update-part". The update list refuses names with this ending.
+std::string DownloadPart(const std::string& name);
+
+class Installation {
+ public:
+  // The installation and backup directories are read at each call (they are
+  // the unit's settings, set once the registry has been read).
+  Installation(platform::Platform& platform, const std::string& updatePath,
+               const std::string& backupPath)
+      : platform_(platform), updatePath_(updatePath), backupPath_(backupPath) {}
+
+  // Copies each installed file of `names` into the backup directory (a name
+  // listed twice once); the installed files stay in place. A copy that
+  // cannot be made raises "Cannot back up "<path>"".
+  void BackUp(const std::vector<std::string>& names);
+  // Replaces each target by its staged download, one rename each, after
+  // checking that nothing holds any target open. Raises "Cannot replace
+  // "<full path>". <system text>"; what was replaced before stays replaced
+  // until RollBack.
+  void Commit(const std::vector<std::string>& names);
+  // Puts back the files Commit replaced: the backup copy where there was one
+  // (by a rename as well), none where the file was not installed.
+  void RollBack();
+  // Deletes the staged downloads of the names, and what a restore cut off
+  // before its end left beside the installed files.
+  void DiscardStaged(const std::vector<std::string>& names);
+
+ private:
+  // One key for every name that names the same file (case, "/" or "\\").
+  std::string SameFileKey(const std::string& name) const;
+  [[noreturn]] void RaiseCannotReplace(const std::string& name, uint32_t error);
+
+  platform::Platform& platform_;
+  const std::string& updatePath_;
+  const std::string& backupPath_;
+  // Whether the backup holds a copy of each listed file, by file; and the
+  // listed files Commit has replaced, in order.
+  enum class Backup { NotInstalled, Copied };
+  std::map<std::string, Backup> backupState_;
+  std::vector<std::string> replaced_;
+};
+
+}  // namespace UMain

@@ -1,0 +1,34 @@
+// What the run does with each listed file, decided from what the release
+// lists for it and what lies on disk when the run starts. A pure function of
+// plain values: every decision can be tested without a server, a window or
+// files, and each new way of getting a file is one more answer here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "release/release_list.h"
+
+namespace UMain {
+
+// What lies on disk for one listed file when the run starts.
+struct OnDisk {
+  // The size of the staged download (DownloadPart of the name) that a run cut
+  // off before its end left beside the target; nullopt when there is none.
+  std::optional<uint64_t> stagedSize;
+};
+
+// How the file's new bytes are fetched.
+enum class Fetch {
+  Whole,  // the plain file, from its first byte
+};
+
+struct FilePlan {
+  Fetch fetch = Fetch::Whole;
+  // Whether the staged download an earlier run left is deleted first.
+  bool discardStaged = false;
+};
+
+FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk);
+
+}  // namespace UMain

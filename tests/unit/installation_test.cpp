@@ -1,0 +1,148 @@
+// The installation as one transaction, on real files: back up, commit, roll
+// back; and the plan that decides what the run does with each listed file.
+#include <gtest/gtest.h>
+
+#include "doubles.h"
+#include "umain/installation.h"
+#include "umain/plan.h"
+#include "umain/umain.h"
+
+using namespace testing_doubles;
+namespace fs = std::filesystem;
+
+namespace {
+
+class InstallationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UMain::ResetUnitState();
+    fs::create_directories(app / "UpdateBak");
+    UMain::UpdatePath = dir.windowsForm() + "app\\";
+    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+  }
+  void TearDown() override { UMain::ResetUnitState(); }
+
+  // Every file below the directory with its bytes.
+  static std::map<std::string, std::string> Tree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+      if (entry.is_regular_file())
+        files[fs::relative(entry.path(), root).generic_string()] = readAll(entry.path());
+    return files;
+  }
+
+  TempWorkDir dir;
+  fs::path app = dir.path() / "app";
+  FakePlatform platform;
+  UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+};
+
+TEST_F(InstallationTest, InstalledFilesAreCopiedAsideAndMissingOnesLeaveNoTrace) {
+  writeAll(app / "client.exe", "old client");
+  writeAll(app / "UpdateBak" / "client.exe", "older client");
+  writeAll(app / "UpdateBak" / "other.txt", "kept");
+  fs::create_directory(app / "sub");
+  writeAll(app / "sub" / "x.dll", "old x");
+  install.BackUp({"client.exe", "missing.dll", "sub\\x.dll", "new\\y.dll"});
+  EXPECT_EQ(Tree(app), (std::map<std::string, std::string>{
+                           {"client.exe", "old client"},
+                           {"sub/x.dll", "old x"},
+                           {"UpdateBak/client.exe", "old client"},
+                           {"UpdateBak/other.txt", "kept"},
+                           {"UpdateBak/sub/x.dll", "old x"},
+                       }));
+  EXPECT_TRUE(fs::is_directory(app / "sub"));
+  EXPECT_FALSE(fs::exists(app / "UpdateBak" / "new"));
+}
+
+TEST_F(InstallationTest, TimeStampsSurviveTheBackup) {
+  writeAll(app / "a.dll", "a");
+  auto stamp = fs::last_write_time(app / "a.dll") - std::chrono::hours(48);
+  fs::last_write_time(app / "a.dll", stamp);
+  install.BackUp({"a.dll"});
+  EXPECT_EQ(fs::last_write_time(app / "UpdateBak" / "a.dll"), stamp);
+}
+
+// Every file staged; the commit renames them all, or, refused on one, is
+// rolled back to the installation as it was (a file that was not installed
+// gone again). A name listed twice is one file, backed up and replaced once.
+TEST_F(InstallationTest, CommitIsAllOrNothing) {
+  UMain::UpdatePath = dir.windowsForm();  // the working directory, as deployed
+  UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+  fs::create_directories(dir.path() / "UpdateBak");
+  const std::vector<std::string> names{"a.dll", "new.dll", "b.dll", "a.dll"};
+  struct Case {
+    std::set<std::string> FakePlatform::*refusal;  // of b.dll; null: none
+    bool committed;
+  };
+  for (const Case& c : {Case{nullptr, true}, Case{&FakePlatform::unreplaceable, false},
+                        Case{&FakePlatform::inUse, false}}) {
+    FakePlatform platform;
+    UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+    if (c.refusal) (platform.*c.refusal).insert("b.dll");
+    writeAll(dir.path() / "a.dll", "old a");
+    writeAll(dir.path() / "b.dll", "old b");
+    fs::remove(dir.path() / "new.dll");
+    install.BackUp(names);
+    for (const char* name : {"a.dll", "new.dll", "b.dll"})
+      writeAll(dir.path() / (std::string(name) + ".update-part"), std::string("new ") + name);
+    try {
+      install.Commit(names);
+      EXPECT_TRUE(c.committed);
+    } catch (const base::Error&) {
+      EXPECT_FALSE(c.committed);
+      install.RollBack();
+      install.DiscardStaged(names);
+    }
+    std::map<std::string, std::string> expected{{"a.dll", "old a"}, {"b.dll", "old b"}};
+    if (c.committed)
+      expected = {{"a.dll", "new a.dll"}, {"b.dll", "new b.dll"}, {"new.dll", "new new.dll"}};
+    auto after = Tree(dir.path());
+    std::erase_if(after, [](const auto& entry) { return entry.first.rfind("UpdateBak", 0) == 0; });
+    EXPECT_EQ(after, expected) << c.committed;
+  }
+}
+
+TEST_F(InstallationTest, FileThatCannotBeCopiedStaysInstalledAndStopsTheBackup) {
+  writeAll(app / "a.dll", "old a");
+  writeAll(app / "b.dll", "old b");
+  writeAll(app / "c.dll", "old c");
+  fs::create_directory(app / "UpdateBak" / "b.dll");  // a directory in the copy's way
+  EXPECT_THROW(install.BackUp({"a.dll", "b.dll", "c.dll"}), base::Error);
+  EXPECT_EQ(readAll(app / "b.dll"), "old b");
+  EXPECT_EQ(readAll(app / "c.dll"), "old c");
+  install.RollBack();
+  EXPECT_EQ(readAll(app / "a.dll"), "old a");
+  EXPECT_EQ(readAll(app / "b.dll"), "old b");
+  EXPECT_EQ(readAll(app / "c.dll"), "old c");
+}
+
+TEST_F(InstallationTest, EmptyListDoesNothing) {
+  writeAll(app / "a.dll", "old a");
+  const auto before = Tree(app);
+  install.BackUp({});
+  install.Commit({});
+  install.RollBack();
+  install.DiscardStaged({});
+  EXPECT_EQ(Tree(app), before);
+}
+
+// What the run does with each listed file, from what lies on disk.
+TEST(Plan, EachFileIsFetchedWholeAndLeftoversOfACutOffRunGoFirst) {
+  release::ListedFile hashed{"a.dll", {3, release::Digest{}}};
+  release::ListedFile plain{"b.dll", {}};
+  struct Case {
+    const release::ListedFile& file;
+    std::optional<uint64_t> staged;
+    bool discard;
+  };
+  for (const Case& c :
+       {Case{plain, std::nullopt, false}, Case{plain, 0, true}, Case{hashed, std::nullopt, false},
+        Case{hashed, 2, true}, Case{hashed, 5, true}}) {
+    const UMain::FilePlan plan = UMain::PlanFile(c.file, UMain::OnDisk{c.staged});
+    EXPECT_EQ(plan.fetch, UMain::Fetch::Whole);
+    EXPECT_EQ(plan.discardStaged, c.discard) << c.file.name << " " << c.staged.value_or(-1);
+  }
+}
+
+}  // namespace
