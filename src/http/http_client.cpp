@@ -6,6 +6,7 @@
 #include "http/http_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -47,6 +48,11 @@ constexpr size_t kMaxLineLength = 16384;
 // How long one read of an error body may wait before the body is given up.
 constexpr int kErrorBodyReadLimitMs = 2000;
 constexpr int kNoReadLimit = -1;
+// A connection on which nothing arrives for this long is given up: a server
+// or middlebox that stops sending would otherwise keep the user waiting for
+// ever in front of a window that cannot be closed.
+constexpr int kDefaultReadLimitMs = 60000;
+constexpr int kTimedOut = 10060;
 // How often a read that has no limit hands control to the progress receiver
 // while nothing arrives.
 constexpr int kWaitingIntervalMs = 100;
@@ -64,8 +70,8 @@ struct ConnectionFailure {
 // A read of an error body waited longer than its limit.
 struct ReadLimitReached {};
 
-[[noreturn]] void failWith(const char* message) {
-  throw ConnectionFailure{message};
+[[noreturn]] void failWith(std::string message) {
+  throw ConnectionFailure{std::move(message)};
 }
 
 [[noreturn]] void failWith(const boost::system::error_code& error) {
@@ -79,6 +85,7 @@ struct ResponseHead {
   bool chunked = false;
   bool connectionClose = false;
   bool hasLocation = false;
+  std::string contentRange;
   std::vector<std::string> setCookies;
 };
 
@@ -163,10 +170,13 @@ struct Client::Impl {
   size_t begin = 0;
   size_t end = 0;
   int readLimitMs = kNoReadLimit;
+  int silenceLimitMs = kDefaultReadLimitMs;
+  bool inBody = false;  // the body of a successful response is being read
 
-  void get(const std::string& url, BodySink& sink);
+  void get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom);
   // The status line of a response that is not a success; nothing on success.
-  std::optional<std::string> exchange(const Url& url, BodySink& sink);
+  std::optional<std::string> exchange(const Url& url, BodySink& sink,
+                                      std::optional<uint64_t> rangeFrom);
 
   void connect(const Url& url);
   void closeConnection();
@@ -189,13 +199,15 @@ struct Client::Impl {
   }
 };
 
-void Client::Impl::get(const std::string& url, BodySink& sink) {
+void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom) {
   Url target = parseUrl(url);
   std::optional<std::string> failedStatus;
+  inBody = false;
   try {
-    failedStatus = exchange(target, sink);
+    failedStatus = exchange(target, sink, rangeFrom);
   } catch (const ConnectionFailure& failure) {
     closeConnection();
+    if (inBody) throw BrokenTransfer(failure.message);
     throw base::Error(failure.message);
   } catch (...) {
     closeConnection();
@@ -204,9 +216,10 @@ void Client::Impl::get(const std::string& url, BodySink& sink) {
   if (failedStatus) throw StatusError(*failedStatus, statusCodeOf(*failedStatus));
 }
 
-std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink) {
+std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink,
+                                                  std::optional<uint64_t> rangeFrom) {
   connect(url);
-  std::string request = requestHead(url, cookies.header(url.host, url.path));
+  std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom);
   boost::system::error_code error;
   connection->write(request.data(), request.size(), error);
   if (error) failWith(error);
@@ -219,7 +232,10 @@ std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink
 
   bool success = head.status >= 200 && head.status <= 299 && !head.hasLocation;
   if (success) {
+    sink.answered(head.status, head.contentRange);
+    inBody = true;
     readBody(head, sink);
+    inBody = false;
   } else {
     discardBody(head);
   }
@@ -261,10 +277,20 @@ void Client::Impl::closeConnection() {
 size_t Client::Impl::receive(char* data, size_t size) {
   if (readLimitMs != kNoReadLimit) {
     if (!connection->waitReadable(readLimitMs)) throw ReadLimitReached{};
-  } else if (progress != nullptr) {
+  } else if (!connection->waitReadable(0)) {
     // Bytes come only as fast as the server sends them; in between, the
-    // receiver keeps its window alive.
-    while (!connection->waitReadable(kWaitingIntervalMs)) progress->waiting();
+    // receiver keeps its window alive, until the silence is too long.
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+      if (waited >= silenceLimitMs) failWith(socketErrorMessage(kTimedOut));
+      const int wait =
+          static_cast<int>(std::min<int64_t>(kWaitingIntervalMs, silenceLimitMs - waited));
+      if (connection->waitReadable(wait)) break;
+      if (progress != nullptr) progress->waiting();
+    }
   }
   boost::system::error_code error;
   size_t received = connection->readSome(data, size, error);
@@ -327,6 +353,8 @@ ResponseHead Client::Impl::readHead() {
       for (auto token : beast::http::token_list(value)) {
         if (beast::iequals(token, "close")) head.connectionClose = true;
       }
+    } else if (beast::iequals(name, "Content-Range")) {
+      head.contentRange.assign(value.data(), value.size());
     } else if (beast::iequals(name, "Location")) {
       head.hasLocation = true;
     } else if (beast::iequals(name, "Set-Cookie")) {
@@ -448,13 +476,17 @@ void Client::setProgress(Progress* progress) {
   impl_->progress = progress;
 }
 
-void Client::get(const std::string& url, BodySink& sink) {
-  impl_->get(url, sink);
+void Client::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom) {
+  impl_->get(url, sink, rangeFrom);
+}
+
+void Client::setReadLimit(int milliseconds) {
+  impl_->silenceLimitMs = milliseconds;
 }
 
 std::string Client::getText(const std::string& url) {
   TextSink sink;
-  impl_->get(url, sink);
+  impl_->get(url, sink, std::nullopt);
   return std::move(sink.text);
 }
 

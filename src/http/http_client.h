@@ -1,7 +1,7 @@
 // The updater's HTTP client: plain GETs over HTTP/1.1 with a fixed request
-// head, cookies kept in memory, one reused connection, no redirects and no
-// read time-out. Every failure is a base::Error whose message the user
-// reads: the status line of a response that is not a success, a socket error
+// head, cookies kept in memory, one reused connection, no redirects, and a
+// connection on which nothing arrives for a minute given up. Every failure is a base::Error whose
+// message the user reads: the status line of a response that is not a success, a socket error
 // ("Socket Error # 10061" CR LF "Connection refused."), "Connection Closed
 // Gracefully.", "Max line length exceeded.", or an empty text for a URL that
 // is not http.
@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/error.h"
 
@@ -38,17 +40,28 @@ class Progress {
   virtual void workBegin(int64_t count) = 0;
   // The running total of body bytes since the last workBegin.
   virtual void work(int64_t count) = 0;
-  // The server has sent nothing for a while (there is no read time-out):
+  // The server has sent nothing for a while (less than the read limit):
   // called again and again while the client waits for more of the response,
   // so that the receiver's window stays painted and answers. Not an event
   // of the transfer: counts and events stay as they are.
   virtual void waiting() {}
 };
 
+// A connection that failed, closed or fell silent (see Client::setReadLimit)
+// in the middle of a successful response's body: what arrived before is
+// good, and the rest may be asked for again.
+class BrokenTransfer : public base::Error {
+ public:
+  using base::Error::Error;
+};
+
 // Where the body of a successful response goes, piece by piece as it arrives.
 class BodySink {
  public:
   virtual ~BodySink() = default;
+  // A successful response's status (200, 206, ...) and its Content-Range
+  // value (empty when it has none), told before anything of its body.
+  virtual void answered(int /*status*/, std::string_view /*contentRange*/) {}
   // The length a successful response announces for its body (Content-Length),
   // told before any of the body is read; a sink that raises base::Error
   // here ends the GET without reading the body. Not called for a chunked body
@@ -87,8 +100,17 @@ class Client {
   void setProgress(Progress* progress);
 
   // One GET of url; the body of a successful response goes to sink as it
-  // arrives. Raises base::Error.
-  void get(const std::string& url, BodySink& sink);
+  // arrives. Raises base::Error: StatusError for a response that is not a
+  // success, BrokenTransfer for a body cut off. With rangeFrom the request
+  // asks for the body from that byte on; the sink learns from answered()
+  // what the server sent instead.
+  void get(const std::string& url, BodySink& sink,
+           std::optional<uint64_t> rangeFrom = std::nullopt);
+
+  // How long a read waits for the first or the next byte before the
+  // connection counts as broken ("Socket Error # 10060" CR LF "Connection
+  // timed out."); 60 seconds unless set.
+  void setReadLimit(int milliseconds);
 
   // One GET whose body is returned in memory as raw bytes.
   std::string getText(const std::string& url);

@@ -64,7 +64,8 @@ std::string hostHeaderValue(const Url& url) {
   return url.host + ":" + std::to_string(url.port);
 }
 
-std::string requestHead(const Url& url, const std::string& cookieHeader) {
+std::string requestHead(const Url& url, const std::string& cookieHeader,
+                        std::optional<uint64_t> rangeFrom) {
   std::string head;
   head.reserve(200 + url.path.size() + url.host.size() + cookieHeader.size());
   head += "GET ";
@@ -76,6 +77,11 @@ std::string requestHead(const Url& url, const std::string& cookieHeader) {
   head += "\r\n";
   head += "Accept: text/html, */*\r\n";
   head += "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+  if (rangeFrom) {
+    head += "Range: bytes=";
+    head += std::to_string(*rangeFrom);
+    head += "-\r\n";
+  }
   if (!cookieHeader.empty()) {
     head += "Cookie: ";
     head += cookieHeader;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace http {
@@ -24,7 +26,9 @@ Url parseUrl(const std::string& url);
 std::string hostHeaderValue(const Url& url);
 
 // The whole request head of a GET, request line to the closing empty line.
-// cookieHeader is the value of the Cookie header; empty sends none.
-std::string requestHead(const Url& url, const std::string& cookieHeader);
+// cookieHeader is the value of the Cookie header; empty sends none. With
+// rangeFrom, the GET asks for the body from that byte on ("Range: bytes=k-").
+std::string requestHead(const Url& url, const std::string& cookieHeader,
+                        std::optional<uint64_t> rangeFrom = std::nullopt);
 
 }  // namespace http

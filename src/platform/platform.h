@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "base/text.h"
 
@@ -55,6 +56,15 @@ class OutputFile {
   virtual uint32_t close() = 0;
 };
 
+// A file open for reading at any offset, shared with other readers. Closed
+// when destroyed.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Up to size bytes from offset into data; got is how many (0 at the end).
+  virtual uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) = 0;
+};
+
 struct FileVersion {
   uint32_t ms;  // dwFileVersionMS
   uint32_t ls;  // dwFileVersionLS
@@ -76,6 +86,11 @@ class Platform {
   virtual std::optional<uint64_t> fileSize(const std::string& path) = 0;
   // Creates or truncates the file for writing into file; the code of the failure.
   virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
+  // Opens an existing file for writing at its end, with exclusive access as
+  // createFile gives it; the code of the failure.
+  virtual uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
+  // Opens an existing file for reading; the code of the failure.
+  virtual uint32_t openFile(const std::string& path, std::unique_ptr<InputFile>& file) = 0;
   // Whole file; nullopt when it cannot be read.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
   [[nodiscard]] virtual bool deleteFile(const std::string& path) = 0;
@@ -117,6 +132,10 @@ class Platform {
     using namespace std::chrono;
     return static_cast<int64_t>(
         duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+  }
+  // Waits without doing anything else.
+  virtual void sleep(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
   // A monotonic clock in milliseconds; it paces the window's updates.
   virtual uint64_t milliseconds() {

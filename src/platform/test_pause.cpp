@@ -24,4 +24,9 @@ void pauseForTest(const char* operation) {
   std::this_thread::sleep_for(std::chrono::minutes(1));
 }
 
+int readLimitForTest() {
+  const char* value = std::getenv("UPDATER_TEST_READ_LIMIT_MS");
+  return value ? std::atoi(value) : 0;
+}
+
 }  // namespace platform

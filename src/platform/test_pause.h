@@ -11,4 +11,9 @@ namespace platform {
 // minute before it goes on. Without the variable it does nothing.
 void pauseForTest(const char* operation);
 
+// With the environment variable UPDATER_TEST_READ_LIMIT_MS set, how long a
+// transfer waits for a silent server before it counts as broken (instead of
+// a minute); 0 without it.
+int readLimitForTest();
+
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include "base/error.h"
+#include "platform/test_pause.h"
 #include "umain/umain.h"
 
 namespace UMain {
@@ -27,6 +28,7 @@ TTFrmUpdate::TTFrmUpdate(platform::Platform& platform, ui::Window& window,
                          std::vector<std::string> args, std::unique_ptr<http::Transport> transport)
     : IdHTTP1(std::move(transport)), platform_(platform), window_(window), args_(std::move(args)) {
   IdHTTP1.setProgress(&progress_);
+  if (int limit = platform::readLimitForTest()) IdHTTP1.setReadLimit(limit);
 }
 
 void TTFrmUpdate::FormCreate() {

@@ -24,8 +24,18 @@ CheckedSink::CheckedSink(http::BodySink& target, const std::string& name,
 }
 
 void CheckedSink::announced(int64_t length) {
-  if (expected_.size && static_cast<uint64_t>(length) > *expected_.size)
+  if (expected_.size && static_cast<uint64_t>(length) > *expected_.size - received_)
     throw base::Error(LargerThanListed(name_, *expected_.size));
+}
+
+void CheckedSink::kept(const char* data, size_t size) {
+  if (sha256_) sha256_->update(data, size);
+  received_ += size;
+}
+
+void CheckedSink::restart() {
+  received_ = 0;
+  if (sha256_) sha256_.emplace();
 }
 
 void CheckedSink::write(const char* data, size_t size) {
@@ -44,9 +54,9 @@ void CheckedSink::write(const char* data, size_t size) {
 
 void CheckedSink::finish() {
   if (expected_.size && received_ < *expected_.size)
-    throw base::Error(ShorterThanListed(name_, received_, *expected_.size));
+    throw NotAsListed(ShorterThanListed(name_, received_, *expected_.size));
   if (sha256_ && sha256_->finish() != *expected_.sha256)
-    throw base::Error(NotMatchingRelease(name_));
+    throw NotAsListed(NotMatchingRelease(name_));
 }
 
 }  // namespace UMain

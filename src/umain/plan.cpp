@@ -2,12 +2,20 @@
 
 namespace UMain {
 
-FilePlan PlanFile(const release::ListedFile&, const OnDisk& disk) {
+FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
   FilePlan plan;
-  // A download is staged from its first byte: what a cut-off run left of it
-  // goes first, so that nothing of it can reach the installation.
+  const release::Expected& expected = file.expected;
+  // What a cut-off run staged of a file whose size and hash are listed is
+  // taken up where it stopped: every byte is checked at the end. Anything
+  // else it left goes first, so that nothing of it can reach the
+  // installation.
+  if (expected.size && expected.sha256 && disk.stagedSize && *disk.stagedSize > 0 &&
+      *disk.stagedSize < *expected.size) {
+    plan.fetch = Fetch::Resume;
+    plan.resumeFrom = *disk.stagedSize;
+    return plan;
+  }
   plan.discardStaged = disk.stagedSize.has_value();
-  plan.fetch = Fetch::Whole;
   return plan;
 }
 

@@ -20,11 +20,13 @@ struct OnDisk {
 
 // How the file's new bytes are fetched.
 enum class Fetch {
-  Whole,  // the plain file, from its first byte
+  Whole,   // the plain file, from its first byte
+  Resume,  // the plain file, from the end of what an earlier run staged
 };
 
 struct FilePlan {
   Fetch fetch = Fetch::Whole;
+  uint64_t resumeFrom = 0;  // for Resume: the bytes staged already
   // Whether the staged download an earlier run left is deleted first.
   bool discardStaged = false;
 };

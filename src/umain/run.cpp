@@ -88,9 +88,13 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
   for (size_t i = 0; i < listedFiles_.size(); ++i) {
     ResetTransfer();
     ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + listedFiles_[i].name);
+    fileNumber_ = i + 1;
     switch (plans[i].fetch) {
       case Fetch::Whole:
         Download(listedFiles_[i]);
+        break;
+      case Fetch::Resume:
+        Download(listedFiles_[i], plans[i].resumeFrom);
         break;
     }
     window_.stepProgress(ui::ControlId::PB_All);

@@ -2,6 +2,8 @@
 // progress bar and byte line.
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "base/error.h"
 #include "umain/integrity.h"
@@ -24,6 +26,107 @@ class FileSink : public http::BodySink {
   platform::OutputFile& file_;
 };
 
+// A transfer that breaks in the body is resumed this many times, after a
+// pause that doubles from the first.
+constexpr int kResumeAttempts = 3;
+constexpr uint32_t kFirstResumePauseMs = 1000;
+
+// A Range request answered with another part than asked for, or a 206 whose
+// Content-Range does not fit the file: the file is fetched again whole.
+struct RangeRefused {};
+
+// The staged download of a listed file: created or taken up where an earlier
+// attempt stopped, written as bodies arrive and checked against the list.
+class StagedDownload : public http::BodySink {
+ public:
+  // eventsFrom is the byte the transfer's progress events count from.
+  StagedDownload(platform::Platform& platform, const std::string& target,
+                 const release::Expected& expected, int64_t& eventsFrom)
+      : platform_(platform),
+        eventsFrom_(eventsFrom),
+        target_(target),
+        path_(DownloadPart(target)),
+        expected_(expected),
+        check_(fileSink_, target, expected) {}
+
+  // The file anew, empty.
+  void create() {
+    file_.reset();
+    file_ = CreateOutputFile(platform_, path_, target_);
+    check_.restart();
+    eventsFrom_ = 0;
+  }
+  // The first `bytes` of the file an earlier run left, checked again before
+  // anything is added to them; false when they cannot be read (the file is
+  // then fetched whole).
+  bool keep(uint64_t bytes) {
+    std::unique_ptr<platform::InputFile> in;
+    if (platform_.openFile(path_, in)) return false;
+    std::vector<char> buffer(size_t{1} << 20);
+    check_.restart();
+    for (uint64_t at = 0; at < bytes;) {
+      size_t got = 0;
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes - at));
+      if (in->read(at, buffer.data(), want, got) || got == 0) return false;
+      check_.kept(buffer.data(), got);
+      at += got;
+    }
+    in.reset();
+    std::unique_ptr<platform::OutputFile> file;
+    if (platform_.appendFile(path_, file)) return false;
+    file_ = std::move(file);
+    return true;
+  }
+  uint64_t size() const { return check_.received(); }
+
+  // The next request asks for the body from this byte on (none: all of it).
+  std::optional<uint64_t> askedFrom;
+  void answered(int status, std::string_view contentRange) override {
+    if (!askedFrom) return;
+    const uint64_t listed = *expected_.size;
+    const std::string fits = "bytes " + std::to_string(*askedFrom) + "-" +
+                             std::to_string(listed - 1) + "/" + std::to_string(listed);
+    if (status == 206 && contentRange == fits) return;
+    // The whole file instead of a part: it is written from its first byte.
+    if (status == 200) {
+      create();
+      askedFrom.reset();
+      return;
+    }
+    throw RangeRefused{};
+  }
+  void announced(int64_t length) override { check_.announced(length); }
+  void write(const char* data, size_t size) override { check_.write(data, size); }
+
+  // After the whole body: the check, then the file closed.
+  void finish() {
+    check_.finish();
+    if (uint32_t error = file_->close()) base::raiseWriteError(error);
+  }
+
+ private:
+  // Writes into whichever file is open now.
+  class CurrentFile : public http::BodySink {
+   public:
+    explicit CurrentFile(StagedDownload& staged) : staged_(staged) {}
+    void write(const char* data, size_t size) override {
+      if (uint32_t error = staged_.file_->write(data, size)) base::raiseWriteError(error);
+    }
+
+   private:
+    StagedDownload& staged_;
+  };
+
+  platform::Platform& platform_;
+  int64_t& eventsFrom_;
+  const std::string& target_;
+  const std::string path_;
+  const release::Expected& expected_;
+  std::unique_ptr<platform::OutputFile> file_;
+  CurrentFile fileSink_{*this};
+  CheckedSink check_;
+};
+
 // An update list takes a few kilobytes; a server that sends without end (or a
 // huge file in its place) ends the GET at this size instead of taking all the
 // memory there is.
@@ -41,12 +144,14 @@ void TTFrmUpdate::HttpProgress::work(int64_t count) {
   form_.IdHTTP1Work(count);
 }
 
+// A resumed transfer's events count from the byte it resumed at, so that
+// the bar and the byte line go on from where they were.
 void TTFrmUpdate::IdHTTP1WorkBegin(int64_t count) {
-  SetTransferMax(Clamp(count));
+  SetTransferMax(Clamp(transferFrom_ + count));
 }
 
 void TTFrmUpdate::IdHTTP1Work(int64_t count) {
-  SetTransferPosition(Clamp(count));
+  SetTransferPosition(Clamp(transferFrom_ + count));
 }
 
 // The fields change with every event; the display paints them once per frame
@@ -76,10 +181,11 @@ void TTFrmUpdate::ResetTransfer() {
 // what was set before is on the screen first; and each transfer's last
 // figures are painted before anything else (the next file's reset, a box)
 // replaces them.
-void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink) {
+void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink,
+                        std::optional<uint64_t> rangeFrom) {
   Display.showNow();
   try {
-    IdHTTP1.get(url, sink);
+    IdHTTP1.get(url, sink, rangeFrom);
   } catch (...) {
     Display.showNow();
     throw;
@@ -93,23 +199,68 @@ std::string TTFrmUpdate::GetText(const std::string& url) {
   return std::move(sink.text);
 }
 
-void TTFrmUpdate::Download(const release::ListedFile& file) {
-  DownloadToFile(BaseURL + file.name, file.name, file.expected);
+void TTFrmUpdate::Download(const release::ListedFile& file, uint64_t kept) {
+  DownloadToFile(BaseURL + file.name, file.name, file.expected, kept);
 }
 
 void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
-                                 const release::Expected& expected) {
+                                 const release::Expected& expected, uint64_t kept) {
   try {
-    auto file = CreateOutputFile(platform_, DownloadPart(target), target);
-    FileSink fileSink(*file);
-    CheckedSink sink(fileSink, target, expected);
-    Fetch(url, sink);
-    sink.finish();
-    if (uint32_t error = file->close()) base::raiseWriteError(error);
+    StagedDownload staged(platform_, target, expected, transferFrom_);
+    // Only a file whose size and hash are listed can be taken up where it
+    // stopped: every byte of it is checked at the end whatever the request
+    // it came with.
+    const bool resumable = expected.size && expected.sha256;
+    if (!resumable || kept == 0 || kept >= *expected.size || !staged.keep(kept)) staged.create();
+    bool resumed = staged.size() > 0;
+    bool fetchedWholeAgain = false;
+    int breaks = 0;
+    for (;;) {
+      transferFrom_ = static_cast<int64_t>(staged.size());
+      if (staged.size() > 0) staged.askedFrom = staged.size();
+      try {
+        Fetch(url, staged, staged.askedFrom);
+        staged.finish();
+        transferFrom_ = 0;
+        return;
+      } catch (const http::BrokenTransfer&) {
+        if (!resumable || breaks == kResumeAttempts) throw;
+        ++breaks;
+        resumed = true;
+        ShowStatus("正在续传第 " + std::to_string(fileNumber_) + " 个文件(第 " +
+                   std::to_string(breaks) + " 次):" + target);
+        PauseBeforeResume(kFirstResumePauseMs << (breaks - 1));
+      } catch (const RangeRefused&) {
+        staged.create();
+      } catch (const http::StatusError& e) {
+        // A range the file does not have (it changed on the server, say).
+        if (!staged.askedFrom || e.status() != 416) throw;
+        staged.create();
+      } catch (const NotAsListed&) {
+        // Pieces of two versions of the file, or a prefix left by an
+        // earlier run that was not what it seemed: once more from the first
+        // byte, and only that attempt's failure is the transfer's.
+        if (!resumed || fetchedWholeAgain) throw;
+        fetchedWholeAgain = true;
+        resumed = false;
+        staged.create();
+      }
+      staged.askedFrom.reset();
+    }
   } catch (const std::exception& e) {
+    transferFrom_ = 0;
     // Whatever stopped the transfer (the server, the connection, the disk,
     // the release's check, memory) is what the user reads.
     throw TransferFailure(ErrorMessage(e));
+  }
+}
+
+// The window stays painted and answering while the run waits.
+void TTFrmUpdate::PauseBeforeResume(uint32_t milliseconds) {
+  const uint64_t until = platform_.milliseconds() + milliseconds;
+  for (uint64_t now = platform_.milliseconds(); now < until; now = platform_.milliseconds()) {
+    Display.paintFrame();
+    platform_.sleep(static_cast<uint32_t>(std::min<uint64_t>(until - now, 50)));
   }
 }
 

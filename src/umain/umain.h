@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,9 +86,12 @@ class TTFrmUpdate : public ui::FormEvents {
   // name), checked against what the list says of it; the target itself is
   // replaced only when the installation commits. A failure of the transfer
   // raises TransferFailure with the text the user reads.
-  void Download(const release::ListedFile& file);
+  // A file whose size and hash are listed is taken up where a transfer
+  // broke (up to three times, after a pause), and where an earlier run left
+  // it (`kept` bytes of its staged download).
+  void Download(const release::ListedFile& file, uint64_t kept = 0);
   void DownloadToFile(const std::string& url, const std::string& target,
-                      const release::Expected& expected = {});
+                      const release::Expected& expected = {}, uint64_t kept = 0);
   // The same, reporting its own failure (box, installation put back, finish
   // routine) and returning false.
   bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {});
@@ -124,7 +128,9 @@ class TTFrmUpdate : public ui::FormEvents {
   // The signature file beside update.ini; empty when the server has none.
   std::string FetchSignature();
   // One GET with the transfer display around it.
-  void Fetch(const std::string& url, http::BodySink& sink);
+  void Fetch(const std::string& url, http::BodySink& sink,
+             std::optional<uint64_t> rangeFrom = std::nullopt);
+  void PauseBeforeResume(uint32_t milliseconds);
   void ResetTransfer();
   // What the run does with each listed file, from what lies on disk; what a
   // run cut off before its end left of its downloads is deleted here.
@@ -141,6 +147,8 @@ class TTFrmUpdate : public ui::FormEvents {
   ui::Window& window_;
   std::vector<std::string> args_;
   std::vector<release::ListedFile> listedFiles_;
+  size_t fileNumber_ = 0;     // of the file being downloaded, from 1
+  int64_t transferFrom_ = 0;  // the byte a resumed transfer's events count from
   Installation Install{platform_, UpdatePath, BackupPath};
   TransferDisplay Display{platform_, window_, TransferMax, TransferPos};
   HttpProgress progress_{*this};

@@ -248,10 +248,10 @@ class Harness:
         self.servers.append(server)
         return server
 
-    def nginx(self, root: Path):
+    def nginx(self, root: Path, extra: str = ""):
         """Debian's nginx serving root on 127.0.0.1; stopped when the test ends."""
         from nginx import Nginx
-        server = Nginx(self.dir("nginx-scratch"), root)
+        server = Nginx(self.dir(f"nginx-scratch{len(self.servers)}"), root, extra)
         self.servers.append(server)
         return server
 
@@ -511,13 +511,17 @@ class ReleaseServer:
         self.httpd.server_close()
 
 
-def release_paths(version: str, files: dict[str, bytes]) -> dict[str, bytes]:
-    """update.ini listing the files (names in the program's form), and the
-    files, by URL path below /rel/."""
+def release_paths(version: str, files: dict[str, bytes], hashed=False) -> dict[str, bytes]:
+    """update.ini listing the files (names in the program's form), with their
+    sizes and hashes where hashed, and the files, by URL path below /rel/."""
+    import hashlib
     lines = ["[Version]", f"NewVersion={version}", "[FileList]", f"Count={len(files)}"]
     paths = {}
     for i, name in enumerate(files, 1):
         lines.append(f"File{i}={name}")
+        if hashed:
+            lines.append(f"Size{i}={len(files[name])}")
+            lines.append(f"Hash{i}=sha256:{hashlib.sha256(files[name]).hexdigest()}")
         paths["/rel/" + name.replace("\\", "/")] = files[name]
     paths["/rel/update.ini"] = ("\r\n".join(lines) + "\r\n").encode()
     return paths
@@ -536,16 +540,21 @@ class RawServer:
     - a function: called with the connection, sends what it likes (a body
       generated as it goes, which no test need hold in memory).
 
-    Paths without a script get their file from `files` with a Content-Length,
-    or a 404. A script that does not close leaves the connection open for the
-    client's next request. Records the paths asked for."""
+    A path's `queued` scripts answer its first requests, one each; then its
+    script in `scripts`, used for every request. Paths without a script get
+    their file from `files` with a Content-Length (the part asked for, with
+    206, for a Range request "bytes=k-"), or a 404. A script that does not
+    close leaves the connection open for the client's next request. Records
+    the paths asked for, and the Range each asked for (None for none)."""
 
     def __init__(self):
         import socket
         import threading
         self.files: dict[str, bytes] = {}
         self.scripts: dict[str, list] = {}
+        self.queued: dict[str, list[list]] = {}
         self.requests: list[str] = []
+        self.ranges: list[str | None] = []
         self.trickling = threading.Event()  # a trickle step has begun
         self.trickled = threading.Event()   # ... and has sent its last byte
         self.trickle_sent = 0  # bytes of the trickle sent so far
@@ -557,8 +566,26 @@ class RawServer:
         self.thread.start()
         self.base = f"http://127.0.0.1:{self.listener.getsockname()[1]}/rel/"
 
-    def release(self, version: str, files: dict[str, bytes]) -> None:
-        self.files.update(release_paths(version, files))
+    def release(self, version: str, files: dict[str, bytes], hashed=False) -> None:
+        self.files.update(release_paths(version, files, hashed))
+
+    def _answer(self, path: str, asked: str | None) -> list:
+        """The steps of the answer to a request of path (with the Range asked)."""
+        if self.queued.get(path):
+            return self.queued[path].pop(0)
+        if path in self.scripts:
+            return self.scripts[path]
+        body = self.files.get(path)
+        if body is None:
+            return [b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"]
+        if asked and asked.startswith("bytes=") and asked.endswith("-"):
+            start = int(asked[6:-1])
+            if start >= len(body):
+                return [b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"]
+            return [b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
+                    b"Content-Length: %d\r\n\r\n" % (start, len(body) - 1, len(body),
+                                                     len(body) - start) + body[start:]]
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body]
 
     def _accept(self):
         import threading
@@ -582,13 +609,13 @@ class RawServer:
                         return
                     pending += data
                 head, pending = pending.split(b"\r\n\r\n", 1)
-                path = head.split(b"\r\n")[0].split(b" ")[1].decode("latin-1")
+                lines = head.decode("latin-1").split("\r\n")
+                path = lines[0].split(" ")[1]
+                asked = next((l.split(":", 1)[1].strip() for l in lines[1:]
+                              if l.lower().startswith("range:")), None)
                 self.requests.append(path)
-                steps = self.scripts.get(path)
-                if steps is None:
-                    body = self.files.get(path)
-                    steps = [b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" if body is None
-                             else b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body]
+                self.ranges.append(asked)
+                steps = self._answer(path, asked)
                 for step in steps:
                     if step == "close":
                         conn.shutdown(socket.SHUT_RDWR)

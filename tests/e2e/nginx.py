@@ -32,6 +32,7 @@ http {{
   server {{
     listen 127.0.0.1:{port};
     root {root};
+    {extra}
   }}
 }}
 """
@@ -40,12 +41,13 @@ http {{
 class Nginx:
     """Debian's nginx with a configuration of its own in a scratch directory."""
 
-    def __init__(self, scratch: Path, root: Path):
+    def __init__(self, scratch: Path, root: Path, extra: str = ""):
+        """extra: directives for the server block ("max_ranges 0;", say)."""
         self.tmp = scratch / "nginx"
         self.tmp.mkdir()
         self.port = unused_port()
         conf = self.tmp / "nginx.conf"
-        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root))
+        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root, extra=extra))
         self.proc = subprocess.Popen(["nginx", "-p", str(self.tmp), "-c", str(conf)],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.base = f"http://127.0.0.1:{self.port}"

@@ -127,3 +127,29 @@ def test_file_held_open_stops_the_run_before_any_replacement(h):
              [TRANSFER_FAILED + f'Cannot replace "{h.native_path(app / "data.dll")}". {text}'],
              table=TABLE)
     check(len(server.requests) == 4, f"requests {server.requests}")
+
+
+def test_cut_off_in_a_large_file_resumes_in_the_next_run(h):
+    """A listed file with its size and hash, killed halfway: the next run
+    keeps the staged bytes and asks only for the rest."""
+    server = h.raw_server()
+    files = release(h)
+    server.release("6.3", files, hashed=True)
+    data = files["data.dll"]
+    case = "cut off in the middle of a large file; the next run resumes it"
+    app = prepare(h)
+    server.scripts = {"/rel/data.dll": [response(data) + data[:len(data) // 2], ("pause", 120)]}
+    run = start(h, app, server.base)
+    eventually(lambda: part_size(app, "data.dll") >= len(data) // 2 or not run.alive(), 60,
+               what="half of data.dll")
+    check(run.alive(), "the run ended before the point of the cut")
+    run.kill()
+    kept = part_size(app, "data.dll")
+    server.scripts = {}
+    server.requests.clear()
+    server.ranges.clear()
+    run = start(h, app, server.base)
+    expected = dict(h.before, **{name.replace("\\", "/"): b for name, b in files.items()})
+    conclude(h, case, run, app, [done()], expected, table=TABLE)
+    asked = [r for p, r in zip(server.requests, server.ranges) if p == "/rel/data.dll"]
+    check(asked == [f"bytes={kept}-"], f"data.dll asked for {asked} with {kept} bytes kept")

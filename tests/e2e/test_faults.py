@@ -235,6 +235,104 @@ def test_broken_transfers(h):
 
 
 # ---------------------------------------------------------------------------
+# The same breaks where the list gives every file's size and hash: the
+# transfer is taken up where it stopped (Range: bytes=k-, on a new
+# connection), up to three times; only a fourth break ends the run with its
+# box. What the server answers to the Range request decides the rest.
+
+def test_broken_transfers_of_a_listed_file_resume(h):
+    server = h.raw_server()
+    server.release("6.3", new_release(h), hashed=True)
+    half = len(NEW_DATA) // 2
+    start_of = HEAD + b"Content-Length: %d\r\n\r\n" % len(NEW_DATA)
+    changed = b"N" + NEW_DATA[1:]
+    wrong_206 = (b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 100-%d/%d\r\n"
+                 b"Content-Length: %d\r\n\r\n" % (len(NEW_DATA) - 1, len(NEW_DATA),
+                                                  len(NEW_DATA) - 100) + NEW_DATA[100:])
+    asked = "bytes=%d-" % half
+    cases = [
+        ("reset in the middle of a body (hashed list)",
+         [[start_of + NEW_DATA[:half], ("pause", 0.5), "reset"]], [None, asked], None),
+        ("body shorter than Content-Length (hashed list)",
+         [[start_of + NEW_DATA[:half], "close"]], [None, asked], None),
+        ("nothing received for longer than the read limit (hashed list)",
+         [[start_of + NEW_DATA[:half], ("pause", 8)]], [None, asked], None),
+        ("a 206 from another offset than asked (hashed list)",
+         [[start_of + NEW_DATA[:half], "close"], [wrong_206, "close"]], [None, asked, None], None),
+        ("file changed on the server between the break and the resume (hashed list)",
+         [[start_of + changed[:half], "close"]], [None, asked, None], None),
+        ("four breaks in a row (hashed list)",
+         [[start_of + NEW_DATA[:1000], "close"]] + [[
+             b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
+             b"Content-Length: %d\r\n\r\n" % (k, len(NEW_DATA) - 1, len(NEW_DATA),
+                                              len(NEW_DATA) - k) + NEW_DATA[k:k + 1000], "close"]
+             for k in (1000, 2000, 3000)],
+         [None, "bytes=1000-", "bytes=2000-", "bytes=3000-"], CLOSED),
+    ]
+
+    def one(case, queued, ranges, failure):
+        app = prepare(h)
+        server.requests.clear()
+        server.ranges.clear()
+        server.queued = {"/rel/data.dll": [list(q) for q in queued]}
+        h.env["UPDATER_TEST_READ_LIMIT_MS"] = "3000"
+        try:
+            run = start(h, app, server.base)
+            if failure:
+                conclude(h, case, run, app, [TRANSFER_FAILED + failure])
+            else:
+                conclude(h, case, run, app, [done()], updated_files(h, h.before))
+        finally:
+            h.env.pop("UPDATER_TEST_READ_LIMIT_MS", None)
+        got = [r for p, r in zip(server.requests, server.ranges) if p == "/rel/data.dll"]
+        check(got == ranges, f"ranges asked for data.dll: {got}, expected {ranges}")
+    each(h, cases, one)
+
+
+def test_silent_server_ends_the_transfer(h):
+    """On a list without sizes and hashes the transfer is not resumed, but a
+    server that stops sending no longer keeps the user waiting for ever."""
+    server = h.raw_server()
+    server.release("6.3", new_release(h))
+    server.scripts = {"/rel/data.dll": [HEAD + b"Content-Length: 60000\r\n\r\n" + b"q" * 100,
+                                        ("pause", 8)]}
+    app = prepare(h)
+    h.env["UPDATER_TEST_READ_LIMIT_MS"] = "2000"
+    try:
+        run = start(h, app, server.base)
+        conclude(h, "nothing received for longer than the read limit", run, app,
+                 [TRANSFER_FAILED + "Socket Error # 10060\r\nConnection timed out."])
+    finally:
+        h.env.pop("UPDATER_TEST_READ_LIMIT_MS", None)
+    check(server.ranges == [None] * 3, f"ranges {server.ranges}")
+
+
+def test_staged_download_of_an_earlier_run_is_resumed_by_nginx(h):
+    """What a cut-off run staged is taken up by the next run: nginx answers
+    the Range request with the rest (206); one configured to ignore ranges
+    sends the whole file (200), which the updater writes from its first byte."""
+    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b
+                                          for n, b in new_release(h).items()})
+    h.pack(packed, "6.3")
+    www = write_tree(h.dir("www-resume"), {})
+    import shutil as sh
+    sh.copytree(packed, www / "rel")
+    half = len(NEW_DATA) // 2
+
+    def one(case, extra, status, sent):
+        app = prepare(h)
+        (app / "data.dll.update-part").write_bytes(NEW_DATA[:half])
+        nginx = h.nginx(www, extra)
+        run = start(h, app, nginx.base + "/rel/")
+        conclude(h, case, run, app, [done()], updated_files(h, h.before))
+        rows = [(row[2], row[3]) for row in nginx.log() if row[4] == "/rel/data.dll"]
+        check(rows == [(status, sent)], f"nginx sent for data.dll: {rows}")
+    each(h, [("staged download of a cut-off run resumed", "", 206, len(NEW_DATA) - half),
+             ("staged download of a cut-off run, server ignores Range", "max_ranges 0;", 200,
+              len(NEW_DATA))], one)
+
+
+# ---------------------------------------------------------------------------
 # Files that are not what the release lists: a release packed by the
 # publisher's tool and served by nginx, then changed on the server; and a body
 # that never ends.

@@ -140,8 +140,21 @@ class FakePlatform : public platform::Platform {
     }
     return real.createFile(path, file);
   }
+  uint32_t appendFile(const std::string& path,
+                      std::unique_ptr<platform::OutputFile>& file) override {
+    return real.appendFile(path, file);
+  }
+  uint32_t openFile(const std::string& path, std::unique_ptr<platform::InputFile>& file) override {
+    return real.openFile(path, file);
+  }
   std::optional<std::string> readFile(const std::string& path) override {
     return real.readFile(path);
+  }
+  // Waits pass on the clock alone.
+  std::vector<uint32_t> sleeps;
+  void sleep(uint32_t milliseconds) override {
+    sleeps.push_back(milliseconds);
+    clock += milliseconds;
   }
   bool deleteFile(const std::string& path) override {
     deleted.push_back(path);

@@ -127,21 +127,29 @@ TEST_F(InstallationTest, EmptyListDoesNothing) {
   EXPECT_EQ(Tree(app), before);
 }
 
-// What the run does with each listed file, from what lies on disk.
-TEST(Plan, EachFileIsFetchedWholeAndLeftoversOfACutOffRunGoFirst) {
+// What the run does with each listed file, from what lies on disk: a staged
+// download an earlier run left of a file whose size and hash are listed is
+// taken up when it is shorter than the file; anything else it left goes.
+TEST(Plan, LeftoversOfACutOffRunAreResumedOrDeleted) {
   release::ListedFile hashed{"a.dll", {3, release::Digest{}}};
-  release::ListedFile plain{"b.dll", {}};
+  release::ListedFile sized{"b.dll", {3, std::nullopt}};
+  using UMain::Fetch;
   struct Case {
     const release::ListedFile& file;
     std::optional<uint64_t> staged;
+    Fetch fetch;
     bool discard;
   };
   for (const Case& c :
-       {Case{plain, std::nullopt, false}, Case{plain, 0, true}, Case{hashed, std::nullopt, false},
-        Case{hashed, 2, true}, Case{hashed, 5, true}}) {
+       {Case{sized, std::nullopt, Fetch::Whole, false}, Case{sized, 2, Fetch::Whole, true},
+        Case{hashed, std::nullopt, Fetch::Whole, false}, Case{hashed, 0, Fetch::Whole, true},
+        Case{hashed, 2, Fetch::Resume, false}, Case{hashed, 3, Fetch::Whole, true},
+        Case{hashed, 5, Fetch::Whole, true}}) {
     const UMain::FilePlan plan = UMain::PlanFile(c.file, UMain::OnDisk{c.staged});
-    EXPECT_EQ(plan.fetch, UMain::Fetch::Whole);
-    EXPECT_EQ(plan.discardStaged, c.discard) << c.file.name << " " << c.staged.value_or(-1);
+    const std::string what = c.file.name + " " + std::to_string(c.staged.value_or(-1));
+    EXPECT_EQ(plan.fetch, c.fetch) << what;
+    EXPECT_EQ(plan.discardStaged, c.discard) << what;
+    if (c.fetch == Fetch::Resume) EXPECT_EQ(plan.resumeFrom, *c.staged) << what;
   }
 }
 

@@ -161,6 +161,93 @@ TEST_F(TransferTest, BodiesThatAreNotWhatTheReleaseListsFailTheTransfer) {
   }
 }
 
+// A listed file whose transfer breaks in the body is taken up where it
+// stopped, on a new connection with a Range request; what the server answers
+// to it decides whether the bytes are appended or the file is fetched again.
+TEST_F(TransferTest, BrokenTransferOfAListedFileResumes) {
+  std::string body(100000, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
+  std::string changed = body;
+  changed[10] ^= 1;
+  release::Sha256 sha;
+  sha.update(body.data(), body.size());
+  const release::Expected listed{body.size(), sha.finish()};
+  const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  auto part = [&](size_t from, size_t to) {
+    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) +
+           "-99999/100000\r\nContent-Length: " + std::to_string(100000 - from) + "\r\n\r\n" +
+           body.substr(from, to - from);
+  };
+  const std::string closed = "Connection Closed Gracefully.";
+  struct Answer {
+    std::string bytes;
+    int silenceMs = 0;  // before the server closes
+  };
+  struct Case {
+    std::string what;
+    std::vector<Answer> answers;
+    std::vector<std::string> ranges;  // asked for, by request ("" for none)
+    std::string failure;              // empty: the file arrives whole
+    bool listed = true;
+  };
+  const std::vector<Case> cases{
+      {"closed halfway", {{whole + body.substr(0, 50000)}, {part(50000, 100000)}}, {"", "50000-"}},
+      {"silent halfway",
+       {{whole + body.substr(0, 50000), 350}, {part(50000, 100000)}},
+       {"", "50000-"}},
+      {"range ignored", {{whole + body.substr(0, 50000)}, {whole + body}}, {"", "50000-"}},
+      {"206 from elsewhere",
+       {{whole + body.substr(0, 50000)}, {part(40000, 100000)}, {whole + body}},
+       {"", "50000-", ""}},
+      {"416",
+       {{whole + body.substr(0, 50000)},
+        {"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"},
+        {whole + body}},
+       {"", "50000-", ""}},
+      {"changed between break and resume",
+       {{whole + changed.substr(0, 50000)}, {part(50000, 100000)}, {whole + body}},
+       {"", "50000-", ""}},
+      {"four breaks",
+       {{whole + body.substr(0, 10000)},
+        {part(10000, 20000)},
+        {part(20000, 30000)},
+        {part(30000, 40000)}},
+       {"", "10000-", "20000-", "30000-"},
+       closed},
+      {"not listed: no resume", {{whole + body.substr(0, 50000)}}, {""}, closed, false},
+  };
+  for (const Case& c : cases) {
+    ScriptServer server;
+    for (const Answer& answer : c.answers) {
+      server.accept().readRequest().send(answer.bytes);
+      if (answer.silenceMs) server.pause(answer.silenceMs);
+      server.close();
+    }
+    server.start();
+    form.IdHTTP1.setReadLimit(300);
+    window.events.clear();
+    std::string failure;
+    try {
+      form.DownloadToFile(server.url("/a.bin"), "a.bin", c.listed ? listed : release::Expected{});
+    } catch (const UMain::TransferFailure& e) {
+      failure = e.message();
+    }
+    EXPECT_EQ(failure, c.failure) << c.what;
+    if (c.failure.empty()) EXPECT_TRUE(Downloaded("a.bin") == body) << c.what;
+    std::vector<std::string> ranges;
+    for (const std::string& request : server.requests()) {
+      const size_t at = request.find("\r\nRange: bytes=");
+      const size_t from = at + 15;  // after "\r\nRange: bytes="
+      ranges.push_back(
+          at == std::string::npos ? "" : request.substr(from, request.find('\r', from) - from));
+    }
+    EXPECT_EQ(ranges, c.ranges) << c.what;
+    const size_t breaks = std::count_if(c.ranges.begin(), c.ranges.end(),
+                                        [](const std::string& r) { return !r.empty(); });
+    EXPECT_EQ(window.eventsStartingWith("text LBL_Updating=正在续传").size(), breaks) << c.what;
+  }
+}
+
 // An endless body stops at the listed size: the connection is closed at once,
 // and the file holds exactly the listed bytes.
 TEST_F(TransferTest, EndlessBodyStopsAtTheListedSize) {

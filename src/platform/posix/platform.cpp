@@ -196,6 +196,25 @@ class PosixOutputFile : public OutputFile {
   int fd_;
 };
 
+class PosixInputFile : public InputFile {
+ public:
+  explicit PosixInputFile(int fd) : fd_(fd) {}
+  uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
+    got = 0;
+    for (;;) {
+      const ssize_t n = pread(fd_.get(), data, size, static_cast<off_t>(offset));
+      if (n >= 0) {
+        got = static_cast<size_t>(n);
+        return 0;
+      }
+      if (errno != EINTR) return posix::windowsError(errno);
+    }
+  }
+
+ private:
+  Descriptor fd_;
+};
+
 // Starts a program in a session of its own with standard input and output on
 // /dev/null and does not wait for it. A short-lived middle process starts it,
 // so that it never remains a zombie of ours.
@@ -318,6 +337,36 @@ class PosixPlatform : public Platform {
     const int flags = fcntl(fd.get(), F_GETFL);
     if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
     out = std::make_unique<PosixOutputFile>(fd.release());
+    return 0;
+  }
+
+  uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+    out.reset();
+    const std::string file = mapPath(path);
+    Descriptor fd(openPath(file, O_WRONLY | O_APPEND));
+    struct stat st;
+    if (!fd) return posix::windowsError(errno, file);
+    if (!isRegularFile(fd.get(), st)) return base::kErrorAccessDenied;
+    if (!lockNoWait(fd.get(), LOCK_EX))
+      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    out = std::make_unique<PosixOutputFile>(fd.release());
+    return 0;
+  }
+
+  uint32_t openFile(const std::string& path, std::unique_ptr<InputFile>& in) override {
+    in.reset();
+    const std::string file = mapPath(path);
+    Descriptor fd(openPath(file, O_RDONLY));
+    struct stat st;
+    if (!fd) return posix::windowsError(errno, file);
+    if (!isRegularFile(fd.get(), st)) return base::kErrorAccessDenied;
+    if (!lockNoWait(fd.get(), LOCK_SH))
+      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    in = std::make_unique<PosixInputFile>(fd.release());
     return 0;
   }
 

@@ -92,6 +92,29 @@ class Win32OutputFile : public OutputFile {
   HANDLE handle_;
 };
 
+class Win32InputFile : public InputFile {
+ public:
+  explicit Win32InputFile(HANDLE handle) : handle_(handle) {}
+  ~Win32InputFile() override { CloseHandle(handle_); }
+  uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    got = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    if (!ReadFile(handle_, data, chunk, &n, &at)) {
+      const DWORD error = GetLastError();
+      return error == ERROR_HANDLE_EOF ? 0 : error;
+    }
+    got = n;
+    return 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
 class Win32Platform : public Platform {
  public:
   std::unique_ptr<RegistryKey> openKeyReadOnly(const std::string& path, uint32_t access) override {
@@ -148,6 +171,30 @@ class Win32Platform : public Platform {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
     out = std::make_unique<Win32OutputFile>(file);
+    return 0;
+  }
+
+  uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+    out.reset();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_END)) {
+      const DWORD error = GetLastError();
+      CloseHandle(file);
+      return error;
+    }
+    out = std::make_unique<Win32OutputFile>(file);
+    return 0;
+  }
+
+  uint32_t openFile(const std::string& path, std::unique_ptr<InputFile>& in) override {
+    in.reset();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    in = std::make_unique<Win32InputFile>(file);
     return 0;
   }
 
