@@ -274,6 +274,22 @@ std::string normaliseAbsolute(const std::string& path) {
   return out;
 }
 
+// Opens an existing regular file with a lock of its own (LOCK_EX or LOCK_SH)
+// taken without waiting, in blocking mode; the Windows code of the failure.
+uint32_t openExisting(const std::string& path, int openFlags, int lock, int& fd) {
+  const std::string file = mapPath(path);
+  Descriptor opened(openPath(file, openFlags));
+  struct stat st;
+  if (!opened) return posix::windowsError(errno, file);
+  if (!isRegularFile(opened.get(), st)) return base::kErrorAccessDenied;
+  if (!lockNoWait(opened.get(), lock))
+    return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+  const int flags = fcntl(opened.get(), F_GETFL);
+  if (flags >= 0) fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK);
+  fd = opened.release();
+  return 0;
+}
+
 class PosixPlatform : public Platform {
  public:
   std::unique_ptr<RegistryKey> openKeyReadOnly(const std::string& path, uint32_t) override {
@@ -342,31 +358,17 @@ class PosixPlatform : public Platform {
 
   uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
     out.reset();
-    const std::string file = mapPath(path);
-    Descriptor fd(openPath(file, O_WRONLY | O_APPEND));
-    struct stat st;
-    if (!fd) return posix::windowsError(errno, file);
-    if (!isRegularFile(fd.get(), st)) return base::kErrorAccessDenied;
-    if (!lockNoWait(fd.get(), LOCK_EX))
-      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    out = std::make_unique<PosixOutputFile>(fd.release());
+    int fd = -1;
+    if (uint32_t error = openExisting(path, O_WRONLY | O_APPEND, LOCK_EX, fd)) return error;
+    out = std::make_unique<PosixOutputFile>(fd);
     return 0;
   }
 
   uint32_t openFile(const std::string& path, std::unique_ptr<InputFile>& in) override {
     in.reset();
-    const std::string file = mapPath(path);
-    Descriptor fd(openPath(file, O_RDONLY));
-    struct stat st;
-    if (!fd) return posix::windowsError(errno, file);
-    if (!isRegularFile(fd.get(), st)) return base::kErrorAccessDenied;
-    if (!lockNoWait(fd.get(), LOCK_SH))
-      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    in = std::make_unique<PosixInputFile>(fd.release());
+    int fd = -1;
+    if (uint32_t error = openExisting(path, O_RDONLY, LOCK_SH, fd)) return error;
+    in = std::make_unique<PosixInputFile>(fd);
     return 0;
   }
 
