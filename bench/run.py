@@ -26,6 +26,63 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import BOX_CAPTION, Display, find_window, pe_client, unused_port  # noqa: E402
 from nginx import Nginx  # noqa: E402
 
+class CuttingRelay:
+    """A relay between the updater and nginx on 127.0.0.1 that, while armed,
+    closes the first connection it relays once that many bytes have gone
+    from nginx to the client (a transfer broken by the network); every other
+    connection it relays whole. Runs that are compared all go through it."""
+
+    def __init__(self, target_port: int):
+        import socket
+        import threading
+        self.target_port = target_port
+        self.cut_after = None  # bytes, or None: relay whole
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        import socket
+        import threading
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self.target_port))
+            cut, self.cut_after = self.cut_after, None
+            threading.Thread(target=self._pump, args=(client, server, None), daemon=True).start()
+            threading.Thread(target=self._pump, args=(server, client, cut), daemon=True).start()
+
+    @staticmethod
+    def _pump(source, sink, limit):
+        import socket
+        buffer = bytearray(1 << 20)
+        view = memoryview(buffer)
+        sent = 0
+        try:
+            while True:
+                want = len(buffer) if limit is None else min(len(buffer), limit - sent)
+                n = source.recv_into(view[:want]) if want > 0 else 0
+                if n == 0:
+                    break
+                sink.sendall(view[:n])
+                sent += n
+        except OSError:
+            pass
+        for s in (source, sink):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def close(self):
+        self.listener.close()
+
+
 def served_span(rows, prefix: str) -> float:
     """Seconds from the start of the first request under prefix to the end of the last."""
     rows = [r for r in rows if r[4].startswith(prefix)]
@@ -34,7 +91,7 @@ def served_span(rows, prefix: str) -> float:
     return max(r[0] for r in rows) - min(r[0] - r[1] for r in rows)
 
 
-def timed(args, cwd=None, env=None, during=None) -> dict:
+def timed(args, cwd=None, env=None, during=None, check=True) -> dict:
     """Runs args under GNU time; returns wall, user+sys CPU and peak RSS."""
     with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
         start = time.monotonic()
@@ -46,7 +103,7 @@ def timed(args, cwd=None, env=None, during=None) -> dict:
         code = proc.wait(600)
         wall = time.monotonic() - start
         text = report.read()
-    if code != 0:
+    if code != 0 and check:
         errors.seek(0)
         raise RuntimeError(f"{args[0]} failed with {code}: {errors.read()[-500:]}")
     field = lambda name: float(re.search(rf"{name}: ([0-9.]+)", text).group(1))  # noqa: E731
@@ -139,11 +196,15 @@ class Bench:
         return [r for r in self.nginx.log(start)
                 if r[4].startswith(f"/{release}/") and r[4] != f"/{release}/update.ini"]
 
-    def run_updater(self, release: str) -> dict:
-        app = self.install(release)
+    def run_updater(self, release: str, base: str | None = None, app: Path | None = None,
+                    during=None) -> dict:
+        """One update run from a fresh installation (or the one given), through
+        nginx or the server at base; during(proc) runs beside it instead of the
+        box answering."""
+        app = app or self.install(release)
         (self.scratch / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
-            f'"UpdatePath"="{app}"\r\n"URL"="{self.nginx.base}/{release}/"\r\n')
+            f'"UpdatePath"="{app}"\r\n"URL"="{base or self.nginx.base}/{release}/"\r\n')
         log_start = self.nginx.log_size()
 
         def answer_box(proc):
@@ -163,10 +224,65 @@ class Bench:
                                    stderr=subprocess.DEVNULL)
                 time.sleep(0.1)
 
-        result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=answer_box)
-        if (app / "file.exe").exists() or not (app / "UpdateBak").is_dir():
+        result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=during or answer_box,
+                       check=during is None)
+        if during is None and ((app / "file.exe").exists() or not (app / "UpdateBak").is_dir()):
             raise RuntimeError("the update run did not finish")
         return result
+
+    def compare_resumed(self, release: str, file: str) -> dict:
+        """The release's one large file cut by the network at 90% and resumed
+        within the run, against the same run uncut, both through the relay;
+        interleaved, medians. Then the updater killed at 90% of the file and
+        started again: the bytes nginx sends for the file in the second run."""
+        size = self.releases[release][file]
+        relay = CuttingRelay(self.nginx.port)
+        base = f"http://127.0.0.1:{relay.port}"
+        path = f"/{release}/{file}"
+        figures = {"whole": [], "cut": []}
+        sent = []
+        try:
+            for _ in range(self.runs):
+                for who in figures:
+                    relay.cut_after = size * 9 // 10 if who == "cut" else None
+                    before = self.nginx.log_size()
+                    result = self.run_updater(release, base)
+                    rows = [r for r in self.nginx.log(before) if r[4] == path]
+                    result["transfer"] = max(r[0] for r in rows) - min(r[0] - r[1] for r in rows)
+                    if who == "cut":
+                        if len(rows) != 2 or rows[1][2] != 206:
+                            raise RuntimeError(f"the cut file was not resumed: {rows}")
+                        sent.append(sum(r[3] for r in rows) / size)
+                    figures[who].append(result)
+        finally:
+            relay.close()
+        # The resumed run waits a second before it resumes: that pause is
+        # not the transfer's.
+        ratios = [(c["transfer"] - 1.0) / w["transfer"]
+                  for c, w in zip(figures["cut"], figures["whole"])]
+        across = []
+        for _ in range(self.runs):
+            app = self.install(release)
+            part = app / (file + ".update-part")
+
+            def kill_at_90(proc):
+                # proc is GNU time; the updater is its child.
+                while proc.poll() is None:
+                    if part.exists() and part.stat().st_size >= size * 9 // 10:
+                        children = Path(f"/proc/{proc.pid}/task/{proc.pid}/children").read_text()
+                        for child in children.split():
+                            os.kill(int(child), 9)
+                        return
+                    time.sleep(0.005)
+            self.run_updater(release, app=app, during=kill_at_90)
+            before = self.nginx.log_size()
+            self.run_updater(release, app=app)
+            rows = [r for r in self.nginx.log(before) if r[4] == path]
+            across.append(sum(r[3] for r in rows) / size)
+        summary = lambda xs: {"median": statistics.median(xs), "min": min(xs), "max": max(xs)}  # noqa: E731
+        return {"time_ratio": summary(ratios), "bytes_ratio": summary(sent),
+                "across_runs_bytes_ratio": summary(across),
+                "runs": {who: [r["transfer"] for r in rs] for who, rs in figures.items()}}
 
     def run_curl(self, release: str, names: list[str]) -> dict:
         self.clear_downloads(release)
@@ -286,7 +402,7 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
-    parser.add_argument("--only", default="", help="comma-separated: big,hash,many,memory,size,startup,count")
+    parser.add_argument("--only", default="", help="comma-separated: big,hash,resume,many,memory,size,startup,count")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -307,6 +423,12 @@ def main() -> int:
                 bench.publish("big", {"big.bin": options.big_mib << 20})
             bench.publish_checked("bighash", "big")
             results["hash"] = bench.compare_checked("big", "bighash", bench.www / "big" / "big.bin")
+        if want("resume"):
+            if "big" not in results:
+                bench.publish("big", {"big.bin": options.big_mib << 20})
+            if not (bench.www / "bighash").is_dir():
+                bench.publish_checked("bighash", "big")
+            results["resume"] = bench.compare_resumed("bighash", "big.bin")
         if want("many"):
             names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
             results["many"] = bench.compare_downloads("many", names)
@@ -353,6 +475,12 @@ TARGETS = [
      None, "{:.3f}"),
     ("1 GiB file: CPU time / curl", ratio(("big", "cpu_ratio_curl")), 1.5, "{:.3f}"),
     ("1 GiB: Size/Hash extra time / openssl", lambda r: r["hash"]["ratio"], 1.2, "{:.3f}"),
+    ("1 GiB cut at 90%, resumed: nginx bytes / size", lambda r: r["resume"]["bytes_ratio"], 1.11,
+     "{:.3f}"),
+    ("1 GiB cut at 90%, resumed: time - 1 s / uncut", lambda r: r["resume"]["time_ratio"], 1.15,
+     "{:.3f}"),
+    ("1 GiB, killed at 90%: next run's bytes / size",
+     lambda r: r["resume"]["across_runs_bytes_ratio"], 0.11, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / curl", ratio(("many", "transfer_ratio_curl")), 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / minimal client", ratio(("many", "transfer_ratio_minimal")),
      None, "{:.3f}"),
