@@ -16,12 +16,21 @@ struct OnDisk {
   // The size of the staged download (DownloadPart of the name) that a run cut
   // off before its end left beside the target; nullopt when there is none.
   std::optional<uint64_t> stagedSize;
+  // The target the download would replace: its size (nullopt when there is
+  // none) and, where its size is the listed one, its SHA-256.
+  std::optional<uint64_t> installedSize;
+  std::optional<release::Digest> installedHash;
 };
+
+// Whether the installed file's hash is worth computing: only a size that
+// matches can be a file already current.
+bool WantsInstalledHash(const release::ListedFile& file, std::optional<uint64_t> installedSize);
 
 // How the file's new bytes are fetched.
 enum class Fetch {
-  Whole,   // the plain file, from its first byte
-  Resume,  // the plain file, from the end of what an earlier run staged
+  Current,  // nothing: the installed file is what the release lists
+  Whole,    // the plain file, from its first byte
+  Resume,   // the plain file, from the end of what an earlier run staged
 };
 
 struct FilePlan {

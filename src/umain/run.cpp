@@ -1,5 +1,6 @@
 // The update run, started once by the window's first timer tick.
 #include "base/error.h"
+#include "umain/file_reader.h"
 #include "umain/settings.h"
 #include "umain/umain.h"
 
@@ -69,10 +70,14 @@ void TTFrmUpdate::RunUpdate() {
 
 std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
   std::vector<FilePlan> plans;
+  replacing_.clear();
   for (const release::ListedFile& file : listedFiles_) {
-    const OnDisk disk{platform_.fileSize(DownloadPart(file.name))};
+    OnDisk disk{platform_.fileSize(DownloadPart(file.name)), platform_.fileSize(file.name)};
+    if (WantsInstalledHash(file, disk.installedSize))
+      disk.installedHash = HashFile(platform_, file.name, *disk.installedSize);
     plans.push_back(PlanFile(file, disk));
     if (plans.back().discardStaged) Install.DiscardStaged({file.name});
+    if (plans.back().fetch != Fetch::Current) replacing_.push_back(file.name);
   }
   return plans;
 }
@@ -90,6 +95,14 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
     ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + listedFiles_[i].name);
     fileNumber_ = i + 1;
     switch (plans[i].fetch) {
+      case Fetch::Current: {
+        // Nothing to fetch: the bar and the byte line show the file complete.
+        const auto size = static_cast<int64_t>(*listedFiles_[i].expected.size);
+        IdHTTP1WorkBegin(size);
+        IdHTTP1Work(size);
+        Display.showNow();
+        break;
+      }
       case Fetch::Whole:
         Download(listedFiles_[i]);
         break;
@@ -100,7 +113,7 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
     window_.stepProgress(ui::ControlId::PB_All);
   }
   try {
-    Install.Commit(UpdateFiles);
+    Install.Commit(replacing_);
   } catch (const std::exception& e) {
     throw TransferFailure(ErrorMessage(e));
   }
@@ -117,7 +130,7 @@ void TTFrmUpdate::FailDownloadPhase(const std::string* message) {
 }
 
 void TTFrmUpdate::BackupOldFiles() {
-  Install.BackUp(UpdateFiles);
+  Install.BackUp(replacing_);
 }
 
 void TTFrmUpdate::RestoreOldFiles() {

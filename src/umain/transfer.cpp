@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "umain/file_reader.h"
 #include "umain/integrity.h"
 #include "umain/output_file.h"
 #include "umain/umain.h"
@@ -60,18 +61,10 @@ class StagedDownload : public http::BodySink {
   // anything is added to them; false when they cannot be read (the file is
   // then fetched whole).
   bool keep(uint64_t bytes) {
-    std::unique_ptr<platform::InputFile> in;
-    if (platform_.openFile(path_, in)) return false;
-    std::vector<char> buffer(size_t{1} << 20);
     check_.restart();
-    for (uint64_t at = 0; at < bytes;) {
-      size_t got = 0;
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes - at));
-      if (in->read(at, buffer.data(), want, got) || got == 0) return false;
-      check_.kept(buffer.data(), got);
-      at += got;
-    }
-    in.reset();
+    if (!ReadFromStart(platform_, path_, bytes,
+                       [&](const char* data, size_t size) { check_.kept(data, size); }))
+      return false;
     std::unique_ptr<platform::OutputFile> file;
     if (platform_.appendFile(path_, file)) return false;
     file_ = std::move(file);

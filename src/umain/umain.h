@@ -101,8 +101,8 @@ class TTFrmUpdate : public ui::FormEvents {
   void SetTransferPosition(int32_t n);
   void ShowTransferText();
 
-  // Copies of the installed listed files in the backup directory; the files
-  // stay installed.
+  // Copies of the installed listed files that the run replaces (all but those
+  // already current) in the backup directory; the files stay installed.
   void BackupOldFiles();
   // Puts back the installed files that the installation's commit replaced.
   void RestoreOldFiles();
@@ -147,6 +147,9 @@ class TTFrmUpdate : public ui::FormEvents {
   ui::Window& window_;
   std::vector<std::string> args_;
   std::vector<release::ListedFile> listedFiles_;
+  // The listed names the run replaces, in list order: all of them, less
+  // those that the plans find current.
+  std::vector<std::string> replacing_;
   size_t fileNumber_ = 0;     // of the file being downloaded, from 1
   int64_t transferFrom_ = 0;  // the byte a resumed transfer's events count from
   Installation Install{platform_, UpdatePath, BackupPath};

@@ -65,6 +65,7 @@ void TTFrmUpdate::SetListedFiles(std::vector<release::ListedFile> files) {
   listedFiles_ = std::move(files);
   UpdateFiles.clear();
   for (const release::ListedFile& file : listedFiles_) UpdateFiles.push_back(file.name);
+  replacing_ = UpdateFiles;
 }
 
 }  // namespace UMain

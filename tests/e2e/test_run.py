@@ -123,6 +123,12 @@ def test_release_packed_since_the_installed_one_replaces_only_what_changed(h):
     check([l for l in listed if l.startswith(b"File")] == [
         b"File1=added.dll", b"File2=client.exe", b"File3=sub\\x.dll"], f"update.ini {listed}")
 
+    update_from(h, www, v2, ["added.dll", "client.exe", "sub/x.dll"])
+
+
+def update_from(h, www, v2, fetched):
+    """Updates the old installation from the release under www/rel on nginx:
+    the box, the files asked for and the installation that results."""
     app, exe = install(h)
     server = h.nginx(www)
     run = start(h, app, exe, server, server.base + "/rel/")
@@ -130,9 +136,24 @@ def test_release_packed_since_the_installed_one_replaces_only_what_changed(h):
     check(box.text == "恭喜，你现在已经成功升级到新版本 6.3 了！", f"box {box.text!r}")
     check(run.wait(60) == 0, "exit code")
     requests = [row[4] for row in server.log()]
-    check(requests == ["/rel/update.ini", "/rel/added.dll", "/rel/client.exe", "/rel/sub/x.dll"],
-          f"requests {requests}")
+    check(requests == ["/rel/update.ini"] + ["/rel/" + n for n in fetched], f"requests {requests}")
     files = tree(app)
     for own in ("client-started", "delme.bat", "file.exe"):
         files.pop(own, None)
     check(files == {**v2, "readme.txt": b"not part of the release"}, f"installation {sorted(files)}")
+    return app, run
+
+
+def test_files_already_current_are_left_alone(h):
+    """A release listing every file with its size and hash, of which the
+    installation already has data.dll: nothing is fetched for it, and it is
+    neither backed up nor replaced."""
+    v2 = {"client.exe": h.client("6.3.0.0"), "data.dll": OLD["data.dll"], "sub/x.dll": b"new x"}
+    www = h.dir("www")
+    write_tree(www / "rel", v2)
+    h.pack(www / "rel", "6.3")
+    app, run = update_from(h, www, v2, ["client.exe", "sub/x.dll"])
+    check(sorted(tree(app / "UpdateBak")) == ["client.exe", "sub/x.dll"],
+          f"backup {sorted(tree(app / 'UpdateBak'))}")
+    if not h.windows:
+        check("已下载:900 字节  共 900 字节" in run.texts("Label4"), "byte line of the current file")

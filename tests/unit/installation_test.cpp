@@ -127,29 +127,42 @@ TEST_F(InstallationTest, EmptyListDoesNothing) {
   EXPECT_EQ(Tree(app), before);
 }
 
-// What the run does with each listed file, from what lies on disk: a staged
-// download an earlier run left of a file whose size and hash are listed is
-// taken up when it is shorter than the file; anything else it left goes.
-TEST(Plan, LeftoversOfACutOffRunAreResumedOrDeleted) {
-  release::ListedFile hashed{"a.dll", {3, release::Digest{}}};
+// What the run does with each listed file, from what lies on disk: a file
+// already as listed is left alone; a staged download an earlier run left of
+// a file whose size and hash are listed is taken up when it is shorter than
+// the file; anything else it left goes.
+TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
+  const release::Digest listedHash{1}, otherHash{2};
+  release::ListedFile hashed{"a.dll", {3, listedHash}};
   release::ListedFile sized{"b.dll", {3, std::nullopt}};
   using UMain::Fetch;
+  const std::nullopt_t none = std::nullopt;
   struct Case {
     const release::ListedFile& file;
-    std::optional<uint64_t> staged;
+    UMain::OnDisk disk;  // staged size, installed size and hash
     Fetch fetch;
     bool discard;
   };
-  for (const Case& c :
-       {Case{sized, std::nullopt, Fetch::Whole, false}, Case{sized, 2, Fetch::Whole, true},
-        Case{hashed, std::nullopt, Fetch::Whole, false}, Case{hashed, 0, Fetch::Whole, true},
-        Case{hashed, 2, Fetch::Resume, false}, Case{hashed, 3, Fetch::Whole, true},
-        Case{hashed, 5, Fetch::Whole, true}}) {
-    const UMain::FilePlan plan = UMain::PlanFile(c.file, UMain::OnDisk{c.staged});
-    const std::string what = c.file.name + " " + std::to_string(c.staged.value_or(-1));
+  for (const Case& c : {
+           Case{sized, {none, none, none}, Fetch::Whole, false},
+           Case{sized, {2, 3, none}, Fetch::Whole, true},
+           Case{hashed, {none, none, none}, Fetch::Whole, false},
+           Case{hashed, {0, none, none}, Fetch::Whole, true},
+           Case{hashed, {2, none, none}, Fetch::Resume, false},
+           Case{hashed, {3, none, none}, Fetch::Whole, true},
+           Case{hashed, {5, none, none}, Fetch::Whole, true},
+           Case{hashed, {none, 3, listedHash}, Fetch::Current, false},
+           Case{hashed, {2, 3, listedHash}, Fetch::Current, true},
+           Case{hashed, {none, 3, otherHash}, Fetch::Whole, false},
+           Case{hashed, {2, 4, listedHash}, Fetch::Resume, false},
+       }) {
+    const UMain::FilePlan plan = UMain::PlanFile(c.file, c.disk);
+    const std::string what = c.file.name + " staged " +
+                             std::to_string(c.disk.stagedSize.value_or(-1)) + " installed " +
+                             std::to_string(c.disk.installedSize.value_or(-1));
     EXPECT_EQ(plan.fetch, c.fetch) << what;
     EXPECT_EQ(plan.discardStaged, c.discard) << what;
-    if (c.fetch == Fetch::Resume) EXPECT_EQ(plan.resumeFrom, *c.staged) << what;
+    if (c.fetch == Fetch::Resume) EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
   }
 }
 
