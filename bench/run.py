@@ -230,6 +230,52 @@ class Bench:
             raise RuntimeError("the update run did not finish")
         return result
 
+    def compare_current(self, release: str) -> dict:
+        """A release whose files are all installed already: the time from the
+        updater's request of update.ini to its success box on the screen,
+        against sha256sum over the same files; interleaved, medians. The
+        updater must ask for nothing but update.ini."""
+        names = sorted(self.releases[release])
+        figures = {"updater": [], "sha256sum": []}
+        for _ in range(self.runs):
+            app = self.install(release)
+            for name in names:
+                os.link(self.www / release / name, app / name)
+            trace = self.scratch / "current-trace.txt"
+            trace.unlink(missing_ok=True)
+            shown = {}
+
+            def box_time(proc):
+                while proc.poll() is None:
+                    if trace.exists() and "\nbox\t" in "\n" + trace.read_text(encoding="utf-8"):
+                        shown["at"] = time.time()
+                        break
+                    time.sleep(0.002)
+                while proc.poll() is None:
+                    box = find_window(self.env, BOX_CAPTION)
+                    if box:
+                        subprocess.run(["xdotool", "key", "--window", box, "Return"],
+                                       env=self.env, stderr=subprocess.DEVNULL)
+                    time.sleep(0.1)
+            before = self.nginx.log_size()
+            env, self.env = self.env, dict(self.env, UPDATER_UI_TRACE=str(trace))
+            try:
+                self.run_updater(release, app=app, during=box_time)
+            finally:
+                self.env = env
+            rows = [r for r in self.nginx.log(before) if r[4].startswith(f"/{release}/")]
+            if [r[4] for r in rows] != [f"/{release}/update.ini"] or "at" not in shown:
+                raise RuntimeError(f"the run asked for {[r[4] for r in rows][:3]} or showed no box")
+            figures["updater"].append(shown["at"] - (rows[0][0] - rows[0][1]))
+            start = time.monotonic()
+            subprocess.run(["sha256sum", *names], cwd=self.www / release, check=True,
+                           stdout=subprocess.DEVNULL)
+            figures["sha256sum"].append(time.monotonic() - start)
+        ratios = [u / r for u, r in zip(figures["updater"], figures["sha256sum"])]
+        return {"ratio": {"median": statistics.median(ratios), "min": min(ratios),
+                          "max": max(ratios)},
+                **{who: statistics.median(xs) for who, xs in figures.items()}}
+
     def compare_resumed(self, release: str, file: str) -> dict:
         """The release's one large file cut by the network at 90% and resumed
         within the run, against the same run uncut, both through the relay;
@@ -402,7 +448,7 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
-    parser.add_argument("--only", default="", help="comma-separated: big,hash,resume,many,memory,size,startup,count")
+    parser.add_argument("--only", default="", help="comma-separated: big,hash,resume,current,many,memory,size,startup,count")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -429,6 +475,10 @@ def main() -> int:
             if not (bench.www / "bighash").is_dir():
                 bench.publish_checked("bighash", "big")
             results["resume"] = bench.compare_resumed("bighash", "big.bin")
+        if want("current"):
+            bench.publish("current0", {f"c{i:04}.dat": 65536 for i in range(2000)})
+            bench.publish_checked("current", "current0")
+            results["current"] = bench.compare_current("current")
         if want("many"):
             names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
             results["many"] = bench.compare_downloads("many", names)
@@ -481,6 +531,8 @@ TARGETS = [
      "{:.3f}"),
     ("1 GiB, killed at 90%: next run's bytes / size",
      lambda r: r["resume"]["across_runs_bytes_ratio"], 0.11, "{:.3f}"),
+    ("2,000 current x 64 KiB: list to box / sha256sum", lambda r: r["current"]["ratio"],
+     1.3, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / curl", ratio(("many", "transfer_ratio_curl")), 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / minimal client", ratio(("many", "transfer_ratio_minimal")),
      None, "{:.3f}"),
