@@ -74,6 +74,18 @@ int64_t keyNumber(std::string_view name, std::string_view prefix, int32_t count)
   return number <= count ? number : 0;
 }
 
+// The numbers n and m of a key named prefix + n + "." + m (n in 1..count, m in
+// 1..2^31 - 1, decimal, no leading zeros), as n * 2^32 + m; 0 when the name is
+// not of that form.
+int64_t keyPairNumber(std::string_view name, std::string_view prefix, int32_t count) {
+  const size_t dot = name.find('.', prefix.size());
+  if (dot == std::string_view::npos) return 0;
+  const int64_t number = keyNumber(name.substr(0, dot), prefix, count);
+  const int64_t sub =
+      number ? keyNumber(name.substr(dot + 1), "", std::numeric_limits<int32_t>::max()) : 0;
+  return sub ? number << 32 | sub : 0;
+}
+
 }  // namespace
 
 Profile::Profile(std::string bytes) : text_(profileText(std::move(bytes))) {
@@ -173,6 +185,31 @@ std::vector<std::pair<int32_t, std::string>> Profile::numberedEntries(std::strin
     std::string value = copyEntry(view(key.value));
     if (!value.empty())
       entries.emplace_back(static_cast<int32_t>(numbered[i].first), std::move(value));
+  }
+  return entries;
+}
+
+std::vector<Profile::PairEntry> Profile::numberedPairEntries(std::string_view section,
+                                                             std::string_view prefix,
+                                                             int32_t count) const {
+  std::vector<PairEntry> entries;
+  const Section* found = count > 0 ? findSection(section) : nullptr;
+  if (!found) return entries;
+  while (!prefix.empty() && isBlank(prefix.front())) prefix.remove_prefix(1);
+  std::vector<std::pair<int64_t, size_t>> numbered;
+  for (size_t i = 0; i < found->keys.size(); ++i) {
+    if (const int64_t numbers = keyPairNumber(view(found->keys[i].name), prefix, count))
+      numbered.emplace_back(numbers, i);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  for (size_t i = 0; i < numbered.size(); ++i) {
+    if (i > 0 && numbered[i].first == numbered[i - 1].first) continue;
+    const Key& key = found->keys[numbered[i].second];
+    if (!key.hasValue) continue;
+    std::string value = copyEntry(view(key.value));
+    if (!value.empty())
+      entries.push_back({static_cast<int32_t>(numbered[i].first >> 32),
+                         static_cast<int32_t>(numbered[i].first & 0xFFFFFFFF), std::move(value)});
   }
   return entries;
 }

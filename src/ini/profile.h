@@ -52,6 +52,17 @@ class Profile {
                                                                std::string_view prefix,
                                                                int32_t count) const;
 
+  // The same for keys named prefix + n + "." + m, n from 1 to count and m from 1
+  // (both decimal, no leading zeros, m at most 2^31 - 1): the values with both
+  // numbers, in (n, m) order, empty values skipped; also one pass.
+  struct PairEntry {
+    int32_t number;
+    int32_t sub;
+    std::string value;
+  };
+  std::vector<PairEntry> numberedPairEntries(std::string_view section, std::string_view prefix,
+                                             int32_t count) const;
+
   // Whether the text has a section of that name (matched without regard to case).
   bool hasSection(std::string_view section) const { return findSection(section) != nullptr; }
 

@@ -13,6 +13,26 @@ namespace {
 
 constexpr std::string_view kHashPrefix = "sha256:";
 
+using PairEntries = std::vector<ini::Profile::PairEntry>;
+
+// The value of the entry with those numbers, or null; entries are in number order.
+const std::string* entryOf(const PairEntries& entries, int32_t number, int32_t sub) {
+  auto at =
+      std::lower_bound(entries.begin(), entries.end(), std::make_pair(number, sub),
+                       [](const ini::Profile::PairEntry& entry, std::pair<int32_t, int32_t> n) {
+                         return std::make_pair(entry.number, entry.sub) < n;
+                       });
+  return at != entries.end() && at->number == number && at->sub == sub ? &at->value : nullptr;
+}
+
+template <typename T>
+T required(const std::string* text, std::optional<T> (*parse)(std::string_view),
+           const std::string& key) {
+  std::optional<T> value;
+  if (!text || !(value = parse(*text))) throw base::Error("Invalid " + key + " in update.ini");
+  return *value;
+}
+
 // The value of the entry with that number, or null; entries are in number order.
 const std::string* entryOf(const std::vector<std::pair<int32_t, std::string>>& entries,
                            int32_t number) {
@@ -78,15 +98,29 @@ std::string hashText(const Digest& digest) {
 ReleaseList readReleaseList(const std::string& bytes) {
   const ini::Profile profile(bytes);
   const int32_t count = ini::profileInteger(profile.readString("FileList", "Count", ""));
-  const auto sizes = profile.numberedEntries("FileList", "Size", count);
-  const auto hashes = profile.numberedEntries("FileList", "Hash", count);
-  auto names = profile.numberedEntries("FileList", "File", count);
+  auto entries = [&](std::string_view prefix) {
+    return profile.numberedEntries("FileList", prefix, count);
+  };
+  auto pairEntries = [&](std::string_view prefix) {
+    return profile.numberedPairEntries("FileList", prefix, count);
+  };
+  const auto sizes = entries("Size");
+  const auto hashes = entries("Hash");
+  const auto copies = entries("Copy");
+  const auto copySizes = entries("CopySize");
+  const auto copyHashes = entries("CopyHash");
+  const auto patches = pairEntries("Patch");
+  const auto patchBases = pairEntries("PatchBase");
+  const auto patchSizes = pairEntries("PatchSize");
+  const auto patchHashes = pairEntries("PatchHash");
+  auto names = entries("File");
   for (const auto& [number, name] : names) {
     if (isUnsafeName(name)) throw base::Error("Unsafe file name \"" + name + "\"");
   }
   ReleaseList list;
   for (auto& [number, name] : names) {
-    ListedFile file{std::move(name), {}};
+    ListedFile file;
+    file.name = std::move(name);
     if (const std::string* size = entryOf(sizes, number)) {
       if (!(file.expected.size = parseSize(*size)))
         throw base::Error("Invalid Size" + std::to_string(number) + " in update.ini");
@@ -94,6 +128,28 @@ ReleaseList readReleaseList(const std::string& bytes) {
     if (const std::string* hash = entryOf(hashes, number)) {
       if (!(file.expected.sha256 = parseHash(*hash)))
         throw base::Error("Invalid Hash" + std::to_string(number) + " in update.ini");
+    }
+    const std::string n = std::to_string(number);
+    // A copy's or patch's name, which the updater fetches like a listed file.
+    auto checkedName = [&](const std::string& text, const std::string& key) {
+      if (isUnsafeName(text)) throw base::Error("Unsafe file name \"" + text + "\"");
+      if (!file.expected.size || !file.expected.sha256)
+        throw base::Error(key + " in update.ini without Size" + n + " and Hash" + n);
+      return text;
+    };
+    if (const std::string* copy = entryOf(copies, number)) {
+      file.copy = Copy{checkedName(*copy, "Copy" + n),
+                       required(entryOf(copySizes, number), parseSize, "CopySize" + n),
+                       required(entryOf(copyHashes, number), parseHash, "CopyHash" + n)};
+    }
+    for (int32_t sub = 1; const std::string* patch = entryOf(patches, number, sub); ++sub) {
+      const std::string m = n + "." + std::to_string(sub);
+      file.patches.push_back(
+          Patch{checkedName(*patch, "Patch" + m),
+                required(entryOf(patchSizes, number, sub), parseSize, "PatchSize" + m),
+                required(entryOf(patchHashes, number, sub), parseHash, "PatchHash" + m),
+                required(entryOf(patchBases, number, sub), parseHash, "PatchBase" + m)});
+      if (sub == std::numeric_limits<int32_t>::max()) break;
     }
     list.files.push_back(std::move(file));
   }

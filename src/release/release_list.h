@@ -1,8 +1,11 @@
 // The release description "update.ini" as the updater reads it and the
 // publisher's tool writes it: [Version] NewVersion and, in [FileList], Count
 // and File<n>, each name optionally with Size<n> (a decimal byte count) and
-// Hash<n> ("sha256:" and 64 hexadecimal digits). Updaters that know nothing
-// of Size<n> and Hash<n> ignore them.
+// Hash<n> ("sha256:" and 64 hexadecimal digits), and then with cheaper ways to
+// the same bytes: a compressed copy (Copy<n>, CopySize<n>, CopyHash<n>) and
+// patches from older files (Patch<n>.<m>, PatchBase<n>.<m>, PatchSize<n>.<m>,
+// PatchHash<n>.<m>, m from 1 up to the first number missing). Updaters that
+// know nothing of these keys ignore them.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +25,25 @@ struct Expected {
   bool any() const { return size.has_value() || sha256.has_value(); }
 };
 
+// A compressed copy of a listed file (one zstd frame), or a patch that makes
+// it from an older file; `name` is relative to the update URL.
+struct Copy {
+  std::string name;
+  uint64_t size = 0;
+  Digest sha256{};
+};
+struct Patch {
+  std::string name;
+  uint64_t size = 0;
+  Digest sha256{};
+  Digest baseSha256{};  // of the older file it applies to
+};
+
 struct ListedFile {
   std::string name;  // as listed
   Expected expected;
+  std::optional<Copy> copy;
+  std::vector<Patch> patches;  // in the list's order
 };
 
 struct ReleaseList {
@@ -40,7 +59,12 @@ struct ReleaseList {
 // Reads the description's bytes. Raises base::Error for a name that
 // would leave the installation directory ("Unsafe file name "..."") and for a
 // Size<n> or Hash<n> of a listed name that is present but malformed
-// ("Invalid Size<n> in update.ini").
+// ("Invalid Size<n> in update.ini"). A copy or patch of a listed name must
+// have all of its keys, well-formed, and a name the updater accepts (the same
+// texts: "Invalid CopyHash3 in update.ini", "Invalid PatchBase3.1 in
+// update.ini", "Unsafe file name ..."); the file must then have its Size<n>
+// and Hash<n>, which every way to it ends in checking ("Copy3 in update.ini
+// without Size3 and Hash3").
 ReleaseList readReleaseList(const std::string& bytes);
 
 // The updater downloads each file beside its target, under the target's name

@@ -3,6 +3,7 @@
 // through the text line by line for each look-up, and the update list with
 // reading File1, File2, ... one key at a time.
 #include <algorithm>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -225,6 +226,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(values == expected);
 
+  // Patch<n>.<m>: the one-pass reading against one key at a time, for the
+  // numbers a slow reading can try.
+  std::vector<std::string> pairs, slowPairs;
+  for (const auto& entry : profile.numberedPairEntries("FileList", "Patch", count))
+    if (entry.number <= 300 && entry.sub <= 12) pairs.push_back(entry.value);
+  for (int32_t n = 1; n <= std::min(count, 300); ++n) {
+    for (int32_t m = 1; m <= 12; ++m) {
+      std::string value =
+          profile.readString("FileList", "Patch" + std::to_string(n) + "." + std::to_string(m), "");
+      if (!value.empty()) slowPairs.push_back(std::move(value));
+    }
+  }
+  FUZZ_CHECK(pairs == slowPairs);
+
   // The updater's own reading of the list: the same names, or the first unsafe one refused.
   const auto unsafe = std::find_if(values.begin(), values.end(), unsafeName);
   try {
@@ -237,14 +252,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(list.describesRelease ==
                (slowHasSection(lines, "FileList") || slowHasSection(lines, "Version")));
   } catch (const base::Error& error) {
-    // The first unsafe name, or else a malformed Size<n> or Hash<n> of a listed name.
+    // The first unsafe name, or else a malformed Size<n> or Hash<n> of a listed
+    // name, or a copy or patch of one with a key missing or malformed, an
+    // unsafe name, or a file without size and hash.
     const std::string& message = error.message();
     if (unsafe != values.end()) {
       FUZZ_CHECK(message == "Unsafe file name \"" + *unsafe + "\"");
-    } else {
-      FUZZ_CHECK(message.rfind("Invalid Size", 0) == 0 || message.rfind("Invalid Hash", 0) == 0);
+    } else if (message.rfind("Invalid ", 0) == 0) {
+      bool known = false;
+      for (const char* key :
+           {"Size", "Hash", "CopySize", "CopyHash", "PatchBase", "PatchSize", "PatchHash"})
+        known |= message.compare(8, std::strlen(key), key) == 0;
+      FUZZ_CHECK(known);
       FUZZ_CHECK(message.size() > 26 &&
                  message.compare(message.size() - 14, 14, " in update.ini") == 0);
+    } else {
+      FUZZ_CHECK(message.rfind("Unsafe file name \"", 0) == 0 ||
+                 ((message.rfind("Copy", 0) == 0 || message.rfind("Patch", 0) == 0) &&
+                  message.find(" in update.ini without Size") != std::string::npos));
     }
   }
 

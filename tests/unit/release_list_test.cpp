@@ -45,6 +45,56 @@ TEST(ReleaseKeys, AreReadBesideTheirNamesAndRefusedWhenMalformed) {
   EXPECT_EQ(release::parseSize("9223372036854775807"), uint64_t{9223372036854775807u});
 }
 
+// Copy<n> and Patch<n>.<m> beside a file with its Size<n> and Hash<n>: read
+// with every key, patches up to the first number missing; refused when a key
+// is missing or malformed, a name unsafe, or the file without size and hash.
+TEST(ReleaseKeys, CopiesAndPatchesAreReadWhole) {
+  const std::string hash(kAbcHash);
+  const std::string other = "sha256:" + std::string(64, 'e');
+  const std::string file1 = "Size1=3\nHash1=" + hash + "\n";
+  const std::string copy1 = "Copy1=delta/c.zst\nCopySize1=40\nCopyHash1=" + other + "\n";
+  auto patch = [&](const std::string& m, const std::string& name, const std::string& size = "7") {
+    return "Patch1." + m + "=" + name + "\nPatchBase1." + m + "=" + other + "\nPatchSize1." + m +
+           "=" + size + "\nPatchHash1." + m + "=" + hash + "\n";
+  };
+  const auto list =
+      release::readReleaseList(List(file1 + copy1 + patch("1", "delta/p1.patch") +
+                                    patch("2", "delta/p2.patch") + patch("4", "delta/p4.patch")));
+  ASSERT_EQ(list.files.size(), 2u);
+  const release::ListedFile& a = list.files[0];
+  ASSERT_TRUE(a.copy);
+  EXPECT_EQ(a.copy->name, "delta/c.zst");
+  EXPECT_EQ(a.copy->size, 40u);
+  EXPECT_EQ(release::hashText(a.copy->sha256), other);
+  ASSERT_EQ(a.patches.size(), 2u);  // 1.4 comes after a missing 1.3
+  EXPECT_EQ(a.patches[1].name, "delta/p2.patch");
+  EXPECT_EQ(a.patches[1].size, 7u);
+  EXPECT_EQ(release::hashText(a.patches[1].sha256), hash);
+  EXPECT_EQ(release::hashText(a.patches[1].baseSha256), other);
+  // File2 has no size and hash: its copy is refused, with the same words as the rest.
+  for (const auto& [keys, message] : std::vector<std::pair<std::string, std::string>>{
+           {file1 + "Copy2=x.zst\n", "Copy2 in update.ini without Size2 and Hash2"},
+           {"Size1=3\n" + copy1, "Copy1 in update.ini without Size1 and Hash1"},
+           {file1 + "Copy1=x.zst\nCopyHash1=" + other, "Invalid CopySize1 in update.ini"},
+           {file1 + "Copy1=x.zst\nCopySize1=1\nCopyHash1=sha256:12",
+            "Invalid CopyHash1 in update.ini"},
+           {file1 + "Copy1=..\\x.zst\n", "Unsafe file name \"..\\x.zst\""},
+           {file1 + patch("1", "c:p"), "Unsafe file name \"c:p\""},
+           {file1 + patch("1", "p", "-7"), "Invalid PatchSize1.1 in update.ini"},
+           {file1 + "Patch1.1=p\nPatchSize1.1=7\nPatchHash1.1=" + hash,
+            "Invalid PatchBase1.1 in update.ini"},
+           {file1 + patch("1", "p") + "Patch1.2=q\nPatchBase1.2=" + other + "\nPatchSize1.2=7\n",
+            "Invalid PatchHash1.2 in update.ini"},
+       }) {
+    try {
+      release::readReleaseList(List(keys));
+      ADD_FAILURE() << keys;
+    } catch (const base::Error& e) {
+      EXPECT_EQ(e.message(), message) << keys;
+    }
+  }
+}
+
 TEST(Sha256, PiecesGiveTheDigestOfTheWhole) {
   const std::string text(100000, 'q');
   release::Sha256 whole, pieces;

@@ -1,0 +1,269 @@
+#include "delta/address_map.h"
+
+#include <algorithm>
+
+#include "base/error.h"
+#include "delta/patch_format.h"
+
+namespace delta {
+
+namespace {
+
+// Opcodes (and second bytes of 0F opcodes) that take a ModRM operand which is
+// often relative to the instruction pointer in x86-64 code: mov, lea, movsxd,
+// arithmetic, cmp, test, call and jmp through memory, the SSE moves and a few more.
+constexpr bool isRipOpcode(int byte) {
+  switch (byte) {
+    case 0x01:
+    case 0x03:
+    case 0x0B:
+    case 0x10:
+    case 0x11:
+    case 0x23:
+    case 0x28:
+    case 0x29:
+    case 0x2B:
+    case 0x2E:
+    case 0x2F:
+    case 0x33:
+    case 0x38:
+    case 0x39:
+    case 0x3A:
+    case 0x3B:
+    case 0x54:
+    case 0x57:
+    case 0x58:
+    case 0x59:
+    case 0x5C:
+    case 0x63:
+    case 0x6F:
+    case 0x7F:
+    case 0x80:
+    case 0x81:
+    case 0x83:
+    case 0x85:
+    case 0x88:
+    case 0x89:
+    case 0x8A:
+    case 0x8B:
+    case 0x8D:
+    case 0xB6:
+    case 0xB7:
+    case 0xBE:
+    case 0xBF:
+    case 0xC6:
+    case 0xC7:
+    case 0xF6:
+    case 0xF7:
+    case 0xFF:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// What a byte before a position says about a field starting there.
+enum : uint8_t { kBranchOpcode = 1, kJccSecond = 2, kRipModRm = 4, kRipOpcode = 8, kTwoByte = 16 };
+
+struct ByteClasses {
+  uint8_t of[256] = {};
+  constexpr ByteClasses() {
+    for (int b = 0; b < 256; ++b) {
+      if ((b & 0xFE) == 0xE8) of[b] |= kBranchOpcode;
+      if ((b & 0xF0) == 0x80) of[b] |= kJccSecond;
+      if ((b & 0xC7) == 0x05) of[b] |= kRipModRm;
+      if (isRipOpcode(b)) of[b] |= kRipOpcode;
+      if (b == 0x0F) of[b] |= kTwoByte;
+    }
+  }
+};
+constexpr ByteClasses kClasses;
+
+uint64_t little(const unsigned char* bytes, unsigned width) {
+  uint64_t value = 0;
+  for (unsigned i = width; i-- > 0;) value = value << 8 | bytes[i];
+  return value;
+}
+
+uint64_t readVarint(std::string_view bytes, size_t& at) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < kMaxVarintSize && at < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[at++]);
+    if (i == kMaxVarintSize - 1 && byte > 1) break;
+    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
+    if (!(byte & 0x80)) return value;
+  }
+  throw base::Error("Damaged patch: its address map is cut short or malformed");
+}
+
+[[noreturn]] void badMap(const std::string& why) {
+  throw base::Error("Damaged patch: its address map " + why);
+}
+
+}  // namespace
+
+AddressMap::AddressMap(uint32_t rules, std::vector<Segment> segments,
+                       std::vector<Breakpoint> breakpoints)
+    : rules_(rules), segments_(std::move(segments)), breakpoints_(std::move(breakpoints)) {
+  if (rules_ & ~kAllRules) badMap("has unknown rules");
+  if (segments_.size() > kMaxSegments) badMap("has too many segments");
+  if (breakpoints_.size() > kMaxBreakpoints) badMap("has too many breakpoints");
+  constexpr uint64_t kLimit = uint64_t{1} << 62;
+  for (size_t i = 0; i < segments_.size(); ++i) {
+    const Segment& s = segments_[i];
+    if (s.offset > kLimit || s.fileSize > kLimit || s.fileSize > s.memorySize ||
+        s.memorySize > ~s.address)
+      badMap("has a segment out of range");
+    if (i > 0 && s.offset < segments_[i - 1].offset + segments_[i - 1].fileSize)
+      badMap("has segments out of order");
+  }
+  byAddress_ = segments_;
+  std::sort(byAddress_.begin(), byAddress_.end(),
+            [](const Segment& a, const Segment& b) { return a.address < b.address; });
+  for (size_t i = 1; i < byAddress_.size(); ++i)
+    if (byAddress_[i].address < byAddress_[i - 1].address + byAddress_[i - 1].memorySize)
+      badMap("has overlapping segments");
+  if (!byAddress_.empty()) {
+    lowestAddress_ = byAddress_.front().address;
+    highestAddress_ = byAddress_.back().address + byAddress_.back().memorySize;
+  }
+  for (size_t i = 1; i < breakpoints_.size(); ++i)
+    if (breakpoints_[i].start <= breakpoints_[i - 1].start) badMap("has breakpoints out of order");
+}
+
+std::string AddressMap::encode() const {
+  std::string out;
+  appendVarint(out, segments_.size());
+  for (const Segment& s : segments_) {
+    appendVarint(out, s.offset);
+    appendVarint(out, s.fileSize);
+    appendVarint(out, s.address);
+    appendVarint(out, s.memorySize);
+    appendVarint(out, s.code ? 1 : 0);
+    appendVarint(out, zigzag(s.extraShift));
+  }
+  appendVarint(out, breakpoints_.size());
+  uint64_t last = 0;
+  for (const Breakpoint& b : breakpoints_) {
+    appendVarint(out, b.start - last);
+    appendVarint(out, zigzag(b.shift));
+    last = b.start;
+  }
+  return out;
+}
+
+AddressMap AddressMap::decode(uint32_t rules, std::string_view bytes) {
+  size_t at = 0;
+  const uint64_t segmentCount = readVarint(bytes, at);
+  if (segmentCount > kMaxSegments) badMap("has too many segments");
+  std::vector<Segment> segments(static_cast<size_t>(segmentCount));
+  for (Segment& s : segments) {
+    s.offset = readVarint(bytes, at);
+    s.fileSize = readVarint(bytes, at);
+    s.address = readVarint(bytes, at);
+    s.memorySize = readVarint(bytes, at);
+    const uint64_t code = readVarint(bytes, at);
+    if (code > 1) badMap("has a segment of an unknown kind");
+    s.code = code == 1;
+    s.extraShift = unzigzag(readVarint(bytes, at));
+  }
+  const uint64_t breakpointCount = readVarint(bytes, at);
+  if (breakpointCount > kMaxBreakpoints) badMap("has too many breakpoints");
+  std::vector<Breakpoint> breakpoints(static_cast<size_t>(breakpointCount));
+  uint64_t last = 0;
+  for (size_t i = 0; i < breakpoints.size(); ++i) {
+    const uint64_t gap = readVarint(bytes, at);
+    if ((i > 0 && gap == 0) || gap > ~last) badMap("has breakpoints out of order");
+    breakpoints[i].start = last += gap;
+    breakpoints[i].shift = unzigzag(readVarint(bytes, at));
+  }
+  if (at != bytes.size()) badMap("has bytes after its end");
+  return AddressMap(rules, std::move(segments), std::move(breakpoints));
+}
+
+const Segment* AddressMap::segmentAt(uint64_t address) const {
+  if (address < lowestAddress_ || address >= highestAddress_) return nullptr;
+  auto next = std::upper_bound(byAddress_.begin(), byAddress_.end(), address,
+                               [](uint64_t a, const Segment& s) { return a < s.address; });
+  if (next == byAddress_.begin()) return nullptr;
+  const Segment& s = *(next - 1);
+  return address - s.address < s.memorySize ? &s : nullptr;
+}
+
+bool AddressMap::targetShift(uint64_t address, uint64_t& shift) const {
+  const Segment* segment = segmentAt(address);
+  if (!segment) return false;
+  // Offsets wrap around like the shifts: a damaged map predicts nonsense, never more.
+  const uint64_t offset = segment->offset + (address - segment->address);
+  auto next = std::upper_bound(breakpoints_.begin(), breakpoints_.end(), offset,
+                               [](uint64_t o, const Breakpoint& b) { return o < b.start; });
+  shift = (next == breakpoints_.begin() ? 0 : static_cast<uint64_t>((next - 1)->shift)) +
+          static_cast<uint64_t>(segment->extraShift);
+  return true;
+}
+
+void AddressMap::predict(const unsigned char* window, uint64_t windowBegin, uint64_t windowEnd,
+                         uint64_t stepBegin, uint64_t stepEnd, int64_t stepShift,
+                         uint64_t pieceBegin, uint64_t pieceEnd, unsigned char* piece) const {
+  if (rules_ == 0 || pieceBegin >= pieceEnd) return;
+  (void)windowEnd;
+  auto at = [&](uint64_t offset) { return window + (offset - windowBegin); };
+  // Adds the difference that moving the field's value makes to its bytes
+  // within the piece.
+  auto move = [&](uint64_t q, unsigned width, uint64_t value, uint64_t by) {
+    const uint64_t moved = value + by;
+    for (unsigned i = 0; i < width; ++i) {
+      const uint64_t x = q + i;
+      if (x < pieceBegin || x >= pieceEnd) continue;
+      piece[x - pieceBegin] += static_cast<unsigned char>((moved >> (8 * i)) - (value >> (8 * i)));
+    }
+  };
+  // Fields start within the step and at most 7 bytes before the piece, so
+  // that those reaching into it count.
+  const uint64_t first = std::max(stepBegin, pieceBegin > 7 ? pieceBegin - 7 : 0);
+  const uint64_t last = std::min(pieceEnd, stepEnd);  // fields start before it
+  const bool branches = rules_ & (kRuleBranch | kRuleRipRelative);
+  for (const Segment& s : segments_) {
+    const uint64_t from = std::max(first, s.offset);
+    const uint64_t to = std::min(last, s.offset + s.fileSize);
+    for (uint64_t q = from; q < to; ++q) {
+      const uint64_t room = stepEnd - q;
+      if (room < 4) break;
+      if (branches && s.code && q >= 1) {
+        const int before = *at(q - 1);
+        const uint8_t classes = kClasses.of[before];
+        bool field = false;
+        if (classes && (rules_ & kRuleBranch))
+          field = (classes & kBranchOpcode) ||
+                  ((classes & kJccSecond) && q >= 2 && (kClasses.of[*at(q - 2)] & kTwoByte));
+        if (!field && (classes & kRipModRm) && (rules_ & kRuleRipRelative))
+          field = q >= 2 && (kClasses.of[*at(q - 2)] & kRipOpcode);
+        if (field) {
+          const uint64_t displacement = little(at(q), 4);
+          const uint64_t source = s.address + (q - s.offset) + 4;
+          const uint64_t target =
+              source + static_cast<uint64_t>(static_cast<int64_t>(
+                           static_cast<int32_t>(static_cast<uint32_t>(displacement))));
+          uint64_t shift;
+          if (targetShift(target, shift)) {
+            const uint64_t by =
+                shift - static_cast<uint64_t>(stepShift) - static_cast<uint64_t>(s.extraShift);
+            if (by) move(q, 4, displacement, by);
+          }
+        }
+      }
+      if ((rules_ & kRuleAddress64) && q % 8 == 0 && room >= 8) {
+        const uint64_t value = little(at(q), 8);
+        uint64_t shift;
+        if (targetShift(value, shift) && shift) move(q, 8, value, shift);
+      }
+      if (rules_ & kRuleAddress32) {
+        const uint64_t value = little(at(q), 4);
+        uint64_t shift;
+        if (targetShift(value, shift) && shift) move(q, 4, value, shift);
+      }
+    }
+  }
+}
+
+}  // namespace delta

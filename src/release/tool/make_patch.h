@@ -1,0 +1,32 @@
+// Making what src/delta applies: patches (suffix sorting with libdivsufsort,
+// then approximate matches extended byte-wise, as in Percival's "Naive
+// differences of executable code", with the address prediction of
+// delta/address_map.h for x86 executables) and compressed copies, both
+// compressed with zstd at a high level within the windows the updater accepts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace release::tool {
+
+struct ZstdOptions {
+  int level = 19;
+  int windowLog = 23;  // at most delta::kMaxWindowLog
+};
+
+// One zstd frame holding the bytes, with their size and a checksum.
+std::string compressFrame(std::string_view bytes, const ZstdOptions& options = {});
+
+// Told how many more bytes of the new file have been matched.
+using PatchProgress = std::function<void(uint64_t)>;
+
+// The patch that makes `now` from `old`. Takes about five times the old
+// file's size in memory besides the two files; compresses its streams on two
+// threads. Raises std::runtime_error when it runs out of memory.
+std::string makePatch(std::string_view old, std::string_view now,
+                      const PatchProgress& progress = {});
+
+}  // namespace release::tool
