@@ -29,8 +29,9 @@ enum : uint32_t {
   kErrorDiskFull = 112,
   kErrorAlreadyExists = 183,
 };
-// The runtime's input/output code for a full disk.
+// The runtime's input/output codes for a full disk and a read past the end.
 inline constexpr uint32_t kIoDiskFull = 101;
+inline constexpr uint32_t kIoReadBeyondEnd = 100;
 
 // Text of an input/output error of files and directories, by system error code:
 // "File not found", "Invalid filename", ... or "I/O error %d".

@@ -47,7 +47,9 @@ bool isUnsafeName(std::string_view name) {
   if (name.empty()) return false;
   if (name.front() == '\\' || name.front() == '/' || name.find(':') != std::string_view::npos)
     return true;
-  if (base::endsWithIgnoringAsciiCase(name, kDownloadSuffix)) return true;
+  if (base::endsWithIgnoringAsciiCase(name, kDownloadSuffix) ||
+      base::endsWithIgnoringAsciiCase(name, kDeltaSuffix))
+    return true;
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("\\/", start);

@@ -71,10 +71,13 @@ ReleaseList readReleaseList(const std::string& bytes);
 // with this ending, and renames it over the target once the whole release has
 // arrived; no listed name may end in it (in any case), or it could clash.
 inline constexpr std::string_view kDownloadSuffix = ".update-part";
+// A patch or compressed copy is downloaded beside the target under its name
+// with this ending, before it is turned into the file; the same rule holds.
+inline constexpr std::string_view kDeltaSuffix = ".update-delta";
 
 // A name the updater refuses: one that would leave the directory it is
 // relative to (absolute, with a drive or stream colon, or with a ".."
-// segment), or one that ends in kDownloadSuffix.
+// segment), or one that ends in kDownloadSuffix or kDeltaSuffix.
 bool isUnsafeName(std::string_view name);
 
 // "123" -> 123: decimal digits only, at most 2^63 - 1.

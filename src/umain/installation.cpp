@@ -27,6 +27,10 @@ std::string DownloadPart(const std::string& name) {
   return name + std::string(release::kDownloadSuffix);
 }
 
+std::string DeltaPart(const std::string& name) {
+  return name + std::string(release::kDeltaSuffix);
+}
+
 std::string Installation::SameFileKey(const std::string& name) const {
   std::string key = name;
   for (char& c : key) {
@@ -93,6 +97,7 @@ void Installation::DiscardStaged(const std::vector<std::string>& names) {
     // installed files (in a deployment both are the same directory); either
     // may not exist.
     std::ignore = platform_.deleteFile(DownloadPart(name));
+    std::ignore = platform_.deleteFile(DeltaPart(name));
     std::ignore = platform_.deleteFile(DownloadPart(updatePath_ + name));
   }
 }

@@ -18,6 +18,9 @@ namespace UMain {
 // The file a listed file's new bytes are staged in, beside it: "sub\x.dll"
 // -> "sub\x.dll.update-part". The update list refuses names with this ending.
 std::string DownloadPart(const std::string& name);
+// The file a patch or compressed copy of it is downloaded into, beside it:
+// "sub\x.dll" -> "sub\x.dll.update-delta".
+std::string DeltaPart(const std::string& name);
 
 class Installation {
  public:
@@ -39,8 +42,9 @@ class Installation {
   // Puts back the files Commit replaced: the backup copy where there was one
   // (by a rename as well), none where the file was not installed.
   void RollBack();
-  // Deletes the staged downloads of the names, and what a restore cut off
-  // before its end left beside the installed files.
+  // Deletes the staged downloads of the names (patches and copies
+  // included), and what a restore cut off before its end left beside the
+  // installed files.
   void DiscardStaged(const std::vector<std::string>& names);
 
  private:

@@ -20,4 +20,8 @@ void WriteAndClose(platform::OutputFile& file, std::string_view bytes) {
   if (error) base::raiseWriteError(error);
 }
 
+void FileSink::write(const char* data, size_t size) {
+  if (uint32_t error = file_.write(data, size)) base::raiseWriteError(error);
+}
+
 }  // namespace UMain

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/http_client.h"
 #include "platform/platform.h"
 
 namespace UMain {
@@ -19,5 +20,16 @@ std::unique_ptr<platform::OutputFile> CreateOutputFile(platform::Platform& platf
 // Writes the bytes and closes the file; a failure raises its input/output
 // text ("Disk full" for a full disk).
 void WriteAndClose(platform::OutputFile& file, std::string_view bytes);
+
+// Writes a response body (or any bytes) into an open file; a failed write
+// raises its input/output text.
+class FileSink : public http::BodySink {
+ public:
+  explicit FileSink(platform::OutputFile& file) : file_(file) {}
+  void write(const char* data, size_t size) override;
+
+ private:
+  platform::OutputFile& file_;
+};
 
 }  // namespace UMain

@@ -3,7 +3,8 @@
 namespace UMain {
 
 bool WantsInstalledHash(const release::ListedFile& file, std::optional<uint64_t> installedSize) {
-  return file.expected.size && file.expected.sha256 && installedSize == file.expected.size;
+  if (!installedSize || !file.expected.size || !file.expected.sha256) return false;
+  return installedSize == file.expected.size || !file.patches.empty();
 }
 
 FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
@@ -27,6 +28,17 @@ FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
     return plan;
   }
   plan.discardStaged = disk.stagedSize.has_value();
+  // The cheaper ways, when the list names them: a patch made for exactly
+  // the installed bytes, else the compressed copy. Either ends in the same
+  // check as the plain file, which is fetched when they fail.
+  for (size_t i = 0; disk.installedHash && i < file.patches.size(); ++i) {
+    if (file.patches[i].baseSha256 == *disk.installedHash) {
+      plan.fetch = Fetch::Patch;
+      plan.patch = i;
+      return plan;
+    }
+  }
+  if (file.copy) plan.fetch = Fetch::Copy;
   return plan;
 }
 

@@ -22,8 +22,9 @@ struct OnDisk {
   std::optional<release::Digest> installedHash;
 };
 
-// Whether the installed file's hash is worth computing: only a size that
-// matches can be a file already current.
+// Whether the installed file's hash is worth computing: for a size that
+// matches (a file already current), and for any installed file where the
+// list names patches (each applies to a base of one hash).
 bool WantsInstalledHash(const release::ListedFile& file, std::optional<uint64_t> installedSize);
 
 // How the file's new bytes are fetched.
@@ -31,11 +32,14 @@ enum class Fetch {
   Current,  // nothing: the installed file is what the release lists
   Whole,    // the plain file, from its first byte
   Resume,   // the plain file, from the end of what an earlier run staged
+  Patch,    // a patch from the installed file, applied to it
+  Copy,     // the compressed copy, decompressed
 };
 
 struct FilePlan {
   Fetch fetch = Fetch::Whole;
   uint64_t resumeFrom = 0;  // for Resume: the bytes staged already
+  size_t patch = 0;         // for Patch: which of the file's patches
   // Whether the staged download an earlier run left is deleted first.
   bool discardStaged = false;
 };

@@ -109,6 +109,12 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
       case Fetch::Resume:
         Download(listedFiles_[i], plans[i].resumeFrom);
         break;
+      case Fetch::Patch:
+      case Fetch::Copy:
+        if (FetchCheaper(listedFiles_[i], plans[i])) break;
+        ResetTransfer();
+        Download(listedFiles_[i]);
+        break;
     }
     window_.stepProgress(ui::ControlId::PB_All);
   }

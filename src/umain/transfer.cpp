@@ -15,18 +15,6 @@ namespace UMain {
 
 namespace {
 
-// Writes a response body into an open file; a failed write ends the transfer.
-class FileSink : public http::BodySink {
- public:
-  explicit FileSink(platform::OutputFile& file) : file_(file) {}
-  void write(const char* data, size_t size) override {
-    if (uint32_t error = file_.write(data, size)) base::raiseWriteError(error);
-  }
-
- private:
-  platform::OutputFile& file_;
-};
-
 // A transfer that breaks in the body is resumed this many times, after a
 // pause that doubles from the first.
 constexpr int kResumeAttempts = 3;
@@ -40,13 +28,14 @@ struct RangeRefused {};
 // attempt stopped, written as bodies arrive and checked against the list.
 class StagedDownload : public http::BodySink {
  public:
-  // eventsFrom is the byte the transfer's progress events count from.
-  StagedDownload(platform::Platform& platform, const std::string& target,
+  // The bytes go to path, named target in messages; eventsFrom is the byte
+  // the transfer's progress events count from.
+  StagedDownload(platform::Platform& platform, const std::string& target, std::string path,
                  const release::Expected& expected, int64_t& eventsFrom)
       : platform_(platform),
         eventsFrom_(eventsFrom),
         target_(target),
-        path_(DownloadPart(target)),
+        path_(std::move(path)),
         expected_(expected),
         check_(fileSink_, target, expected) {}
 
@@ -198,8 +187,14 @@ void TTFrmUpdate::Download(const release::ListedFile& file, uint64_t kept) {
 
 void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
                                  const release::Expected& expected, uint64_t kept) {
+  DownloadChecked(url, target, DownloadPart(target), expected, kept);
+}
+
+void TTFrmUpdate::DownloadChecked(const std::string& url, const std::string& target,
+                                  const std::string& path, const release::Expected& expected,
+                                  uint64_t kept) {
   try {
-    StagedDownload staged(platform_, target, expected, transferFrom_);
+    StagedDownload staged(platform_, target, path, expected, transferFrom_);
     // Only a file whose size and hash are listed can be taken up where it
     // stopped: every byte of it is checked at the end whatever the request
     // it came with.

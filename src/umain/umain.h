@@ -131,6 +131,13 @@ class TTFrmUpdate : public ui::FormEvents {
   void Fetch(const std::string& url, http::BodySink& sink,
              std::optional<uint64_t> rangeFrom = std::nullopt);
   void PauseBeforeResume(uint32_t milliseconds);
+  // DownloadToFile into the file at path (named target in messages).
+  void DownloadChecked(const std::string& url, const std::string& target, const std::string& path,
+                       const release::Expected& expected, uint64_t kept);
+  // The listed file made from the patch or the compressed copy the plan
+  // chose, into its staged download with the file's own check; false (and
+  // nothing of it left) when any step fails, for the plain file to follow.
+  bool FetchCheaper(const release::ListedFile& file, const FilePlan& plan);
   void ResetTransfer();
   // What the run does with each listed file, from what lies on disk; what a
   // run cut off before its end left of its downloads is deleted here.

@@ -365,7 +365,8 @@ TEST_F(RunTest, LeftoverDownloadsOfListedNamesGoFirst) {
   form.RunUpdate();
   const std::string& app = UMain::UpdatePath;
   // Only what lies on disk is deleted: data.dll's leftover, not client.exe's.
-  const Texts first{app + "update.ini", "data.dll.update-part", app + "data.dll.update-part"};
+  const Texts first{app + "update.ini", "data.dll.update-part", "data.dll.update-delta",
+                    app + "data.dll.update-part"};
   ASSERT_GE(platform.deleted.size(), first.size());
   EXPECT_EQ(Texts(platform.deleted.begin(), platform.deleted.begin() + first.size()), first);
   EXPECT_EQ(readAll(dir.path() / "data.dll"), "new data");

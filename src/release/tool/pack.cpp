@@ -70,7 +70,7 @@ std::string nameProblem(const fs::path& relative, Encoding encoding, std::string
   }
   if (isUnsafeName(listed))
     return "is a name the updater refuses (it holds a \":\" or ends in \"" +
-           std::string(kDownloadSuffix) + "\")";
+           std::string(kDownloadSuffix) + "\" or \"" + std::string(kDeltaSuffix) + "\")";
   return valueProblem(listed);
 }
 

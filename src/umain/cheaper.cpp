@@ -1,0 +1,99 @@
+// The cheaper ways to a listed file: a patch from the installed file, or a
+// compressed copy. Each is downloaded beside the target (checked against its
+// own size and hash as it arrives, and resumed like any file), then turned
+// into the staged download, which is checked against the file's size and
+// hash. Any failure on the way leaves the plain file to be fetched instead.
+#include <memory>
+#include <tuple>
+
+#include "base/error.h"
+#include "delta/delta.h"
+#include "umain/integrity.h"
+#include "umain/output_file.h"
+#include "umain/umain.h"
+
+namespace UMain {
+
+namespace {
+
+// A file read through the platform at offsets, as applying reads its inputs.
+class FileReader : public delta::Reader {
+ public:
+  FileReader(platform::Platform& platform, const std::string& path) {
+    if (uint32_t error = platform.openFile(path, file_)) base::raiseIoError(error);
+  }
+  void read(uint64_t offset, void* buffer, size_t n) override {
+    auto* to = static_cast<char*>(buffer);
+    while (n > 0) {
+      size_t got = 0;
+      if (uint32_t error = file_->read(offset, to, n, got)) base::raiseIoError(error);
+      if (got == 0) base::raiseIoError(base::kIoReadBeyondEnd);
+      to += got;
+      offset += got;
+      n -= got;
+    }
+  }
+
+ private:
+  std::unique_ptr<platform::InputFile> file_;
+};
+
+// The result, written through the file's check; the window is painted now
+// and then, since making a large file takes a while without any transfer.
+class CheckedWriter : public delta::Writer {
+ public:
+  CheckedWriter(CheckedSink& check, TransferDisplay& display) : check_(check), display_(display) {}
+  void write(const void* data, size_t n) override {
+    check_.write(static_cast<const char*>(data), n);
+    if ((written_ += n) >= kPaintEvery) {
+      written_ = 0;
+      display_.paintFrame();
+    }
+  }
+
+ private:
+  static constexpr size_t kPaintEvery = size_t{4} << 20;
+  CheckedSink& check_;
+  TransferDisplay& display_;
+  size_t written_ = 0;
+};
+
+}  // namespace
+
+bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& plan) {
+  const bool patch = plan.fetch == Fetch::Patch;
+  const std::string& remote = patch ? file.patches[plan.patch].name : file.copy->name;
+  const release::Expected expected =
+      patch ? release::Expected{file.patches[plan.patch].size, file.patches[plan.patch].sha256}
+            : release::Expected{file.copy->size, file.copy->sha256};
+  const std::string delta = DeltaPart(file.name);
+  try {
+    DownloadChecked(BaseURL + remote, file.name, delta, expected, 0);
+    auto out = CreateOutputFile(platform_, DownloadPart(file.name), file.name);
+    FileSink sink(*out);
+    CheckedSink check(sink, file.name, file.expected);
+    CheckedWriter writer(check, Display);
+    FileReader in(platform_, delta);
+    if (patch) {
+      const std::optional<uint64_t> baseSize = platform_.fileSize(file.name);
+      if (!baseSize) throw base::Error("the installed file is gone");
+      FileReader base(platform_, file.name);
+      delta::applyPatch(base, *baseSize, in, *expected.size, writer);
+    } else {
+      delta::decompressCopy(in, *expected.size, *file.expected.size, writer);
+    }
+    check.finish();
+    if (uint32_t error = out->close()) base::raiseWriteError(error);
+    std::ignore = platform_.deleteFile(delta);
+    return true;
+  } catch (const std::exception&) {
+    // Whatever went wrong (the server has no such file, the bytes are not
+    // what the list says, the patch does not fit) costs the user nothing
+    // but the plain file's transfer.
+    std::ignore = platform_.deleteFile(delta);
+    std::ignore = platform_.deleteFile(DownloadPart(file.name));
+    return false;
+  }
+}
+
+}  // namespace UMain
