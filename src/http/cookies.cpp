@@ -6,6 +6,13 @@
 
 namespace http {
 
+namespace {
+
+constexpr size_t kMaxCookies = 50;
+constexpr size_t kMaxCookieBytes = 4096;
+
+}  // namespace
+
 void CookieStore::store(const std::string& setCookie, const std::string& requestHost) {
   std::string_view rest(setCookie);
   Cookie cookie;
@@ -35,6 +42,7 @@ void CookieStore::store(const std::string& setCookie, const std::string& request
     rest.remove_prefix(semicolon + 1);
   }
   if (cookie.domain.empty()) cookie.domain = base::lowerAscii(requestHost);
+  if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
 
   for (Cookie& old : cookies_) {
     if (old.name == cookie.name && old.domain == cookie.domain && old.path == cookie.path &&
@@ -43,7 +51,7 @@ void CookieStore::store(const std::string& setCookie, const std::string& request
       return;
     }
   }
-  cookies_.push_back(std::move(cookie));
+  if (cookies_.size() < kMaxCookies) cookies_.push_back(std::move(cookie));
 }
 
 std::string CookieStore::header(const std::string& host, const std::string& path) const {

@@ -9,7 +9,10 @@
 //   host (compared without regard to case) and its path is a prefix of the
 //   request's path;
 // - a cookie set without a Path attribute is kept but never sent back;
-// - expiry, Max-Age, Secure and the other attributes are not evaluated.
+// - expiry, Max-Age, Secure and the other attributes are not evaluated;
+// - the store keeps at most 50 cookies of at most 4 KiB each (name and
+//   value): a larger one, or a new one once the store is full, is dropped,
+//   so that a server cannot make the client's requests grow without end.
 #pragma once
 
 #include <string>

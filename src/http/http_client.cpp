@@ -59,6 +59,12 @@ constexpr int kWaitingIntervalMs = 100;
 
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kMaxLineExceeded[] = "Max line length exceeded.";
+const char kMaxHeaderExceeded[] = "Max header size exceeded.";
+// A response head holds at most this many header lines and bytes (line ends
+// included): a server that sends header lines without end would otherwise
+// take all the memory there is, a cookie or a line at a time.
+constexpr size_t kMaxHeaderLines = 100;
+constexpr size_t kMaxHeadBytes = 65536;
 
 // A failure of the connection or of the response itself, as opposed to one
 // raised by the sink or a progress receiver. Turned into base::Error at
@@ -337,7 +343,11 @@ ResponseHead Client::Impl::readHead() {
 
   bool hasContentLength = false;
   bool chunkedToken = false;
+  size_t lines = 0;
+  size_t bytes = line.size() + 2;
   while (!(line = readLine()).empty()) {
+    bytes += line.size() + 2;
+    if (++lines > kMaxHeaderLines || bytes > kMaxHeadBytes) failWith(kMaxHeaderExceeded);
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     beast::string_view name = beastView(trim(line.substr(0, colon)));

@@ -132,6 +132,10 @@ Verification verify(std::string_view message, std::string_view signatureText,
   const auto signature = parseSignature(signatureText);
   if (!signature) return {Verdict::Invalid, {}};
   if (signature->keyId != key.keyId) return {Verdict::OtherKey, {}};
+  // The library picks its implementations once, before its first use; one
+  // that cannot start verifies nothing.
+  static const bool ready = sodium_init() >= 0;
+  if (!ready) return {Verdict::Invalid, {}};
 
   std::array<unsigned char, crypto_generichash_BYTES_MAX> hash;
   if (signature->prehashed) {

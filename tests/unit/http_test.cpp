@@ -101,6 +101,15 @@ TEST(HttpCookies, DomainContainedPathPrefixAndNoPathNeverSent) {
   EXPECT_EQ(store.header("WWW.EXAMPLE.COM", "/other"), "a=5; c=3");
   EXPECT_EQ(store.header("other.host", "/x"), "d=4");
   EXPECT_EQ(store.header("unrelated", "/"), "");
+
+  // At most 50 cookies of at most 4 KiB: a larger one and the 51st are dropped.
+  http::CookieStore full;
+  full.store("big=" + std::string(4094, 'v') + "; path=/", "h");
+  for (int i = 0; i < 60; ++i) full.store("k" + std::to_string(i) + "=v; path=/", "h");
+  const std::string sent = full.header("h", "/");
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), '='), 50);
+  EXPECT_EQ(sent.rfind("k0=v;", 0), 0u);
+  EXPECT_NE(sent.find("k49=v"), std::string::npos);
 }
 
 TEST(HttpSocketError, TextsAndCodes) {
@@ -204,6 +213,13 @@ TEST(HttpGet, BrokenTransfersRaiseTheirTexts) {
     std::string written;
   };
   std::string header16385 = "X-Long: " + std::string(16385 - 8, 'a') + "\r\n";
+  const std::string headLimit = "Max header size exceeded.";
+  auto lines = [](int count, size_t size) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+      text += "X-" + std::to_string(i) + ": " + std::string(size, 'h') + "\r\n";
+    return text;
+  };
   const Case cases[] = {
       {"", closed, ""},
       {"HTTP/1.1 200 OK\r\nContent-Len", closed, ""},
@@ -212,6 +228,8 @@ TEST(HttpGet, BrokenTransfersRaiseTheirTexts) {
       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(50, 'x'), closed,
        std::string(50, 'x')},
       {"HTTP/1.1 200 OK\r\n" + header16385 + "Content-Length: 0\r\n\r\n", longLine, ""},
+      {"HTTP/1.1 200 OK\r\n" + lines(101, 10) + "\r\n", headLimit, ""},
+      {"HTTP/1.1 200 OK\r\n" + lines(80, 900) + "\r\n", headLimit, ""},
   };
   for (const Case& test : cases) {
     ScriptServer server;
