@@ -41,6 +41,18 @@ const std::string* entryOf(const std::vector<std::pair<int32_t, std::string>>& e
   return at != entries.end() && at->first == number ? &at->second : nullptr;
 }
 
+// Whether Windows opens a device for a path segment of this name, with or
+// without an extension: CON, NUL, AUX, PRN, COM1-COM9, LPT1-LPT9, CONIN$,
+// CONOUT$, in any case.
+bool isDeviceName(std::string_view segment) {
+  std::string_view stem = base::trimRight(segment.substr(0, segment.find('.')));
+  for (std::string_view device : {"CON", "NUL", "AUX", "PRN", "CONIN$", "CONOUT$"})
+    if (base::equalsIgnoringAsciiCase(stem, device)) return true;
+  return stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9' &&
+         (base::equalsIgnoringAsciiCase(stem.substr(0, 3), "COM") ||
+          base::equalsIgnoringAsciiCase(stem.substr(0, 3), "LPT"));
+}
+
 }  // namespace
 
 bool isUnsafeName(std::string_view name) {
@@ -54,7 +66,12 @@ bool isUnsafeName(std::string_view name) {
   while (start <= name.size()) {
     size_t end = name.find_first_of("\\/", start);
     if (end == std::string_view::npos) end = name.size();
-    if (name.substr(start, end - start) == "..") return true;
+    const std::string_view segment = name.substr(start, end - start);
+    // Windows drops a segment's trailing dots and blanks ("x.dll." opens
+    // x.dll), so such a name would reach another file than it says.
+    if (segment == ".." || isDeviceName(segment) ||
+        (!segment.empty() && (segment.back() == '.' || segment.back() == ' ')))
+      return true;
     start = end + 1;
   }
   return false;

@@ -77,7 +77,10 @@ inline constexpr std::string_view kDeltaSuffix = ".update-delta";
 
 // A name the updater refuses: one that would leave the directory it is
 // relative to (absolute, with a drive or stream colon, or with a ".."
-// segment), or one that ends in kDownloadSuffix or kDeltaSuffix.
+// segment), one that Windows resolves to another file or a device (a segment
+// ending in a dot or a blank; CON, NUL, AUX, PRN, COM1-9, LPT1-9, CONIN$ or
+// CONOUT$ as a segment, with or without an extension), or one that ends in
+// kDownloadSuffix or kDeltaSuffix.
 bool isUnsafeName(std::string_view name);
 
 // "123" -> 123: decimal digits only, at most 2^63 - 1.

@@ -95,6 +95,17 @@ TEST(ReleaseKeys, CopiesAndPatchesAreReadWhole) {
   }
 }
 
+// Names that would reach another file than they say, or a device, on Windows.
+TEST(ReleaseNames, UnsafeNamesAreThoseWindowsResolvesElsewhere) {
+  for (const char* name : {"..\\x.dll", "C:x.dll", "x.dll.update-part", "x.dll.Update-Delta",
+                           "x.dll.", "sub.\\x.dll", "x.dll ", "CON", "nul.txt", "sub\\Aux.dll",
+                           "COM1", "lpt9.dat", "conin$", "CONOUT$.log", "con .txt"})
+    EXPECT_TRUE(release::isUnsafeName(name)) << name;
+  for (const char* name : {"x.dll", "console.dll", "com10.dll", "lpt.dll", "sub\\connect\\a.b",
+                           ".hidden", "a..b", "nuls"})
+    EXPECT_FALSE(release::isUnsafeName(name)) << name;
+}
+
 TEST(Sha256, PiecesGiveTheDigestOfTheWhole) {
   const std::string text(100000, 'q');
   release::Sha256 whole, pieces;

@@ -75,6 +75,8 @@ TEST_F(ReleaseToolTest, PackRefusesNamesTheUpdaterOrUpdateIniWouldNotKeep) {
       {"'q.dll'", "\"'q.dll'\" is in matching quotes"},
       {"a:b.dll", "\"a:b.dll\" is a name the updater refuses"},
       {"c.dll.update-part", "\"c.dll.update-part\" is a name the updater refuses"},
+      {"trail.dll.", "\"trail.dll.\" is a name the updater refuses"},
+      {"Com3.log", "\"Com3.log\" is a name the updater refuses"},
       {"tab\t.dll", "holds a control character"},
       {"x\\y.dll", "has a \"\\\" inside a file or folder name"},
       {U8(u8"😀.dll"), "has a character that code page 936 (gbk) cannot hold"},

@@ -68,10 +68,12 @@ std::string nameProblem(const fs::path& relative, Encoding encoding, std::string
              " bytes hold a \"\\\", which the updater takes for a folder separator";
     appendPart(listed, *encoded);
   }
+  if (std::string problem = valueProblem(listed); !problem.empty()) return problem;
   if (isUnsafeName(listed))
-    return "is a name the updater refuses (it holds a \":\" or ends in \"" +
+    return "is a name the updater refuses (a drive or stream colon, a device name such as CON, "
+           "a part ending in a dot or a blank, or the ending \"" +
            std::string(kDownloadSuffix) + "\" or \"" + std::string(kDeltaSuffix) + "\")";
-  return valueProblem(listed);
+  return {};
 }
 
 bool isRegularFile(const fs::path& path) {
