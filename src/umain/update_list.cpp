@@ -33,16 +33,19 @@ void TTFrmUpdate::FetchUpdateList() {
   // the signature is checked over the bytes as received, before anything is
   // written or read from them.
   if (!PinnedKey.empty()) CheckListSignature(text, FetchSignature(), PinnedKey);
-  text += "\r\n";
 
+  // The list is kept in the installation directory for the time it is read,
+  // as it always was; but what is read is the bytes that arrived (and were
+  // checked), in memory: whoever can write that directory cannot change the
+  // list between the check and the reading, and the line end the saved copy
+  // ends with is not part of the last value.
   const std::string localPath = UpdatePath + "update.ini";
   auto file = CreateOutputFile(platform_, localPath);
   LocalCopy local(platform_, localPath);
-  WriteAndClose(*file, text);
+  WriteAndClose(*file, text + "\r\n");
   file.reset();
 
-  release::ReleaseList list =
-      release::readReleaseList(platform_.readFile(local.path()).value_or(""));
+  release::ReleaseList list = release::readReleaseList(text);
   // Text without either section (an HTML page, a truncated or foreign file)
   // is no release: going on would announce a successful update to nothing.
   if (!list.describesRelease) throw base::Error("No [FileList] or [Version] section");

@@ -147,7 +147,12 @@ class FakePlatform : public platform::Platform {
   uint32_t openFile(const std::string& path, std::unique_ptr<platform::InputFile>& file) override {
     return real.openFile(path, file);
   }
+  // Paths whose reading gives these bytes instead: what another program
+  // wrote there in the meantime.
+  std::map<std::string, std::string> changedOnDisk;
   std::optional<std::string> readFile(const std::string& path) override {
+    if (auto changed = changedOnDisk.find(path); changed != changedOnDisk.end())
+      return changed->second;
     return real.readFile(path);
   }
   // Waits pass on the clock alone.

@@ -86,6 +86,15 @@ TEST_F(RunTest, UpdateListIsReadAndItsLocalCopyRemoved) {
   EXPECT_EQ(server.requests()[0].substr(0, 28), "GET /rel/update.ini HTTP/1.1");
 }
 
+// The list is read from the bytes that arrived, not from its short-lived
+// copy on disk, which another program may have changed in between.
+TEST_F(RunTest, UpdateListIsReadAsReceivedNotAsSaved) {
+  Serve("[FileList]\nCount=1\nFile1=a.dll", {});
+  platform.changedOnDisk[UMain::UpdatePath + "update.ini"] = "[FileList]\nCount=1\nFile1=evil.dll";
+  form.FetchUpdateList();
+  EXPECT_EQ(UMain::UpdateFiles, Texts{"a.dll"});
+}
+
 TEST_F(RunTest, BodyThatIsNoReleaseDescriptionIsAnError) {
   Serve("<html><body>Moved</body></html>", {});
   UMain::UpdateFiles = {"stale"};
