@@ -7,6 +7,7 @@
 #include <exception>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -190,8 +191,13 @@ void writeDeltas(Candidate& file, const fs::path& root, bool compress,
     for (const auto& [base, digest] : bases) {
       const std::optional<std::string> old = readBytes(base);
       if (!old) throw std::runtime_error("cannot read " + quoted(utf8Of(base)));
-      patches.emplace_back(makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
-                           digest.sha256);
+      try {
+        patches.emplace_back(makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
+                             digest.sha256);
+      } catch (const std::bad_alloc&) {
+        throw std::runtime_error("not enough memory to make a patch of " + tool::quoted(file.name) +
+                                 " (it takes about six times the older file's size)");
+      }
     }
   } catch (...) {
     if (copier.joinable()) copier.join();
