@@ -26,6 +26,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import BOX_CAPTION, Display, find_window, pe_client, unused_port  # noqa: E402
 from nginx import Nginx  # noqa: E402
 
+
 class CuttingRelay:
     """A relay between the updater and nginx on 127.0.0.1 that, while armed,
     closes the first connection it relays once that many bytes have gone
@@ -82,6 +83,9 @@ class CuttingRelay:
     def close(self):
         self.listener.close()
 
+
+sys.path.insert(0, str(ROOT / "bench"))
+import delta as delta_bench  # noqa: E402
 
 def served_span(rows, prefix: str) -> float:
     """Seconds from the start of the first request under prefix to the end of the last."""
@@ -448,7 +452,9 @@ def main() -> int:
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
-    parser.add_argument("--only", default="", help="comma-separated: big,hash,resume,current,many,memory,size,startup,count")
+    parser.add_argument("--only", default="",
+                        help="comma-separated: big,hash,resume,current,many,memory,size,startup,"
+                             "count,delta")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -496,6 +502,12 @@ def main() -> int:
             results["startup"] = bench.startup()
         if want("count"):
             results["count"] = bench.count_scan()
+        if want("delta"):
+            # Patches, in bench/delta.py, which also runs on its own.
+            figures = scratch / "delta.json"
+            subprocess.run([sys.executable, str(ROOT / "bench" / "delta.py"), "--build",
+                            str(options.build), "--json", str(figures)], stdout=subprocess.DEVNULL)
+            results["delta"] = json.loads(figures.read_text())
     finally:
         bench.close()
         shutil.rmtree(scratch, ignore_errors=True)
@@ -559,7 +571,8 @@ def rows(results):
 
 
 def all_targets_hold(results) -> bool:
-    return all(ok for *_, ok in rows(results))
+    return all(ok for *_, ok in rows(results)) and (
+        "delta" not in results or all(ok for *_, ok in delta_bench.rows(results["delta"])))
 
 
 def print_table(results):
@@ -585,6 +598,8 @@ def print_table(results):
               f"{r['openssl']['cpu']:.2f} s (medians of interleaved runs and of paired differences)")
     if "size" in results:
         print("win32 imports: " + " ".join(results["size"]["imports"]))
+    if "delta" in results:
+        delta_bench.print_table(results["delta"])
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "release/list_checks.h"
 #include "release/minisign.h"
 #include "release/release_list.h"
+#include "release/sha256.h"
 #include "release/tool/files.h"
 #include "release/tool/tool.h"
 
@@ -147,6 +149,82 @@ TEST_F(ReleaseToolTest, PackedReleaseVerifiesAndSinceListsOnlyChangedFiles) {
                               "\\new.dat (missing)\n0 of 2 listed files match (version 6.3)\n");
 }
 
+// Patches from two older releases and compressed copies: listed where they
+// save bytes, named by their hash under DIR/delta/ (never listed as files,
+// nor an older release inside DIR), checked and applied by verify.
+TEST_F(ReleaseToolTest, PackListsPatchesAndCopiesThatSaveBytesAndVerifyAppliesThem) {
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i)
+    text += "line " + std::to_string(i % 997) + " of the client's data\n";
+  std::string edited = text;
+  edited.replace(50000, 10, "CHANGED!!!");
+  std::mt19937 random(3);
+  std::string noise(100000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  std::string noise2 = noise;
+  noise2[777] ^= 1;
+  const fs::path old1 = dir.path() / "old1", old2 = dir.path() / "new" / "old2";
+  const fs::path now = dir.path() / "new";
+  Write(old1 / "app.dat", text);    // a patch from here
+  Write(old2 / "app.dat", edited);  // the same file: no patch
+  Write(now / "app.dat", edited);
+  Write(old1 / "noise.bin", noise);  // a patch, but no copy: it does not compress
+  Write(now / "noise.bin", noise2);
+  Write(old1 / "tiny.txt", "a");  // neither: nothing saves bytes
+  Write(now / "tiny.txt", "b");
+  Write(now / "delta" / "0000.zst", "of an earlier release");
+
+  const Result packed = Tool({"pack", Dir("new"), "--version", "2", "--compress", "--delta-from",
+                              utf8Of(old1), "--delta-from=" + utf8Of(old2)});
+  ASSERT_EQ(packed.code, 0) << packed.err;
+  EXPECT_NE(packed.out.find("2 patches listed"), std::string::npos) << packed.out;
+  EXPECT_NE(packed.out.find("1 compressed copy listed"), std::string::npos) << packed.out;
+  const release::ReleaseList list =
+      release::readReleaseList(testing_doubles::readAll(now / "update.ini"));
+  ASSERT_EQ(list.files.size(), 3u);
+  const release::ListedFile &app = list.files[0], &bin = list.files[1], &tiny = list.files[2];
+  EXPECT_EQ(app.name, "app.dat");
+  ASSERT_TRUE(app.copy);
+  ASSERT_EQ(app.patches.size(), 1u);
+  EXPECT_FALSE(bin.copy);
+  ASSERT_EQ(bin.patches.size(), 1u);
+  EXPECT_FALSE(tiny.copy);
+  EXPECT_TRUE(tiny.patches.empty());
+  for (const release::Patch* patch : {&app.patches[0], &bin.patches[0]}) {
+    EXPECT_LT(patch->size, 1000u);
+    EXPECT_EQ(patch->name, "delta/" + release::hashText(patch->sha256).substr(7) + ".patch");
+    EXPECT_EQ(fs::file_size(now / pathOf(patch->name)), patch->size);
+  }
+  release::Sha256 oldText;
+  oldText.update(text.data(), text.size());
+  EXPECT_EQ(app.patches[0].baseSha256, oldText.finish());
+  EXPECT_LT(app.copy->size, edited.size() / 10);
+
+  const std::vector<std::string> verify{"verify", Dir("new"), "--delta-from", utf8Of(old1)};
+  Result verified = Tool(verify);
+  EXPECT_EQ(verified.code, 0) << verified.out;
+  EXPECT_NE(verified.out.find("ok   app.dat: compressed copy delta/"), std::string::npos);
+  EXPECT_NE(verified.out.find("ok   noise.bin: patch 1 delta/"), std::string::npos);
+  EXPECT_NE(verified.out.find("(applied to " + utf8Of(old1 / "noise.bin") + ")"), std::string::npos)
+      << verified.out;
+  EXPECT_NE(verified.out.find("3 of 3 patches and compressed copies check out"), std::string::npos);
+
+  // A patch damaged on the server, a copy gone: verify says which.
+  std::string damaged = testing_doubles::readAll(now / pathOf(bin.patches[0].name));
+  damaged[damaged.size() / 2] ^= 1;
+  testing_doubles::writeAll(now / pathOf(bin.patches[0].name), damaged);
+  fs::remove(now / pathOf(app.copy->name));
+  verified = Tool(verify);
+  EXPECT_EQ(verified.code, 1);
+  EXPECT_NE(
+      verified.out.find("FAIL noise.bin: patch 1 " + bin.patches[0].name + " (SHA-256 differs)"),
+      std::string::npos)
+      << verified.out;
+  EXPECT_NE(verified.out.find("FAIL app.dat: compressed copy " + app.copy->name + " (missing)"),
+            std::string::npos);
+  EXPECT_NE(verified.out.find("1 of 3 patches and compressed copies check out"), std::string::npos);
+}
+
 TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
   Write(dir.path() / "rel" / "a.dll", "a");
   const std::string rel = Dir("rel");
@@ -158,6 +236,8 @@ TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
            {{"pack", rel, "--version"}, "--version needs a value (V)"},
            {{"pack", rel, "rel2", "--version", "1"}, "unexpected argument \"rel2\""},
            {{"pack", rel, "--version=1", "--level", "9"}, "pack does not know --level"},
+           {{"pack", rel, "--version=1", "--since=a", "--since=b"}, "--since given twice"},
+           {{"pack", rel, "--version=1", "--compress=yes"}, "--compress takes no value"},
            {{"verify", rel, "--encoding", "latin1"}, "--encoding must be gbk or utf-8"},
            {{"pack", rel, "--version", "1", "--expires", "0"}, "--expires takes a number of days"},
            {{"sign", rel}, "sign needs -s KEY"},

@@ -67,8 +67,8 @@ std::string byteText(uint64_t bytes) {
   return text;
 }
 
-Progress::Progress(std::ostream& err, uint64_t total)
-    : err_(err), total_(total), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(std::ostream& err, uint64_t total, std::string what)
+    : err_(err), total_(total), what_(std::move(what)), start_(std::chrono::steady_clock::now()) {}
 
 Progress::~Progress() {
   if (shown_) err_ << "\n" << std::flush;
@@ -81,7 +81,7 @@ void Progress::add(uint64_t bytes) {
   shown_ = true;
   shownAt_ = now;
   const int percent = total_ ? static_cast<int>(done_ * 100 / total_) : 100;
-  err_ << "\rhashing: " << byteText(done_) << " of " << byteText(total_) << " (" << percent
+  err_ << "\r" << what_ << ": " << byteText(done_) << " of " << byteText(total_) << " (" << percent
        << "%)   " << std::flush;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "release/codepage.h"
 #include "release/minisign.h"
@@ -44,13 +45,15 @@ std::string byteText(uint64_t bytes);
 // ended when the object goes.
 class Progress {
  public:
-  Progress(std::ostream& err, uint64_t total);
+  // `what` names the work on the line ("hashing").
+  Progress(std::ostream& err, uint64_t total, std::string what = "hashing");
   ~Progress();
   void add(uint64_t bytes);
 
  private:
   std::ostream& err_;
   uint64_t total_;
+  std::string what_;
   uint64_t done_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point shownAt_;

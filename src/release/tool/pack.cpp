@@ -1,18 +1,25 @@
 // pack: writes DIR/update.ini for the files under DIR, refusing every name
 // that the updater would refuse or that update.ini could not carry unchanged;
-// with --expires it dates the list, with --sign it signs it.
+// with --delta-from and --compress it writes patches and compressed copies
+// into DIR/delta/ and lists those that save bytes; with --expires it dates
+// the list, with --sign it signs it.
 #include <algorithm>
+#include <exception>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "base/text.h"
 #include "ini/profile.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
+#include "release/tool/deltas.h"
 #include "release/tool/files.h"
+#include "release/tool/make_patch.h"
 
 namespace release::tool {
 
@@ -25,6 +32,12 @@ struct Candidate {
   fs::path relative;
   uint64_t size = 0;
   FileDigest digest;
+  std::optional<DeltaFile> copy;
+  struct Patch {
+    DeltaFile file;
+    Digest base;
+  };
+  std::vector<Patch> patches;
 };
 
 // Names in update.ini have "\" between their parts.
@@ -81,11 +94,30 @@ bool isRegularFile(const fs::path& path) {
   return fs::is_regular_file(path, error);
 }
 
-// The files under root a release lists: all but update.ini and signatures.
-std::vector<Candidate> filesUnder(const fs::path& root) {
+// The folder's own form, to compare folders by.
+fs::path sameFolder(const fs::path& folder) {
+  std::error_code error;
+  const fs::path canonical = fs::weakly_canonical(folder, error);
+  return error ? folder : canonical;
+}
+
+// The files under root a release lists: all but update.ini, signatures,
+// DIR/delta/ (the patches and compressed copies) and the folders of older
+// releases that lie inside root.
+std::vector<Candidate> filesUnder(const fs::path& root,
+                                  const std::vector<fs::path>& olderReleases) {
+  std::vector<fs::path> skipped;
+  for (const fs::path& older : olderReleases) skipped.push_back(sameFolder(older));
   std::vector<Candidate> files;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
+    if (it->is_directory()) {
+      const fs::path relative = it->path().lexically_relative(root);
+      if ((relative == relative.filename() && base::lowerAscii(utf8Of(relative)) == kDeltaFolder) ||
+          std::find(skipped.begin(), skipped.end(), sameFolder(it->path())) != skipped.end())
+        it.disable_recursion_pending();
+      continue;
+    }
     if (!it->is_regular_file()) continue;
     Candidate file;
     file.path = it->path();
@@ -102,6 +134,77 @@ std::vector<Candidate> filesUnder(const fs::path& root) {
   std::sort(files.begin(), files.end(),
             [](const Candidate& a, const Candidate& b) { return a.name < b.name; });
   return files;
+}
+
+// A compressed copy saves bytes when it is at least this much smaller (1/10).
+constexpr uint64_t kCopySavingDivisor = 10;
+
+// The compressed copy and the patches of one file, as --compress and
+// --delta-from ask: the copy where it saves a tenth of the file, a patch from
+// each older release's file of the same name that differs (and from no base
+// twice) where it is smaller than what the updater would fetch otherwise.
+// The copy is compressed on a thread of its own while the patches are made.
+void writeDeltas(Candidate& file, const fs::path& root, bool compress,
+                 const std::vector<fs::path>& olderReleases, Progress& progress) {
+  std::vector<std::pair<fs::path, FileDigest>> bases;
+  for (const fs::path& older : olderReleases) {
+    const fs::path base = older / file.relative;
+    std::error_code error;
+    if (!fs::is_regular_file(base, error)) continue;
+    const FileDigest digest = hashFile(base, progress);
+    const bool seen = std::any_of(bases.begin(), bases.end(), [&](const auto& other) {
+      return other.second.sha256 == digest.sha256;
+    });
+    if (digest.sha256 != file.digest.sha256 && !seen)
+      bases.emplace_back(base, digest);
+    else
+      progress.add(file.digest.size);  // no patch to match
+  }
+  if (!compress && bases.empty()) return;
+  const std::optional<std::string> bytes = readBytes(file.path);
+  if (!bytes) throw std::runtime_error("cannot read " + quoted(utf8Of(file.path)));
+
+  std::string copy;
+  std::exception_ptr copyFailure;
+  std::thread copier;
+  if (compress) {
+    copier = std::thread([&] {
+      try {
+        copy = compressFrame(*bytes);
+      } catch (...) {
+        copyFailure = std::current_exception();
+      }
+    });
+  }
+  std::vector<std::pair<std::string, Digest>> patches;
+  try {
+    for (const auto& [base, digest] : bases) {
+      const std::optional<std::string> old = readBytes(base);
+      if (!old) throw std::runtime_error("cannot read " + quoted(utf8Of(base)));
+      try {
+        patches.emplace_back(makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
+                             digest.sha256);
+      } catch (const std::bad_alloc&) {
+        throw std::runtime_error("not enough memory to make a patch of " + tool::quoted(file.name) +
+                                 " (it takes about six times the older file's size)");
+      }
+    }
+  } catch (...) {
+    if (copier.joinable()) copier.join();
+    throw;
+  }
+  if (copier.joinable()) copier.join();
+  if (copyFailure) std::rethrow_exception(copyFailure);
+  if (compress) progress.add(bytes->size());
+
+  uint64_t cheapest = bytes->size();
+  if (compress && copy.size() <= bytes->size() - bytes->size() / kCopySavingDivisor) {
+    file.copy = writeDeltaFile(root, copy, ".zst");
+    cheapest = copy.size();
+  }
+  for (const auto& [patch, base] : patches)
+    if (patch.size() < cheapest)
+      file.patches.push_back({writeDeltaFile(root, patch, ".patch"), base});
 }
 
 // The longest life --expires gives a list, in days.
@@ -125,6 +228,10 @@ int pack(const Invocation& invocation, const Console& console) {
   const fs::path root = pathOf(invocation.operands[0]);
   const bool since = invocation.options.count("--since") > 0;
   const fs::path oldRoot = pathOf(invocation.option("--since"));
+  const bool compress = invocation.options.count("--compress") > 0;
+  std::vector<fs::path> olderReleases;
+  for (const std::string& folder : invocation.values("--delta-from"))
+    olderReleases.push_back(pathOf(folder));
   const std::optional<int64_t> expires = expiryOf(invocation);
   std::error_code error;
   if (!fs::is_directory(root, error))
@@ -135,6 +242,9 @@ int pack(const Invocation& invocation, const Console& console) {
   if (invocation.options.count("--sign")) key = readSecretKey(invocation.option("--sign"));
   if (since && !fs::is_directory(oldRoot, error))
     return console.fail("pack", quoted(invocation.option("--since")) + " is not a folder");
+  for (const std::string& folder : invocation.values("--delta-from"))
+    if (!fs::is_directory(pathOf(folder), error))
+      return console.fail("pack", quoted(folder) + " is not a folder");
 
   std::vector<std::string> refusals;
   const std::string version = invocation.option("--version");
@@ -150,7 +260,9 @@ int pack(const Invocation& invocation, const Console& console) {
                        "signatures refuses");
   }
 
-  std::vector<Candidate> files = filesUnder(root);
+  std::vector<fs::path> skipped = olderReleases;
+  if (since) skipped.push_back(oldRoot);
+  std::vector<Candidate> files = filesUnder(root, skipped);
   if (files.empty())
     return console.fail("pack", quoted(invocation.operands[0]) + " holds no files to release");
   std::map<std::string, std::string> byFoldedName;  // Windows names ignore case
@@ -177,7 +289,7 @@ int pack(const Invocation& invocation, const Console& console) {
         fs::file_size(oldRoot / file.relative, error) == file.size)
       work += file.size;
   }
-  std::vector<const Candidate*> listed;
+  std::vector<Candidate*> listed;
   size_t unchanged = 0;
   uint64_t listedBytes = 0;
   {
@@ -195,6 +307,32 @@ int pack(const Invocation& invocation, const Console& console) {
     }
   }
 
+  // Patches and compressed copies: the matching of each patch, the
+  // compression of each copy and the hashing of each older file count.
+  uint64_t deltaWork = 0;
+  for (const Candidate* file : listed) {
+    if (compress) deltaWork += file->digest.size;
+    for (const fs::path& older : olderReleases)
+      if (isRegularFile(older / file->relative))
+        deltaWork += file->digest.size + fs::file_size(older / file->relative, error);
+  }
+  size_t patchCount = 0, copyCount = 0;
+  uint64_t patchBytes = 0, copyBytes = 0;
+  if (deltaWork > 0) {
+    Progress progress(console.err, deltaWork, "patches and copies");
+    for (Candidate* file : listed) {
+      writeDeltas(*file, root, compress, olderReleases, progress);
+      if (file->copy) {
+        ++copyCount;
+        copyBytes += file->copy->digest.size;
+      }
+      for (const auto& patch : file->patches) {
+        ++patchCount;
+        patchBytes += patch.file.digest.size;
+      }
+    }
+  }
+
   std::ostringstream ini;
   ini << "[Version]\r\nNewVersion=" << *listedVersion << "\r\n[FileList]\r\nCount=" << listed.size()
       << "\r\n";
@@ -203,6 +341,17 @@ int pack(const Invocation& invocation, const Console& console) {
     ini << "File" << n << "=" << listed[i]->listed << "\r\nSize" << n << "="
         << listed[i]->digest.size << "\r\nHash" << n << "=" << hashText(listed[i]->digest.sha256)
         << "\r\n";
+    if (const std::optional<DeltaFile>& copy = listed[i]->copy) {
+      ini << "Copy" << n << "=" << copy->name << "\r\nCopySize" << n << "=" << copy->digest.size
+          << "\r\nCopyHash" << n << "=" << hashText(copy->digest.sha256) << "\r\n";
+    }
+    for (size_t p = 0; p < listed[i]->patches.size(); ++p) {
+      const auto& patch = listed[i]->patches[p];
+      const std::string m = n + "." + std::to_string(p + 1);
+      ini << "Patch" << m << "=" << patch.file.name << "\r\nPatchBase" << m << "="
+          << hashText(patch.base) << "\r\nPatchSize" << m << "=" << patch.file.digest.size
+          << "\r\nPatchHash" << m << "=" << hashText(patch.file.digest.sha256) << "\r\n";
+    }
   }
   if (expires) ini << "[Release]\r\nExpires=" << utcTimeText(*expires) << "\r\n";
   const fs::path target = root / "update.ini";
@@ -216,6 +365,12 @@ int pack(const Invocation& invocation, const Console& console) {
   if (since)
     console.out << "; " << unchanged << " unchanged since " << utf8Of(oldRoot) << " left out";
   console.out << "\n";
+  if (!olderReleases.empty())
+    console.out << patchCount << (patchCount == 1 ? " patch" : " patches") << " listed ("
+                << byteText(patchBytes) << ")\n";
+  if (compress)
+    console.out << copyCount << (copyCount == 1 ? " compressed copy" : " compressed copies")
+                << " listed (" << byteText(copyBytes) << ")\n";
   if (since && listed.empty())
     console.err << "note: no file differs from " << utf8Of(oldRoot) << ": the release lists none\n";
   if (expires) console.out << "the list expires on " << utcTimeText(*expires) << "\n";

@@ -15,6 +15,7 @@ struct Option {
   const char* help;
   bool required = false;
   const char* shortName = nullptr;  // "-s", the same option
+  bool repeatable = false;          // may be given more than once (Invocation::values)
 };
 
 struct Command {
@@ -33,10 +34,19 @@ const std::vector<Command>& commands() {
   static const std::vector<Command> table{
       {"pack",
        "DIR",
-       "write DIR/update.ini listing every file under DIR with its size and SHA-256",
+       "write DIR/update.ini listing every file under DIR with its size and SHA-256 (but "
+       "DIR/delta/, which holds the patches and compressed copies, named by their SHA-256)",
        {{"--version", "V", "the release's version text, shown to the user", true},
         {"--since", "OLD_DIR",
          "list only the files that are new or differ from those of the release in OLD_DIR"},
+        {"--delta-from", "OLD_DIR",
+         "for each listed file that differs from the file of the same name in OLD_DIR, write a "
+         "patch from that file into DIR/delta/ and list it where it is smaller than the file (or "
+         "its compressed copy); may be given once per older release",
+         false, nullptr, true},
+        {"--compress", nullptr,
+         "write a compressed copy (zstd) into DIR/delta/ of every file that it makes at least 10% "
+         "smaller, and list it"},
         {"--encoding", "gbk|utf-8", kEncodingHelp},
         {"--expires", "DAYS",
          "write [Release] Expires= (UTC, DAYS days from now), after which an updater that checks "
@@ -45,11 +55,16 @@ const std::vector<Command>& commands() {
        pack},
       {"verify",
        "DIR",
-       "check every file that DIR/update.ini lists against its size and SHA-256",
+       "check every file that DIR/update.ini lists, and its patches and compressed copy, against "
+       "their sizes and SHA-256, and that each copy gives its file",
        {{"--public-key", "PUBKEY",
          "also check DIR/update.ini.minisig with the public key PUBKEY (a .pub file, or the "
          "base64 line of one)",
          false, "-p"},
+        {"--delta-from", "OLD_DIR",
+         "also apply each listed patch to its file in OLD_DIR (where that is the file it was made "
+         "from) and check the result; may be given once per older release",
+         false, nullptr, true},
         {"--encoding", "gbk|utf-8", kEncodingHelp}},
        verify},
       {"keygen",
@@ -83,6 +98,7 @@ std::string usageLine(const Command& command) {
     line += option.shortName ? option.shortName : option.name;
     if (option.value) line += std::string(" ") + option.value;
     if (!option.required) line += "]";
+    if (option.repeatable) line += "...";
   }
   return line;
 }
@@ -155,7 +171,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         option = &candidate;
     if (!option) return usageError(command->name + (" does not know " + given), command, err);
     const std::string name = option->name;
-    if (invocation.options.count(name)) return usageError(name + " given twice", command, err);
+    if (invocation.options.count(name) && !option->repeatable)
+      return usageError(name + " given twice", command, err);
     if (!option->value) {
       if (equals != std::string::npos) return usageError(given + " takes no value", command, err);
       invocation.options[name] = "";
@@ -166,6 +183,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else {
       return usageError(given + " needs a value (" + option->value + ")", command, err);
     }
+    if (option->repeatable) invocation.repeated[name].push_back(invocation.options[name]);
   }
   const size_t wanted = operandCount(*command);
   if (invocation.operands.size() < wanted)

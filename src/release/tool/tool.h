@@ -20,9 +20,15 @@ inline constexpr int kUsage = 2;
 struct Invocation {
   std::vector<std::string> operands;
   std::map<std::string, std::string> options;  // "--since" -> "OLD_DIR"; flags map to ""
+  // Every value of an option that may be given more than once, in order.
+  std::map<std::string, std::vector<std::string>> repeated;
   std::string option(const std::string& name, const std::string& def = "") const {
     auto found = options.find(name);
     return found == options.end() ? def : found->second;
+  }
+  std::vector<std::string> values(const std::string& name) const {
+    auto found = repeated.find(name);
+    return found == repeated.end() ? std::vector<std::string>{} : found->second;
   }
 };
 

@@ -1,8 +1,14 @@
-// verify: checks every file DIR/update.ini lists against its size and hash
-// and, given a public key, the signature of update.ini.
+// verify: checks every file DIR/update.ini lists against its size and hash,
+// every compressed copy and patch against theirs (each copy also by what it
+// decompresses to, each patch by what it makes from its base where
+// --delta-from gives the base) and, given a public key, the signature of
+// update.ini.
+#include <algorithm>
 #include <vector>
 
+#include "base/error.h"
 #include "release/release_list.h"
+#include "release/tool/deltas.h"
 #include "release/tool/files.h"
 
 namespace release::tool {
@@ -15,6 +21,118 @@ fs::path pathBelow(const fs::path& root, const std::string& display) {
   for (char& c : relative)
     if (c == '\\') c = '/';
   return root / pathOf(relative);
+}
+
+struct DeltaCounts {
+  size_t good = 0;
+  size_t total = 0;
+};
+
+// Why the file does not have the size and SHA-256; empty when it has them.
+std::string digestProblem(const fs::path& path, uint64_t size, const Digest& sha256,
+                          Progress& progress) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return "(missing)";
+  if (const uint64_t actual = fs::file_size(path, error); actual != size)
+    return "(" + std::to_string(actual) + " bytes, the list says " + std::to_string(size) + ")";
+  return hashFile(path, progress).sha256 == sha256 ? "" : "(SHA-256 differs)";
+}
+
+// Why what a patch made or a copy held is not the listed file; empty when it is.
+std::string resultProblem(const FileDigest& result, const Expected& expected) {
+  if (result.size != expected.size)
+    return "(makes " + std::to_string(result.size) + " bytes, the list says " +
+           std::to_string(*expected.size) + ")";
+  return result.sha256 == expected.sha256 ? "" : "(makes a file whose SHA-256 differs)";
+}
+
+// Checks the compressed copy and the patches of every listed file and says
+// how each fared.
+DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding encoding,
+                         const Invocation& invocation, const Console& console) {
+  struct Check {
+    std::string line;  // what it is: "client.exe: patch 1 delta/..."
+    fs::path path;     // the patch or copy
+    const ListedFile* file;
+    const Patch* patch;  // null for the copy
+    fs::path base;       // the patch's base, where --delta-from has it
+    std::string problem;
+  };
+  std::vector<Check> checks;
+  uint64_t work = 0;
+  std::error_code error;
+  for (const ListedFile& file : list.files) {
+    const std::optional<std::string> name = toUtf8(file.name, encoding);
+    if (!name) continue;  // reported with the files
+    auto add = [&](const std::string& what, const std::string& listedName, const Patch* patch) {
+      Check check{*name + ": " + what + " " + listedName, {}, &file, patch, {}, {}};
+      if (const std::optional<std::string> path = toUtf8(listedName, encoding))
+        check.path = pathBelow(root, *path);
+      else
+        check.problem = std::string("(not a name in ") + encodingName(encoding) + ")";
+      work += file.expected.size.value_or(0) + (patch ? patch->size : file.copy->size);
+      checks.push_back(std::move(check));
+    };
+    if (file.copy) add("compressed copy", file.copy->name, nullptr);
+    for (size_t i = 0; i < file.patches.size(); ++i)
+      add("patch " + std::to_string(i + 1), file.patches[i].name, &file.patches[i]);
+  }
+  if (checks.empty()) return {};
+  const std::vector<std::string> olderReleases = invocation.values("--delta-from");
+  // Each older release's file that a patch's base may be, hashed once.
+  std::vector<std::pair<fs::path, Digest>> bases;
+  for (const Check& check : checks) {
+    if (!check.patch) continue;
+    for (const std::string& older : olderReleases) {
+      const fs::path base = pathBelow(pathOf(older), *toUtf8(check.file->name, encoding));
+      if (fs::is_regular_file(base, error)) work += fs::file_size(base, error);
+    }
+  }
+  Progress progress(console.err, work, "checking patches and copies");
+  for (Check& check : checks) {
+    if (!check.problem.empty()) continue;
+    const uint64_t size = check.patch ? check.patch->size : check.file->copy->size;
+    const Digest& sha256 = check.patch ? check.patch->sha256 : check.file->copy->sha256;
+    check.problem = digestProblem(check.path, size, sha256, progress);
+    if (!check.problem.empty()) continue;
+    try {
+      if (!check.patch) {
+        check.problem = resultProblem(digestOfCopy(check.path, *check.file->expected.size),
+                                      check.file->expected);
+        progress.add(*check.file->expected.size);
+        continue;
+      }
+      for (const std::string& older : olderReleases) {
+        const fs::path base = pathBelow(pathOf(older), *toUtf8(check.file->name, encoding));
+        if (!fs::is_regular_file(base, error)) continue;
+        auto known = std::find_if(bases.begin(), bases.end(),
+                                  [&](const auto& b) { return b.first == base; });
+        if (known == bases.end())
+          known = bases.insert(bases.end(), {base, hashFile(base, progress).sha256});
+        if (known->second != check.patch->baseSha256) continue;
+        check.base = base;
+        check.problem = resultProblem(digestOfPatched(base, check.path), check.file->expected);
+        progress.add(*check.file->expected.size);
+        break;
+      }
+    } catch (const base::Error& damaged) {
+      check.problem = "(" + damaged.message() + ")";
+    }
+  }
+  DeltaCounts counts;
+  for (const Check& check : checks) {
+    ++counts.total;
+    if (check.problem.empty()) ++counts.good;
+    console.out << (check.problem.empty() ? "ok   " : "FAIL ") << check.line;
+    if (!check.problem.empty())
+      console.out << " " << check.problem;
+    else if (!check.base.empty())
+      console.out << " (applied to " << utf8Of(check.base) << ")";
+    else if (check.patch && !olderReleases.empty())
+      console.out << " (not applied: no file in the --delta-from folders is its base)";
+    console.out << "\n";
+  }
+  return counts;
 }
 
 }  // namespace
@@ -84,12 +202,17 @@ int verify(const Invocation& invocation, const Console& console) {
     console.out << (entry.problem.empty() ? "ok   " : "FAIL ") << entry.name
                 << (entry.problem.empty() ? "" : " " + entry.problem) << "\n";
   }
+  const DeltaCounts deltas = verifyDeltas(list, root, encoding, invocation, console);
   console.out << matching << " of " << entries.size() << " listed files match";
   if (!list.newVersion.empty())
     console.out << " (version " << toUtf8(list.newVersion, encoding).value_or(list.newVersion)
                 << ")";
   console.out << "\n";
-  return matching == entries.size() && signatureHolds ? kOk : kFailed;
+  if (deltas.total > 0)
+    console.out << deltas.good << " of " << deltas.total
+                << " patches and compressed copies check out\n";
+  return matching == entries.size() && deltas.good == deltas.total && signatureHolds ? kOk
+                                                                                     : kFailed;
 }
 
 }  // namespace release::tool
