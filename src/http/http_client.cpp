@@ -283,7 +283,7 @@ void Client::Impl::closeConnection() {
 size_t Client::Impl::receive(char* data, size_t size) {
   if (readLimitMs != kNoReadLimit) {
     if (!connection->waitReadable(readLimitMs)) throw ReadLimitReached{};
-  } else if (!connection->waitReadable(0)) {
+  } else if (progress != nullptr && !connection->waitReadable(0)) {
     // Bytes come only as fast as the server sends them; in between, the
     // receiver keeps its window alive, until the silence is too long.
     const auto start = std::chrono::steady_clock::now();
@@ -295,7 +295,7 @@ size_t Client::Impl::receive(char* data, size_t size) {
       const int wait =
           static_cast<int>(std::min<int64_t>(kWaitingIntervalMs, silenceLimitMs - waited));
       if (connection->waitReadable(wait)) break;
-      if (progress != nullptr) progress->waiting();
+      progress->waiting();
     }
   }
   boost::system::error_code error;

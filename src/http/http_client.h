@@ -109,7 +109,9 @@ class Client {
 
   // How long a read waits for the first or the next byte before the
   // connection counts as broken ("Socket Error # 10060" CR LF "Connection
-  // timed out."); 60 seconds unless set.
+  // timed out."); 60 seconds unless set. The limit is kept while the client
+  // has a progress receiver (the window's client always has one); without
+  // one, a read blocks as the socket does.
   void setReadLimit(int milliseconds);
 
   // One GET whose body is returned in memory as raw bytes.

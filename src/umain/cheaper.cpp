@@ -69,21 +69,25 @@ bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& 
   const std::string delta = DeltaPart(file.name);
   try {
     DownloadChecked(BaseURL + remote, file.name, delta, expected, 0);
-    auto out = CreateOutputFile(platform_, DownloadPart(file.name), file.name);
-    FileSink sink(*out);
-    CheckedSink check(sink, file.name, file.expected);
-    CheckedWriter writer(check, Display);
-    FileReader in(platform_, delta);
-    if (patch) {
-      const std::optional<uint64_t> baseSize = platform_.fileSize(file.name);
-      if (!baseSize) throw base::Error("the installed file is gone");
-      FileReader base(platform_, file.name);
-      delta::applyPatch(base, *baseSize, in, *expected.size, writer);
-    } else {
-      delta::decompressCopy(in, *expected.size, *file.expected.size, writer);
+    {
+      // Every file is closed before the patch or copy is deleted: Windows
+      // deletes no file that is open.
+      auto out = CreateOutputFile(platform_, DownloadPart(file.name), file.name);
+      FileSink sink(*out);
+      CheckedSink check(sink, file.name, file.expected);
+      CheckedWriter writer(check, Display);
+      FileReader in(platform_, delta);
+      if (patch) {
+        const std::optional<uint64_t> baseSize = platform_.fileSize(file.name);
+        if (!baseSize) throw base::Error("the installed file is gone");
+        FileReader base(platform_, file.name);
+        delta::applyPatch(base, *baseSize, in, *expected.size, writer);
+      } else {
+        delta::decompressCopy(in, *expected.size, *file.expected.size, writer);
+      }
+      check.finish();
+      if (uint32_t error = out->close()) base::raiseWriteError(error);
     }
-    check.finish();
-    if (uint32_t error = out->close()) base::raiseWriteError(error);
     std::ignore = platform_.deleteFile(delta);
     return true;
   } catch (const std::exception&) {
