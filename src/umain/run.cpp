@@ -72,7 +72,9 @@ std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
   std::vector<FilePlan> plans;
   replacing_.clear();
   for (const release::ListedFile& file : listedFiles_) {
-    OnDisk disk{platform_.fileSize(DownloadPart(file.name)), platform_.fileSize(file.name)};
+    OnDisk disk;
+    disk.stagedSize = platform_.fileSize(DownloadPart(file.name));
+    disk.installedSize = platform_.fileSize(file.name);
     if (WantsInstalledHash(file, disk.installedSize))
       disk.installedHash = HashFile(platform_, file.name, *disk.installedSize);
     plans.push_back(PlanFile(file, disk));
