@@ -201,7 +201,7 @@ TEST_F(TransferTest, BrokenTransferOfAListedFileResumes) {
        {"", "50000-", ""}},
       {"416",
        {{whole + body.substr(0, 50000)},
-        {"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"},
+        {"HTTP/1.1 416 Range Not Satisfiable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n"},
         {whole + body}},
        {"", "50000-", ""}},
       {"changed between break and resume",
