@@ -9,7 +9,6 @@
 #include <exception>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -42,8 +41,6 @@ constexpr uint64_t kMinMappedStretch = 64;
 constexpr size_t kMinZeroRun = 3;
 // Pieces in which steps are predicted and differenced.
 constexpr uint64_t kPiece = uint64_t{1} << 20;
-// New files from this size on are matched in two halves on two threads.
-constexpr size_t kSplitMatching = size_t{1} << 20;
 // The new file's bytes matched between two progress reports.
 constexpr int64_t kProgressStep = int64_t{1} << 20;
 
@@ -152,10 +149,14 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
       backward -= split;
     }
 
-    // The seeks follow from where the steps read (see withSeeks).
     const int64_t copy = (scan - backward) - (lastScan + forward);
-    if (forward + copy > 0)
-      steps.push_back({static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), 0,
+    const int64_t seek = (pos - backward) - (lastPos + forward);
+    // A step that makes nothing only moves the old position: the previous
+    // step's seek takes that over (only the first step may make nothing).
+    if (forward + copy == 0 && !steps.empty())
+      steps.back().seek += seek;
+    else
+      steps.push_back({static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), seek,
                        static_cast<uint64_t>(lastPos), static_cast<uint64_t>(lastScan)});
     lastScan = scan - backward;
     lastPos = pos - backward;
@@ -165,44 +166,6 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
   return steps;
 }
 
-// Runs fn on a thread of its own; join() rethrows what it raised.
-class Worker {
- public:
-  template <typename Fn>
-  explicit Worker(Fn fn)
-      : thread_([this, fn] {
-          try {
-            fn();
-          } catch (...) {
-            failure_ = std::current_exception();
-          }
-        }) {}
-  ~Worker() {
-    if (thread_.joinable()) thread_.join();
-  }
-  void join() {
-    thread_.join();
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  std::exception_ptr failure_;
-  std::thread thread_;
-};
-
-// The steps with their seeks, each from where one step ends reading to where
-// the next begins (the last one's 0), and a first step that makes nothing
-// where the first reading does not begin at 0.
-std::vector<Step> withSeeks(std::vector<Step> steps) {
-  if (!steps.empty() && steps.front().oldStart != 0) steps.insert(steps.begin(), Step{});
-  for (size_t i = 0; i + 1 < steps.size(); ++i)
-    steps[i].seek =
-        static_cast<int64_t>(steps[i + 1].oldStart - (steps[i].oldStart + steps[i].add));
-  return steps;
-}
-
-// The suffix array of the old file, then the steps: the two halves of a new
-// file that is not small are matched side by side, each from its own start.
 template <typename Index>
 std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
                                      const PatchProgress& progress) {
@@ -214,23 +177,7 @@ std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
   else
     failed = divsufsort64(bytes, sa.get(), static_cast<saidx64_t>(old.size()));
   if (failed) throw std::runtime_error("suffix sorting failed");
-  if (now.size() < kSplitMatching) return withSeeks(matchSteps(sa.get(), old, now, progress));
-
-  std::mutex reporting;
-  const PatchProgress report = [&](uint64_t bytes) {
-    const std::lock_guard<std::mutex> lock(reporting);
-    if (progress) progress(bytes);
-  };
-  const size_t half = now.size() / 2;
-  std::vector<Step> second;
-  Worker secondHalf([&] { second = matchSteps(sa.get(), old, now.substr(half), report); });
-  std::vector<Step> steps = matchSteps(sa.get(), old, now.substr(0, half), report);
-  secondHalf.join();
-  for (Step& step : second) {
-    step.newStart += half;
-    steps.push_back(step);
-  }
-  return withSeeks(std::move(steps));
+  return matchSteps(sa.get(), old, now, progress);
 }
 
 // Where each stretch of the base went: the longer stretches first, so that
@@ -336,14 +283,34 @@ std::string diffStream(std::string_view old, std::string_view now, const std::ve
   return runs.finish();
 }
 
-// A patch's stream: the window as the format allows, the match finder's
-// tables fitted to the stream (level 19's own are sized for the largest
-// window; fitted, they take a fraction of the memory and time for the same
-// bytes within a fifth of a percent).
-ZstdOptions forStream(int windowLog) {
+// Runs fn on a thread of its own; join() rethrows what it raised.
+class Worker {
+ public:
+  template <typename Fn>
+  explicit Worker(Fn fn)
+      : thread_([this, fn] {
+          try {
+            fn();
+          } catch (...) {
+            failure_ = std::current_exception();
+          }
+        }) {}
+  ~Worker() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void join() {
+    thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
+ZstdOptions withWindow(int windowLog) {
   ZstdOptions options;
   options.windowLog = windowLog;
-  options.fitTables = true;
   return options;
 }
 
@@ -352,22 +319,16 @@ ZstdOptions forStream(int windowLog) {
 std::string compressFrame(std::string_view bytes, const ZstdOptions& options) {
   std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
   if (!context) throw std::runtime_error("out of memory");
-  const int windowLog = std::min(options.windowLog, delta::kMaxWindowLog);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, options.level);
-  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, windowLog);
+  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog,
+                         std::min(options.windowLog, delta::kMaxWindowLog));
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
-  if (options.fitTables) {
-    int log = 10;
-    while (log < windowLog && (uint64_t{1} << log) < bytes.size()) ++log;
-    ZSTD_CCtx_setParameter(context.get(), ZSTD_c_chainLog, log - 1);
-    ZSTD_CCtx_setParameter(context.get(), ZSTD_c_hashLog, log - 2);
-  }
-  // Written into memory that is only touched as far as the frame goes.
-  const size_t bound = ZSTD_compressBound(bytes.size());
-  std::unique_ptr<char[]> out(new char[bound]);
-  const size_t size = ZSTD_compress2(context.get(), out.get(), bound, bytes.data(), bytes.size());
+  std::string out(ZSTD_compressBound(bytes.size()), '\0');
+  const size_t size =
+      ZSTD_compress2(context.get(), out.data(), out.size(), bytes.data(), bytes.size());
   if (ZSTD_isError(size)) throw std::runtime_error(std::string("zstd: ") + ZSTD_getErrorName(size));
-  return std::string(out.get(), size);
+  out.resize(size);
+  return out;
 }
 
 std::string makePatch(std::string_view old, std::string_view now, const PatchProgress& progress) {
@@ -380,7 +341,7 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
   Worker extraWorker([&] {
     std::string bytes;
     for (const Step& step : steps) bytes.append(now.substr(step.newStart + step.add, step.copy));
-    extra = compressFrame(bytes, forStream(delta::kExtraWindowLog));
+    extra = compressFrame(bytes, withWindow(delta::kExtraWindowLog));
   });
 
   // With the address prediction where the base is an x86 executable and the
@@ -406,9 +367,9 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
   header.newSize = now.size();
   header.baseSize = old.size();
   const std::string mapFrame =
-      map.rules() ? compressFrame(map.encode(), forStream(delta::kMapWindowLog)) : "";
-  const std::string controlFrame = compressFrame(control, forStream(delta::kControlWindowLog));
-  const std::string diffFrame = compressFrame(diff, forStream(delta::kDiffWindowLog));
+      map.rules() ? compressFrame(map.encode(), withWindow(delta::kMapWindowLog)) : "";
+  const std::string controlFrame = compressFrame(control, withWindow(delta::kControlWindowLog));
+  const std::string diffFrame = compressFrame(diff, withWindow(delta::kDiffWindowLog));
   extraWorker.join();
   header.mapSize = mapFrame.size();
   header.controlSize = controlFrame.size();
