@@ -166,13 +166,35 @@ int32_t slowInteger(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
+std::string upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// The unsafe-name rule, written out again: a leading separator, a colon, a
+// ".." part, a part ending in a dot or a blank, a device name as a part (with
+// or without an extension), or the endings of the updater's own files.
 bool unsafeName(const std::string& name) {
   if (name.empty()) return false;
   if (name[0] == '\\' || name[0] == '/' || name.find(':') != std::string::npos) return true;
+  for (const char* ending : {".UPDATE-PART", ".UPDATE-DELTA"}) {
+    const std::string tail(ending);
+    if (name.size() >= tail.size() && upper(name.substr(name.size() - tail.size())) == tail)
+      return true;
+  }
   std::string segment;
   for (char c : name + "/") {
     if (c == '\\' || c == '/') {
-      if (segment == "..") return true;
+      if (segment == ".." || (!segment.empty() && (segment.back() == '.' || segment.back() == ' ')))
+        return true;
+      std::string stem = upper(segment.substr(0, segment.find('.')));
+      while (!stem.empty() && (stem.back() == ' ' || stem.back() == '\t')) stem.pop_back();
+      if (stem == "CON" || stem == "NUL" || stem == "AUX" || stem == "PRN" || stem == "CONIN$" ||
+          stem == "CONOUT$" ||
+          (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) &&
+           stem[3] >= '1' && stem[3] <= '9'))
+        return true;
       segment.clear();
     } else {
       segment += c;
