@@ -161,21 +161,22 @@ std::vector<std::string> Profile::numberedValues(std::string_view section, std::
   return values;
 }
 
-std::vector<std::pair<int32_t, std::string>> Profile::numberedEntries(std::string_view section,
-                                                                      std::string_view prefix,
-                                                                      int32_t count) const {
-  std::vector<std::pair<int32_t, std::string>> entries;
+std::vector<std::pair<int64_t, std::string>> Profile::numberedValues(std::string_view section,
+                                                                     std::string_view prefix,
+                                                                     int32_t count,
+                                                                     KeyNumber number) const {
+  std::vector<std::pair<int64_t, std::string>> entries;
   const Section* found = count > 0 ? findSection(section) : nullptr;
   if (!found) return entries;
   // The looked-up names are prefix + number; their leading blanks do not count.
   while (!prefix.empty() && isBlank(prefix.front())) prefix.remove_prefix(1);
 
-  // (number, position) of every key of the form prefix + number; the first key of a
+  // (number, position) of every key the rule numbers; the first key of a
   // number wins, even one without a value.
   std::vector<std::pair<int64_t, size_t>> numbered;
   for (size_t i = 0; i < found->keys.size(); ++i) {
-    if (const int64_t number = keyNumber(view(found->keys[i].name), prefix, count))
-      numbered.emplace_back(number, i);
+    if (const int64_t n = number(view(found->keys[i].name), prefix, count))
+      numbered.emplace_back(n, i);
   }
   std::sort(numbered.begin(), numbered.end());
   for (size_t i = 0; i < numbered.size(); ++i) {
@@ -183,9 +184,17 @@ std::vector<std::pair<int32_t, std::string>> Profile::numberedEntries(std::strin
     const Key& key = found->keys[numbered[i].second];
     if (!key.hasValue) continue;
     std::string value = copyEntry(view(key.value));
-    if (!value.empty())
-      entries.emplace_back(static_cast<int32_t>(numbered[i].first), std::move(value));
+    if (!value.empty()) entries.emplace_back(numbered[i].first, std::move(value));
   }
+  return entries;
+}
+
+std::vector<std::pair<int32_t, std::string>> Profile::numberedEntries(std::string_view section,
+                                                                      std::string_view prefix,
+                                                                      int32_t count) const {
+  std::vector<std::pair<int32_t, std::string>> entries;
+  for (auto& [n, value] : numberedValues(section, prefix, count, keyNumber))
+    entries.emplace_back(static_cast<int32_t>(n), std::move(value));
   return entries;
 }
 
@@ -193,24 +202,9 @@ std::vector<Profile::PairEntry> Profile::numberedPairEntries(std::string_view se
                                                              std::string_view prefix,
                                                              int32_t count) const {
   std::vector<PairEntry> entries;
-  const Section* found = count > 0 ? findSection(section) : nullptr;
-  if (!found) return entries;
-  while (!prefix.empty() && isBlank(prefix.front())) prefix.remove_prefix(1);
-  std::vector<std::pair<int64_t, size_t>> numbered;
-  for (size_t i = 0; i < found->keys.size(); ++i) {
-    if (const int64_t numbers = keyPairNumber(view(found->keys[i].name), prefix, count))
-      numbered.emplace_back(numbers, i);
-  }
-  std::sort(numbered.begin(), numbered.end());
-  for (size_t i = 0; i < numbered.size(); ++i) {
-    if (i > 0 && numbered[i].first == numbered[i - 1].first) continue;
-    const Key& key = found->keys[numbered[i].second];
-    if (!key.hasValue) continue;
-    std::string value = copyEntry(view(key.value));
-    if (!value.empty())
-      entries.push_back({static_cast<int32_t>(numbered[i].first >> 32),
-                         static_cast<int32_t>(numbered[i].first & 0xFFFFFFFF), std::move(value)});
-  }
+  for (auto& [n, value] : numberedValues(section, prefix, count, keyPairNumber))
+    entries.push_back(
+        {static_cast<int32_t>(n >> 32), static_cast<int32_t>(n & 0xFFFFFFFF), std::move(value)});
   return entries;
 }
 

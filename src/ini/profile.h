@@ -85,6 +85,13 @@ class Profile {
     return std::string_view(text_).substr(span.pos, span.len);
   }
   const Section* findSection(std::string_view name) const;
+  // (number, value) of every key the given rule numbers (0: not such a key),
+  // by number; the first key of a number wins, and empty values are left out.
+  using KeyNumber = int64_t (*)(std::string_view name, std::string_view prefix, int32_t count);
+  std::vector<std::pair<int64_t, std::string>> numberedValues(std::string_view section,
+                                                              std::string_view prefix,
+                                                              int32_t count,
+                                                              KeyNumber number) const;
 
   std::string text_;
   std::vector<Section> sections_;
