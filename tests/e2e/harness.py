@@ -219,9 +219,15 @@ class Harness:
         (self.root / "hklm.reg").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
     def _wine(self, args, check=True):
-        code, _, err = run_captured([WINE, *args], self.env, 120)
-        if check and code != 0:
-            raise Failure(f"wine {args[0]} failed: {err[-500:]!r}")
+        # A wine tool now and then fails at once on a loaded machine, while the
+        # prefix's wineserver is still busy with the previous program; it is
+        # tried three times. Wine's tools write their errors to stdout.
+        for attempt in range(3):
+            code, out, err = run_captured([WINE, *args], self.env, 120)
+            if code == 0 or not check:
+                return
+            time.sleep(1 + attempt)
+        raise Failure(f"wine {args[0]} failed ({code}): {(out + err)[-500:]!r}")
 
     def updater_copy(self, directory: Path, name: str | None = None) -> Path:
         """A copy of the updater binary (the finish routine deletes it)."""

@@ -203,7 +203,8 @@ bool isLineOf(std::string_view sent, std::string_view text) {
 
 bool isClientFailure(const std::string& message) {
   return message == "Connection Closed Gracefully." || message == "Max line length exceeded." ||
-         message.rfind("Socket Error # ", 0) == 0 || message == kSinkFailure;
+         message == "Max header size exceeded." || message.rfind("Socket Error # ", 0) == 0 ||
+         message == kSinkFailure;
 }
 
 void checkProgress(const Recorder& recorder, bool success) {
