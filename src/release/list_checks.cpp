@@ -77,4 +77,20 @@ std::string utcTimeText(int64_t seconds) {
   return text;
 }
 
+std::string signedListProblem(const ReleaseList& list, int64_t now) {
+  // A list that may be replayed only for a while: an old signed list cannot
+  // keep the clients on a release its publisher has replaced, and a list
+  // that never expires would let it do so for ever.
+  if (list.expires.empty()) return "The signed list has no Expires";
+  const auto expires = parseUtcTime(list.expires);
+  if (!expires) return "Invalid Expires in update.ini";
+  if (now > *expires) return "The release list expired on " + list.expires;
+  if (!isVersion(list.newVersion)) return "Invalid NewVersion in update.ini";
+  for (const ListedFile& file : list.files) {
+    if (!file.expected.size || !file.expected.sha256)
+      return "\"" + file.name + "\" has no size or hash in the signed list";
+  }
+  return "";
+}
+
 }  // namespace release

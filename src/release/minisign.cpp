@@ -154,6 +154,24 @@ Verification verify(std::string_view message, std::string_view signatureText,
   return {Verdict::Ok, signature->trustedComment};
 }
 
+std::optional<int64_t> trustedTimestamp(std::string_view comment) {
+  constexpr std::string_view kField = "timestamp:";
+  for (size_t at = 0; at < comment.size(); ++at) {
+    if (at > 0 && comment[at - 1] != ' ' && comment[at - 1] != '\t') continue;
+    if (comment.substr(at, kField.size()) != kField) continue;
+    const std::string_view digits = comment.substr(at + kField.size());
+    int64_t value = 0;
+    size_t n = 0;
+    for (; n < digits.size() && digits[n] >= '0' && digits[n] <= '9'; ++n) {
+      if (n == 18) return std::nullopt;  // beyond any time a key will sign at
+      value = value * 10 + (digits[n] - '0');
+    }
+    if (n == 0 || (n < digits.size() && digits[n] != ' ' && digits[n] != '\t')) return std::nullopt;
+    return value;
+  }
+  return std::nullopt;
+}
+
 std::string listSignatureProblem(Verdict verdict) {
   switch (verdict) {
     case Verdict::Ok:

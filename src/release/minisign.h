@@ -101,6 +101,9 @@ KeyFiles generateKeyPair();
 
 // "timestamp:<seconds since 1970> file:<name>", the trusted comment of a release signature.
 std::string releaseTrustedComment(int64_t unixTime, std::string_view fileName);
+// The time a trusted comment gives: the number of its "timestamp:" field (the
+// first field, or one after a blank or a tab); nullopt when it gives none.
+std::optional<int64_t> trustedTimestamp(std::string_view trustedComment);
 
 // The .minisig text of the message in the "ED" form. Raises base::Error
 // for a trusted comment that is not one line of at most kMaxTrustedComment bytes.

@@ -132,7 +132,7 @@ std::string sign(std::string_view message, const SecretKey& key, std::string_vie
   if (trustedComment.size() > kMaxTrustedComment ||
       trustedComment.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
     throw base::Error("A trusted comment must be one line of at most " +
-                          std::to_string(kMaxTrustedComment) + " bytes");
+                      std::to_string(kMaxTrustedComment) + " bytes");
   startSodium();
   std::array<unsigned char, crypto_generichash_BYTES_MAX> hash;
   crypto_generichash(hash.data(), hash.size(), bytesOf(message), message.size(), nullptr, 0);

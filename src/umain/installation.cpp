@@ -5,7 +5,9 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "release/list_checks.h"
 #include "release/release_list.h"
+#include "umain/output_file.h"
 
 namespace UMain {
 
@@ -100,6 +102,27 @@ void Installation::DiscardStaged(const std::vector<std::string>& names) {
     std::ignore = platform_.deleteFile(DeltaPart(name));
     std::ignore = platform_.deleteFile(DownloadPart(updatePath_ + name));
   }
+}
+
+namespace {
+const char kSignedAtFile[] = "update.ini.signed";
+}  // namespace
+
+std::optional<int64_t> Installation::SignedAt() {
+  const std::optional<std::string> text = platform_.readFile(updatePath_ + kSignedAtFile);
+  if (!text) return std::nullopt;
+  return release::parseUtcTime(text->substr(0, text->find_first_of("\r\n")));
+}
+
+void Installation::RememberSignedAt(int64_t signedAt) {
+  const std::string path = updatePath_ + kSignedAtFile;
+  const std::string part = DownloadPart(path);
+  try {
+    WriteAndClose(*CreateOutputFile(platform_, part), release::utcTimeText(signedAt) + "\r\n");
+    if (platform_.replaceFile(part, path) == 0) return;
+  } catch (const std::exception&) {
+  }
+  std::ignore = platform_.deleteFile(part);
 }
 
 void Installation::RaiseCannotReplace(const std::string& name, uint32_t error) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ class Installation {
   // included), and what a restore cut off before its end left beside the
   // installed files.
   void DiscardStaged(const std::vector<std::string>& names);
+
+  // The signing time of the last signed list installed (seconds since 1970,
+  // UTC), kept in a small file beside the backup directory; nullopt when
+  // there is none or it does not read.
+  std::optional<int64_t> SignedAt();
+  // Remembers the signing time of the list just installed, by the same
+  // replace-by-rename as the files. The files are in place by then: a time
+  // that cannot be written leaves the one before, and the run succeeds.
+  void RememberSignedAt(int64_t signedAt);
 
  private:
   // One key for every name that names the same file (case, "/" or "\\").

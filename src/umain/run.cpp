@@ -62,7 +62,9 @@ void TTFrmUpdate::RunUpdate() {
     return;
   }
   // Every file is in place: from here on nothing is rolled back, since the
-  // client is running on the new files.
+  // client is running on the new files. A list signed before this one will
+  // not be taken again.
+  if (listSignedAt_) Install.RememberSignedAt(*listSignedAt_);
   ShowBox("恭喜，你现在已经成功升级到新版本 " + NewVersion + " 了！", ui::Icon::Information);
   platform_.shellOpen("client.exe");
   RemoveSelfAndQuit();

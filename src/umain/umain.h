@@ -157,6 +157,9 @@ class TTFrmUpdate : public ui::FormEvents {
   // The listed names the run replaces, in list order: all of them, less
   // those that the plans find current.
   std::vector<std::string> replacing_;
+  // When the signed list being installed was signed, as its trusted comment
+  // says; nullopt for an unsigned list or one that does not say.
+  std::optional<int64_t> listSignedAt_;
   size_t fileNumber_ = 0;     // of the file being downloaded, from 1
   int64_t transferFrom_ = 0;  // the byte a resumed transfer's events count from
   Installation Install{platform_, UpdatePath, BackupPath};

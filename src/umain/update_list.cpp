@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "base/error.h"
+#include "release/minisign.h"
 #include "umain/list_signature.h"
 #include "umain/output_file.h"
 #include "umain/umain.h"
@@ -32,7 +33,9 @@ void TTFrmUpdate::FetchUpdateList() {
   // A build that pins a release key takes nothing its publisher did not sign:
   // the signature is checked over the bytes as received, before anything is
   // written or read from them.
-  if (!PinnedKey.empty()) CheckListSignature(text, FetchSignature(), PinnedKey);
+  listSignedAt_.reset();
+  std::string trustedComment;
+  if (!PinnedKey.empty()) trustedComment = CheckListSignature(text, FetchSignature(), PinnedKey);
 
   // The list is kept in the installation directory for the time it is read,
   // as it always was; but what is read is the bytes that arrived (and were
@@ -49,7 +52,11 @@ void TTFrmUpdate::FetchUpdateList() {
   // Text without either section (an HTML page, a truncated or foreign file)
   // is no release: going on would announce a successful update to nothing.
   if (!list.describesRelease) throw base::Error("No [FileList] or [Version] section");
-  if (!PinnedKey.empty()) CheckSignedList(list, OldVersion, platform_.unixTime());
+  if (!PinnedKey.empty()) {
+    CheckSignedList(list, OldVersion, platform_.unixTime());
+    listSignedAt_ = release::trustedTimestamp(trustedComment);
+    CheckNotReplayed(listSignedAt_, Install.SignedAt());
+  }
   SetListedFiles(std::move(list.files));
   NewVersion = std::move(list.newVersion);
 }

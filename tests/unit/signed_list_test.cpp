@@ -2,6 +2,8 @@
 // and what a signed list must hold besides.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "doubles.h"
 #include "release/minisign.h"
 #include "script_server.h"
@@ -34,20 +36,22 @@ release::ReleaseList List(const std::string& version, const std::string& expires
 
 TEST(SignedList, ExpiryVersionAndHashes) {
   const int64_t now = 1893456000;  // 2030-01-01T00:00:00Z
+  const std::string kLater = "2030-01-31T00:00:00Z";
   struct Case {
     std::string version, installed, expires;
     bool hashed;
     std::string error;  // empty: accepted
   } cases[] = {
       {"6.3", "6.2.0.1", "2030-01-01T00:00:01Z", true, ""},
-      {"6.2.0.1", "6.2.0.1", "", true, ""},              // the same release again
-      {"6.3", "65535.65535.65535.65535", "", true, ""},  // nothing installed to compare
+      {"6.2.0.1", "6.2.0.1", kLater, true, ""},              // the same release again
+      {"6.3", "65535.65535.65535.65535", kLater, true, ""},  // nothing installed to compare
+      {"6.3", "6.2.0.1", "", true, "The signed list has no Expires"},
       {"6.3", "6.2.0.1", "2029-12-31T23:59:59Z", true,
        "The release list expired on 2029-12-31T23:59:59Z"},
       {"6.3", "6.2.0.1", "2030-02-30T00:00:00Z", true, "Invalid Expires in update.ini"},
-      {"6.2", "6.2.0.1", "", true, "Release 6.2 is older than the installed version 6.2.0.1"},
-      {"6.3 beta", "6.2.0.1", "", true, "Invalid NewVersion in update.ini"},
-      {"6.3", "6.2.0.1", "", false, "\"a.dll\" has no size or hash in the signed list"},
+      {"6.2", "6.2.0.1", kLater, true, "Release 6.2 is older than the installed version 6.2.0.1"},
+      {"6.3 beta", "6.2.0.1", kLater, true, "Invalid NewVersion in update.ini"},
+      {"6.3", "6.2.0.1", kLater, false, "\"a.dll\" has no size or hash in the signed list"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -100,7 +104,7 @@ class SignedFetchTest : public ::testing::Test {
 const std::string kList =
     "[Version]\r\nNewVersion=6.3\r\n[FileList]\r\nCount=1\r\nFile1=a.dll\r\n"
     "Size1=1\r\nHash1=" +
-    std::string(kHash) + "\r\n";
+    std::string(kHash) + "\r\n[Release]\r\nExpires=2999-01-01T00:00:00Z\r\n";
 
 TEST_F(SignedFetchTest, SignedListIsTakenFromTheSameConnection) {
   EXPECT_EQ(Fetch(kList, Response(Sign(kList, keys))), "");
@@ -124,6 +128,55 @@ TEST_F(SignedFetchTest, ChangedByteInTheList) {
   EXPECT_EQ(Fetch(tampered, Response(Sign(kList, keys))), "Invalid signature on update.ini");
   EXPECT_TRUE(UMain::UpdateFiles.empty());
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "update.ini"));
+}
+
+TEST(SignedList, TrustedTimestampAndReplay) {
+  struct Case {
+    std::string comment;
+    std::optional<int64_t> time;
+  } comments[] = {
+      {"timestamp:1700000000 file:update.ini", 1700000000},
+      {"timestamp:1700000000\tfile:update.ini\thashed", 1700000000},
+      {"file:update.ini timestamp:12", 12},
+      {"file:update.ini", std::nullopt},
+      {"mytimestamp:12", std::nullopt},
+      {"timestamp:12x", std::nullopt},
+      {"timestamp:", std::nullopt},
+      {"timestamp:9999999999999999999", std::nullopt},
+  };
+  for (const Case& c : comments)
+    EXPECT_EQ(release::trustedTimestamp(c.comment), c.time) << c.comment;
+
+  struct Replay {
+    std::optional<int64_t> list, installed;
+    bool refused;
+  } replays[] = {
+      {100, std::nullopt, false},
+      {std::nullopt, std::nullopt, false},
+      {100, 100, false},
+      {101, 100, false},
+      {99, 100, true},
+      {std::nullopt, 100, true},
+  };
+  for (const Replay& r : replays) {
+    std::string error;
+    try {
+      UMain::CheckNotReplayed(r.list, r.installed);
+    } catch (const base::Error& e) {
+      error = e.message();
+    }
+    EXPECT_EQ(error, r.refused ? "The release list is older than the one installed (signed "
+                                 "1970-01-01T00:01:40Z)"
+                               : "");
+  }
+}
+
+TEST_F(SignedFetchTest, ListSignedBeforeTheInstalledOneIsRefused) {
+  std::filesystem::path remembered = dir.path() / "update.ini.signed";
+  std::ofstream(remembered) << "1970-01-01T00:00:01Z\r\n";
+  EXPECT_EQ(Fetch(kList, Response(Sign(kList, keys))),
+            "The release list is older than the one installed (signed 1970-01-01T00:00:01Z)");
+  EXPECT_TRUE(UMain::UpdateFiles.empty());
 }
 
 TEST_F(SignedFetchTest, KeylessBuildAsksForNoSignature) {
