@@ -65,6 +65,16 @@ class InputFile {
   virtual uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) = 0;
 };
 
+// What a file is now: its size and figures that change whenever its bytes
+// are written (its modification time; on POSIX also its status change time,
+// which no program can set back).
+struct FileStamp {
+  uint64_t size;
+  int64_t modified;
+  int64_t changed;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct FileVersion {
   uint32_t ms;  // dwFileVersionMS
   uint32_t ls;  // dwFileVersionLS
@@ -84,6 +94,8 @@ class Platform {
   virtual bool fileExists(const std::string& path) = 0;           // files only
   // The size of a file (not a folder); nullopt when there is none.
   virtual std::optional<uint64_t> fileSize(const std::string& path) = 0;
+  // The same with the file's times; nullopt when there is no such file.
+  virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
   // Creates or truncates the file for writing into file; the code of the failure.
   virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
   // Opens an existing file for writing at its end, with exclusive access as

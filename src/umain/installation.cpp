@@ -7,6 +7,8 @@
 #include "base/text.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
+#include "umain/file_reader.h"
+#include "umain/integrity.h"
 #include "umain/output_file.h"
 
 namespace UMain {
@@ -44,6 +46,7 @@ std::string Installation::SameFileKey(const std::string& name) const {
 
 void Installation::BackUp(const std::vector<std::string>& names) {
   backupState_.clear();
+  checked_.clear();
   replaced_.clear();
   for (const std::string& name : names) {
     auto [entry, first] = backupState_.emplace(SameFileKey(name), Backup::NotInstalled);
@@ -60,6 +63,25 @@ void Installation::BackUp(const std::vector<std::string>& names) {
   }
 }
 
+void Installation::Checked(const std::string& name, const release::Expected& expected) {
+  checked_[SameFileKey(name)] = {expected, platform_.fileStamp(DownloadPart(name))};
+}
+
+void Installation::CheckAgain(const std::string& name) {
+  auto entry = checked_.find(SameFileKey(name));
+  if (entry == checked_.end()) return;
+  const std::string part = DownloadPart(name);
+  const std::optional<platform::FileStamp> now = platform_.fileStamp(part);
+  if (now && now == entry->second.stamp) return;
+  // Written to while it waited: only its bytes can tell whether it is still
+  // the listed file.
+  const release::Expected& expected = entry->second.expected;
+  if (!now || (expected.size && now->size != *expected.size) ||
+      (expected.sha256 && HashFile(platform_, part, now->size) != expected.sha256))
+    throw NotAsListed(NotMatchingRelease(name));
+  entry->second.stamp = now;
+}
+
 void Installation::Commit(const std::vector<std::string>& names) {
   // A target held open (the client still running) would refuse its rename
   // after others had been done: all are checked before the first one.
@@ -69,6 +91,7 @@ void Installation::Commit(const std::vector<std::string>& names) {
   std::set<std::string> done;
   for (const std::string& name : names) {
     if (!done.insert(SameFileKey(name)).second) continue;
+    CheckAgain(name);
     if (uint32_t error = platform_.replaceFile(DownloadPart(name), name))
       RaiseCannotReplace(name, error);
     replaced_.push_back(name);

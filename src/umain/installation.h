@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "release/release_list.h"
 
 namespace UMain {
 
@@ -35,10 +36,15 @@ class Installation {
   // listed twice once); the installed files stay in place. A copy that
   // cannot be made raises "Cannot back up "<path>"".
   void BackUp(const std::vector<std::string>& names);
+  // Notes the staged download of the name as checked against what the list
+  // says of it, as it is now on disk, for Commit to look at it again.
+  void Checked(const std::string& name, const release::Expected& expected);
   // Replaces each target by its staged download, one rename each, after
   // checking that nothing holds any target open. Raises "Cannot replace
   // "<full path>". <system text>"; what was replaced before stays replaced
-  // until RollBack.
+  // until RollBack. A checked download written to since its check (another
+  // size or time) is checked again just before its rename, and one that no
+  // longer matches raises its not-as-listed text.
   void Commit(const std::vector<std::string>& names);
   // Puts back the files Commit replaced: the backup copy where there was one
   // (by a rename as well), none where the file was not installed.
@@ -61,6 +67,8 @@ class Installation {
   // One key for every name that names the same file (case, "/" or "\\").
   std::string SameFileKey(const std::string& name) const;
   [[noreturn]] void RaiseCannotReplace(const std::string& name, uint32_t error);
+  // Raises NotAsListed when the checked download is no longer what was checked.
+  void CheckAgain(const std::string& name);
 
   platform::Platform& platform_;
   const std::string& updatePath_;
@@ -69,6 +77,11 @@ class Installation {
   // listed files Commit has replaced, in order.
   enum class Backup { NotInstalled, Copied };
   std::map<std::string, Backup> backupState_;
+  struct CheckedDownload {
+    release::Expected expected;
+    std::optional<platform::FileStamp> stamp;
+  };
+  std::map<std::string, CheckedDownload> checked_;
   std::vector<std::string> replaced_;
 };
 

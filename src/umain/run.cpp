@@ -120,6 +120,9 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
         Download(listedFiles_[i]);
         break;
     }
+    const release::Expected& expected = listedFiles_[i].expected;
+    if (plans[i].fetch != Fetch::Current && expected.any())
+      Install.Checked(listedFiles_[i].name, expected);
     window_.stepProgress(ui::ControlId::PB_All);
   }
   try {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -130,6 +131,9 @@ class FakePlatform : public platform::Platform {
   uint32_t createDirectory(const std::string& path) override { return real.createDirectory(path); }
   bool fileExists(const std::string& path) override { return real.fileExists(path); }
   std::optional<uint64_t> fileSize(const std::string& path) override { return real.fileSize(path); }
+  std::optional<platform::FileStamp> fileStamp(const std::string& path) override {
+    return real.fileStamp(path);
+  }
   uint32_t createFile(const std::string& path,
                       std::unique_ptr<platform::OutputFile>& file) override {
     file.reset();
@@ -168,7 +172,12 @@ class FakePlatform : public platform::Platform {
   bool copyFile(const std::string& from, const std::string& to) override {
     return real.copyFile(from, to);
   }
+  // Paths that another program writes these bytes into while the run checks
+  // whether the targets can be replaced.
+  std::map<std::string, std::string> writtenBeforeReplace;
   uint32_t checkReplaceable(const std::string& path) override {
+    for (const auto& [written, bytes] : writtenBeforeReplace) std::ofstream(written) << bytes;
+    writtenBeforeReplace.clear();
     return inUse.count(path) ? base::kErrorSharingViolation : real.checkReplaceable(path);
   }
   uint32_t replaceFile(const std::string& from, const std::string& to) override {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "doubles.h"
+#include "release/sha256.h"
 #include "umain/installation.h"
 #include "umain/plan.h"
 #include "umain/umain.h"
@@ -100,6 +101,43 @@ TEST_F(InstallationTest, CommitIsAllOrNothing) {
     auto after = Tree(dir.path());
     std::erase_if(after, [](const auto& entry) { return entry.first.rfind("UpdateBak", 0) == 0; });
     EXPECT_EQ(after, expected) << c.committed;
+  }
+}
+
+// A checked download waits for the others; what another program writes into
+// it meanwhile is looked at again before the rename.
+TEST_F(InstallationTest, CheckedDownloadWrittenToBeforeItsRenameIsCheckedAgain) {
+  UMain::UpdatePath = dir.windowsForm();
+  UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+  fs::create_directories(dir.path() / "UpdateBak");
+  const std::vector<std::string> names{"a.dll"};
+  release::Sha256 hash;
+  hash.update("new a", 5);
+  const release::Expected expected{5, hash.finish()};
+  struct Case {
+    std::optional<std::string> writtenMeanwhile;
+    bool committed;
+  };
+  for (const Case& c : {Case{std::nullopt, true}, Case{"new a", true}, Case{"evil!", false},
+                        Case{"new a, and more", false}}) {
+    FakePlatform platform;
+    UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+    writeAll(dir.path() / "a.dll", "old a");
+    install.BackUp(names);
+    writeAll(dir.path() / "a.dll.update-part", "new a");
+    install.Checked("a.dll", expected);
+    if (c.writtenMeanwhile)
+      platform.writtenBeforeReplace[(dir.path() / "a.dll.update-part").string()] =
+          *c.writtenMeanwhile;
+    std::string error;
+    try {
+      install.Commit(names);
+    } catch (const base::Error& e) {
+      error = e.message();
+      install.DiscardStaged(names);
+    }
+    EXPECT_EQ(error, c.committed ? "" : "\"a.dll\" does not match the release (SHA-256)");
+    EXPECT_EQ(readAll(dir.path() / "a.dll"), c.committed ? "new a" : "old a");
   }
 }
 

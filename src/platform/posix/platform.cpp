@@ -338,6 +338,14 @@ class PosixPlatform : public Platform {
     return static_cast<uint64_t>(st.st_size);
   }
 
+  std::optional<FileStamp> fileStamp(const std::string& path) override {
+    struct stat st;
+    if (stat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    auto nanoseconds = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+    return FileStamp{static_cast<uint64_t>(st.st_size), nanoseconds(st.st_mtim),
+                     nanoseconds(st.st_ctim)};
+  }
+
   // The file is truncated only once it is ours alone, so that a file in use
   // elsewhere keeps its contents.
   uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
