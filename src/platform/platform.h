@@ -21,6 +21,7 @@
 //   type than a string raises base::Error ("Invalid data type for '<name>'").
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <chrono>
 #include <cstdint>
@@ -128,8 +129,13 @@ class Platform {
   virtual std::string modulePath() = 0;
   // Whether startHidden runs the Windows command interpreter's scripts.
   virtual bool hasCommandInterpreter() = 0;
-  // Whether file names that differ only in ASCII case name the same file.
-  virtual bool pathsIgnoreCase() { return false; }
+  // One key for all the names of one file: "/" and "\\" alike, and on
+  // Windows case ignored as its file systems ignore it (beyond ASCII too).
+  virtual std::string sameFileKey(const std::string& path) {
+    std::string key = path;
+    std::replace(key.begin(), key.end(), '/', '\\');
+    return key;
+  }
   // The decimal separator of the user's locale.
   virtual char decimalSeparator() { return '.'; }
   // The number of bytes of the character that starts at text[at] in the

@@ -4,7 +4,6 @@
 #include <tuple>
 
 #include "base/error.h"
-#include "base/text.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
 #include "umain/file_reader.h"
@@ -36,12 +35,7 @@ std::string DeltaPart(const std::string& name) {
 }
 
 std::string Installation::SameFileKey(const std::string& name) const {
-  std::string key = name;
-  for (char& c : key) {
-    if (c == '/') c = '\\';
-    if (platform_.pathsIgnoreCase()) c = base::lowerAscii(c);
-  }
-  return key;
+  return platform_.sameFileKey(name);
 }
 
 void Installation::BackUp(const std::vector<std::string>& names) {

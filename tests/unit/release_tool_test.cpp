@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/windows_case.h"
 #include "doubles.h"
 #include "release/codepage.h"
 #include "release/list_checks.h"
@@ -27,6 +28,26 @@ namespace {
 // The program's texts are in the build's code page; names the tool handles are UTF-8.
 std::string U8(std::u8string_view text) {
   return std::string(text.begin(), text.end());
+}
+
+// Names that Windows takes for one file, beyond ASCII; and those it keeps apart.
+TEST(WindowsCase, FoldsAsTheFileSystemCompares) {
+  struct Case {
+    std::string a, b;
+    bool one;
+  } cases[] = {
+      {"Good.DLL", "good.dll", true},
+      {U8(u8"Ä.dll"), U8(u8"ä.dll"), true},
+      {U8(u8"Я\\Ω.dll"), U8(u8"я\\ω.dll"), true},
+      {U8(u8"ǅ.dll"), U8(u8"ǆ.dll"), true},    // a title-case letter
+      {U8(u8"Ⓐ.dll"), U8(u8"ⓐ.dll"), true},    // far from the Latin ones
+      {U8(u8"I.dll"), U8(u8"ı.dll"), false},   // dotless i stays apart from ASCII
+      {U8(u8"ß.dll"), "SS.dll", false},        // no mapping to two letters
+      {U8(u8"😀.dll"), U8(u8"😀.DLL"), true},    // beyond the plane: kept as it is
+      {"\xff\xfe.dll", "\xff\xfe.DLL", true},  // not UTF-8: kept, the rest folded
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(base::foldedAsWindows(c.a) == base::foldedAsWindows(c.b), c.one) << c.a << " " << c.b;
 }
 
 TEST(CodePage, ConvertsExactlyOrNotAtAll) {
@@ -84,17 +105,19 @@ TEST_F(ReleaseToolTest, PackRefusesNamesTheUpdaterOrUpdateIniWouldNotKeep) {
       {U8(u8"😀.dll"), "has a character that code page 936 (gbk) cannot hold"},
       {U8(u8"乗.dll"), "bytes hold a \"\\\""},
       {"Good.DLL", "\"good.dll\" and \"Good.DLL\" are one file for the Windows updater"},
+      {U8(u8"я.dll"), U8(u8"\"я.dll\" and \"Я.dll\" are one file for the Windows updater")},
   };
   int tried = 0;
   for (const auto& [name, message] : cases) {
     const fs::path rel = dir.path() / "refused" / std::to_string(tried++);
     Write(rel / "good.dll", "good");
+    testing_doubles::writeAll(rel / pathOf(U8(u8"Я.dll")), "good");
     testing_doubles::writeAll(rel / pathOf(name), "bad");
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(rel))
       names.insert(utf8Of(entry.path().filename()));
     // Left out where the file system cannot hold the name, changes it, or ignores case.
-    if (names != std::set<std::string>{"good.dll", name}) continue;
+    if (names != std::set<std::string>{"good.dll", U8(u8"Я.dll"), name}) continue;
     const Result result = Tool({"pack", utf8Of(rel), "--version", "1"});
     EXPECT_EQ(result.code, 1) << name;
     EXPECT_NE(result.err.find("refused: "), std::string::npos) << result.err;

@@ -304,7 +304,23 @@ class Win32Platform : public Platform {
 
   bool hasCommandInterpreter() override { return true; }
 
-  bool pathsIgnoreCase() override { return true; }
+  // The name in the code page's upper case by the system's own table, the
+  // one its file systems compare names by (invariant, not the user's
+  // language: a Turkish "i" is no exception).
+  std::string sameFileKey(const std::string& path) override {
+    std::string key = Platform::sameFileKey(path);
+    const int units =
+        MultiByteToWideChar(CP_ACP, 0, key.data(), static_cast<int>(key.size()), nullptr, 0);
+    if (units <= 0) return key;
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, key.data(), static_cast<int>(key.size()), wide.data(), units);
+    std::wstring upper(wide.size(), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), units, upper.data(),
+                      units, nullptr, nullptr, 0) != units)
+      return key;
+    // The UTF-16 units as bytes: a key, never shown or opened.
+    return std::string(reinterpret_cast<const char*>(upper.data()), upper.size() * sizeof(wchar_t));
+  }
 
   size_t charLength(std::string_view text, size_t at) override {
     return at + 1 < text.size() && IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[at])) ? 2 : 1;

@@ -15,6 +15,7 @@
 
 #include "base/text.h"
 #include "ini/profile.h"
+#include "base/windows_case.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/deltas.h"
@@ -271,7 +272,7 @@ int pack(const Invocation& invocation, const Console& console) {
       refusals.push_back("\"" + file.name + "\" " + problem);
       continue;
     }
-    auto [other, fresh] = byFoldedName.emplace(base::lowerAscii(file.name), file.name);
+    auto [other, fresh] = byFoldedName.emplace(base::foldedAsWindows(file.name), file.name);
     if (!fresh)
       refusals.push_back("\"" + file.name + "\" and \"" + other->second +
                          "\" are one file for the Windows updater");
