@@ -13,6 +13,7 @@
 
 #include "release/codepage.h"
 #include "release/minisign.h"
+#include "release/release_list.h"
 #include "release/sha256.h"
 #include "release/tool/tool.h"
 
@@ -77,8 +78,14 @@ SecretKey readSecretKey(const std::string& file);
 // The public key in the file (a .pub file or its base64 line alone), or the
 // base64 line given as the text itself; raises std::runtime_error.
 PublicKey readPublicKey(const std::string& fileOrLine);
+// Reads update.ini's bytes into `list` as the updater does; returns why the
+// updater refuses them (a name or value it does not take, no [FileList] or
+// [Version] section), empty when it reads them.
+std::string readAsTheUpdater(const std::string& bytes, ReleaseList& list);
 // Writes root/update.ini.minisig over the exact bytes of root/update.ini and
-// says so on out; raises std::runtime_error when either file fails.
+// says so on out; raises std::runtime_error when either file fails, and
+// writes nothing for a list that an updater checking signatures would refuse
+// whatever it has installed (see signedListProblem).
 void signList(const fs::path& root, const SecretKey& key, const Console& console);
 
 }  // namespace release::tool

@@ -2,7 +2,8 @@
 // that the updater would refuse or that update.ini could not carry unchanged;
 // with --delta-from and --compress it writes patches and compressed copies
 // into DIR/delta/ and lists those that save bytes; with --expires it dates
-// the list, with --sign it signs it.
+// the list, with --sign it signs it (and dates it 30 days ahead unless
+// --expires says otherwise).
 #include <algorithm>
 #include <exception>
 #include <fstream>
@@ -14,8 +15,8 @@
 #include <vector>
 
 #include "base/text.h"
-#include "ini/profile.h"
 #include "base/windows_case.h"
+#include "ini/profile.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/deltas.h"
@@ -210,15 +211,27 @@ void writeDeltas(Candidate& file, const fs::path& root, bool compress,
 
 // The longest life --expires gives a list, in days.
 constexpr uint64_t kMaxExpiryDays = 36500;
+// The life of a signed list packed without --expires, in days.
+constexpr int64_t kSignedExpiryDays = 30;
 
-// --expires DAYS as the time the list expires; nullopt without the option.
-std::optional<int64_t> expiryOf(const Invocation& invocation) {
-  if (!invocation.options.count("--expires")) return std::nullopt;
+// The time the list expires, as --expires DAYS asks, or kSignedExpiryDays
+// from now for a signed list; nullopt for an unsigned list without the option
+// and for "--expires never", which a signed list cannot have.
+std::optional<int64_t> expiryOf(const Invocation& invocation, bool signing) {
   const std::string days = invocation.option("--expires");
+  if (!invocation.options.count("--expires"))
+    return signing ? std::optional<int64_t>(unixNow() + kSignedExpiryDays * 86400) : std::nullopt;
+  if (days == "never") {
+    if (signing)
+      throw UsageError{
+          "--expires never cannot go with --sign: an updater that checks signatures "
+          "refuses a signed list without Expires, so no client could install it"};
+    return std::nullopt;
+  }
   const std::optional<uint64_t> count = parseSize(days);
   if (!count || *count == 0 || *count > kMaxExpiryDays)
     throw UsageError{"--expires takes a number of days from 1 to " +
-                     std::to_string(kMaxExpiryDays) + ", not \"" + days + "\""};
+                     std::to_string(kMaxExpiryDays) + " or never, not \"" + days + "\""};
   return unixNow() + static_cast<int64_t>(*count) * 86400;
 }
 
@@ -233,7 +246,8 @@ int pack(const Invocation& invocation, const Console& console) {
   std::vector<fs::path> olderReleases;
   for (const std::string& folder : invocation.values("--delta-from"))
     olderReleases.push_back(pathOf(folder));
-  const std::optional<int64_t> expires = expiryOf(invocation);
+  const std::optional<int64_t> expires =
+      expiryOf(invocation, invocation.options.count("--sign") > 0);
   std::error_code error;
   if (!fs::is_directory(root, error))
     return console.fail("pack", quoted(invocation.operands[0]) + " is not a folder");

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "base/error.h"
+#include "release/list_checks.h"
 #include "release/new_file.h"
 #include "release/tool/files.h"
 
@@ -39,10 +41,29 @@ PublicKey readPublicKey(const std::string& fileOrLine) {
   throw std::runtime_error(quoted(fileOrLine) + " is not a minisign public key");
 }
 
+std::string readAsTheUpdater(const std::string& bytes, ReleaseList& list) {
+  try {
+    list = readReleaseList(bytes);
+  } catch (const base::Error& refused) {
+    return refused.message();
+  }
+  // The updater's own words for text that describes no release.
+  if (!list.describesRelease) return "No [FileList] or [Version] section";
+  return "";
+}
+
 void signList(const fs::path& root, const SecretKey& key, const Console& console) {
   const fs::path list = root / "update.ini", target = root / "update.ini.minisig";
   const std::optional<std::string> bytes = readBytes(list);
   if (!bytes) throw std::runtime_error("cannot read " + quoted(utf8Of(list)));
+  // A signature on a list that no updater checking signatures takes would
+  // only publish a release that none of them installs.
+  ReleaseList read;
+  std::string problem = readAsTheUpdater(*bytes, read);
+  if (problem.empty()) problem = signedListProblem(read, unixNow());
+  if (!problem.empty())
+    throw std::runtime_error("refused to sign " + quoted(utf8Of(list)) +
+                             ", which an updater that checks signatures refuses: " + problem);
   const std::string signature =
       release::sign(*bytes, key, releaseTrustedComment(unixNow(), "update.ini"));
   std::ofstream out(target, std::ios::binary | std::ios::trunc);

@@ -48,18 +48,24 @@ const std::vector<Command>& commands() {
          "write a compressed copy (zstd) into DIR/delta/ of every file that it makes at least 10% "
          "smaller, and list it"},
         {"--encoding", "gbk|utf-8", kEncodingHelp},
-        {"--expires", "DAYS",
+        {"--expires", "DAYS|never",
          "write [Release] Expires= (UTC, DAYS days from now), after which an updater that checks "
-         "signatures refuses the list"},
-        {"--sign", "KEY", "sign update.ini with the secret key file KEY, as sign does"}},
+         "signatures refuses the list; with --sign the default is 30 days, and never (no Expires, "
+         "the default without --sign) is refused, since such an updater refuses a signed list "
+         "that never expires"},
+        {"--sign", "KEY",
+         "sign update.ini with the secret key file KEY, as sign does (re-sign or pack again well "
+         "before the list expires)"}},
        pack},
       {"verify",
        "DIR",
        "check every file that DIR/update.ini lists, and its patches and compressed copy, against "
        "their sizes and SHA-256, and that each copy gives its file",
        {{"--public-key", "PUBKEY",
-         "also check DIR/update.ini.minisig with the public key PUBKEY (a .pub file, or the "
-         "base64 line of one)",
+         "also check DIR/update.ini as an updater built with the public key PUBKEY (a .pub file, "
+         "or the base64 line of one) does: DIR/update.ini.minisig, an Expires not yet past, a "
+         "version of dotted numbers, a size and a hash for every file, and a signing time in the "
+         "trusted comment",
          false, "-p"},
         {"--delta-from", "OLD_DIR",
          "also apply each listed patch to its file in OLD_DIR (where that is the file it was made "
@@ -76,7 +82,9 @@ const std::vector<Command>& commands() {
        keygen},
       {"sign",
        "DIR",
-       "write DIR/update.ini.minisig, the signature of DIR/update.ini",
+       "write DIR/update.ini.minisig, the signature of DIR/update.ini; refuses a list that an "
+       "updater checking signatures would refuse (without Expires or expired, a version that is "
+       "not dotted numbers, a file without its size or hash)",
        {{"--secret-key", "KEY", "the secret key file that keygen wrote (or minisign -G -W)", true,
          "-s"}},
        sign},

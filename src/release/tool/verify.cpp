@@ -1,12 +1,13 @@
 // verify: checks every file DIR/update.ini lists against its size and hash,
 // every compressed copy and patch against theirs (each copy also by what it
 // decompresses to, each patch by what it makes from its base where
-// --delta-from gives the base) and, given a public key, the signature of
-// update.ini.
+// --delta-from gives the base) and, given a public key, update.ini as an
+// updater built with that key takes it.
 #include <algorithm>
 #include <vector>
 
 #include "base/error.h"
+#include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/deltas.h"
 #include "release/tool/files.h"
@@ -135,6 +136,41 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
   return counts;
 }
 
+// A publisher's clock this far ahead of ours is taken for the same time.
+constexpr int64_t kClockSlack = 3600;
+// Less than this before the list expires, verify says to publish it again.
+constexpr int64_t kRenewBefore = 7 * 86400;
+
+// What an updater built with the key requires of the list it read, whatever
+// it has installed (signedListProblem), and the signing time it remembers.
+template <typename Report>
+void checkSignedList(const ReleaseList& list, const Verification& signature, const Console& console,
+                     Report&& report) {
+  const int64_t now = unixNow();
+  if (const std::string problem = signedListProblem(list, now); !problem.empty()) {
+    report(false, problem);
+  } else {
+    const int64_t left = *parseUtcTime(list.expires) - now;
+    report(true, "update.ini expires on " + list.expires + ", in " + std::to_string(left / 86400) +
+                     (left / 86400 == 1 ? " day" : " days"));
+    if (left < kRenewBefore)
+      console.err << "note: publish the release again before " << list.expires
+                  << " (pack --sign dates it anew); after that every updater that checks "
+                     "signatures refuses this list\n";
+  }
+  if (signature.verdict != Verdict::Ok) return;
+  // The updater remembers the signing time of the list it installs and
+  // refuses every list signed before it (and one that gives no time).
+  const std::optional<int64_t> signedAt = trustedTimestamp(signature.trustedComment);
+  if (!signedAt)
+    report(false,
+           "The trusted comment has no timestamp: an updater that has installed a signed list "
+           "refuses it");
+  else if (*signedAt > now + kClockSlack)
+    report(false, "The trusted comment's timestamp is still to come (" + utcTimeText(*signedAt) +
+                      "): an updater that installs the list refuses every list signed before then");
+}
+
 }  // namespace
 
 int verify(const Invocation& invocation, const Console& console) {
@@ -142,21 +178,31 @@ int verify(const Invocation& invocation, const Console& console) {
   const fs::path root = pathOf(invocation.operands[0]);
   const std::optional<std::string> bytes = readBytes(root / "update.ini");
   if (!bytes) return console.fail("verify", "cannot read " + quoted(utf8Of(root / "update.ini")));
-  // The signature first: a list that fails it says nothing about the files.
-  bool signatureHolds = true;
-  if (invocation.options.count("--public-key")) {
+  const bool keyed = invocation.options.count("--public-key") > 0;
+  bool listHolds = true;
+  auto report = [&](bool holds, const std::string& what) {
+    console.out << (holds ? "ok   " : "FAIL ") << what << "\n";
+    listHolds = listHolds && holds;
+  };
+  // With a key, the list is checked as an updater built with that key checks
+  // it, in its order and with its texts: the signature over the bytes, then
+  // what the bytes say. The files are checked in any case, for a whole report.
+  std::optional<Verification> signature;
+  if (keyed) {
     const PublicKey key = readPublicKey(invocation.option("--public-key"));
-    const Verification verification =
-        release::verify(*bytes, readBytes(root / "update.ini.minisig").value_or(""), key);
-    signatureHolds = verification.verdict == Verdict::Ok;
-    if (signatureHolds)
-      console.out << "ok   update.ini is signed by key " << keyIdText(key.keyId)
-                  << " (trusted comment: " << verification.trustedComment << ")\n";
+    signature = release::verify(*bytes, readBytes(root / "update.ini.minisig").value_or(""), key);
+    if (signature->verdict == Verdict::Ok)
+      report(true, "update.ini is signed by key " + keyIdText(key.keyId) +
+                       " (trusted comment: " + signature->trustedComment + ")");
     else
-      console.out << "FAIL " << listSignatureProblem(verification.verdict) << "\n";
+      report(false, listSignatureProblem(signature->verdict));
   }
-  const ReleaseList list = readReleaseList(*bytes);
-
+  ReleaseList list;
+  if (const std::string problem = readAsTheUpdater(*bytes, list); !problem.empty()) {
+    report(false, problem);
+    return kFailed;
+  }
+  if (keyed) checkSignedList(list, *signature, console, report);
   struct Entry {
     std::string name;
     fs::path path;
@@ -211,8 +257,10 @@ int verify(const Invocation& invocation, const Console& console) {
   if (deltas.total > 0)
     console.out << deltas.good << " of " << deltas.total
                 << " patches and compressed copies check out\n";
-  return matching == entries.size() && deltas.good == deltas.total && signatureHolds ? kOk
-                                                                                     : kFailed;
+  if (!keyed)
+    console.out << "no signature was checked (-p PUBKEY checks update.ini as an updater built with "
+                   "that key does)\n";
+  return matching == entries.size() && deltas.good == deltas.total && listHolds ? kOk : kFailed;
 }
 
 }  // namespace release::tool
