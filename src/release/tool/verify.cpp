@@ -151,8 +151,9 @@ void checkSignedList(const ReleaseList& list, const Verification& signature, con
     report(false, problem);
   } else {
     const int64_t left = *parseUtcTime(list.expires) - now;
-    report(true, "update.ini expires on " + list.expires + ", in " + std::to_string(left / 86400) +
-                     (left / 86400 == 1 ? " day" : " days"));
+    const int64_t days = (left + 43200) / 86400;  // to the nearest day
+    report(true, "update.ini expires on " + list.expires + ", in " + std::to_string(days) +
+                     (days == 1 ? " day" : " days"));
     if (left < kRenewBefore)
       console.err << "note: publish the release again before " << list.expires
                   << " (pack --sign dates it anew); after that every updater that checks "
