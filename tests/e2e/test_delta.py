@@ -9,7 +9,7 @@ import shutil
 
 from harness import check, write_tree
 from test_faults import (KEYS, OLD, TRANSFER_FAILED, conclude, done, each, install, installed,
-                         prepare, signed_updater, start)
+                         prepare, remembered, signed_updater, start)
 
 
 def code_like(seed: int, size: int) -> bytes:
@@ -69,8 +69,10 @@ def test_patches_and_compressed_copies(h):
         exe = signed_updater(h, app) if variant == "signed" else None
         run = start(h, app, nginx.base + "/rel/", exe=exe)
         boxes = boxes or [done()]
-        conclude(h, case, run, app, boxes, updated() if boxes == [done()] else None,
-                 table="fault-matrix-delta.tsv")
+        expected = None
+        if boxes == [done()]:
+            expected = {**updated(), **(remembered(www / "rel") if variant == "signed" else {})}
+        conclude(h, case, run, app, boxes, expected, table="fault-matrix-delta.tsv")
         asked = [row[4][len("/rel/"):] for row in nginx.log()[before:]]
         for name in fetched:
             check(name in asked, f"{name} not fetched: {asked}")

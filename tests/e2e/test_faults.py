@@ -4,8 +4,10 @@ program ends, and what is left of the installation; each also leaves one row
 (case, build, boxes seen, installation intact) in fault-matrix.tsv in the
 build directory, which scripts/test prints for every build."""
 import random
+import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 from harness import Failure, Running, check, eventually, tree, unused_port, write_tree
@@ -380,6 +382,22 @@ def signed_updater(h, cwd: Path) -> Path:
     return target
 
 
+def utc(seconds: int) -> str:
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(seconds))
+
+
+def signed_at(rel: Path) -> int:
+    """The time in the trusted comment of the folder's update.ini.minisig."""
+    comment = (rel / "update.ini.minisig").read_text().splitlines()[2]
+    return int(re.search(r"(?:^|[ \t])timestamp:(\d+)", comment.split(": ", 1)[1]).group(1))
+
+
+def remembered(rel: Path) -> dict:
+    """What a keyed updater keeps in the installation besides the files once
+    it has installed the signed list in rel: the list's signing time."""
+    return {"update.ini.signed": (utc(signed_at(rel)) + "\r\n").encode()}
+
+
 def test_signed_releases(h):
     tool = lambda *args: check(h.release_tool(*args)[0] == 0, f"updater-release {args[0]} failed")
     key = h.native_path(KEYS / "test-release.key")
@@ -388,6 +406,13 @@ def test_signed_releases(h):
     packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b for n, b in new_release(h).items()})
     h.pack(packed, "6.3", "--sign", key)
     listed = (packed / "update.ini").read_bytes()
+    expires = re.search(rb"\r\nExpires=([^\r]*)\r\n", listed).group(1)
+    # The same release signed again a second later: a list signed after the first one.
+    later = h.dir("later")
+    shutil.copytree(packed, later, dirs_exist_ok=True)
+    time.sleep(1.1)
+    tool("sign", "-s", key, h.native_path(later))
+    check(signed_at(later) > signed_at(packed), "the second signature is not later")
     www = h.dir("www")
     nginx = h.nginx(www)
 
@@ -395,6 +420,16 @@ def test_signed_releases(h):
         def change(rel: Path):
             (rel / "update.ini").write_bytes(text)
             tool("sign", "-s", by, h.native_path(rel))
+        return change
+
+    def signed_by_minisign(text: bytes):
+        """A list that updater-release refuses to sign, since the keyed updater
+        refuses it: signed with the same key by Debian's minisign."""
+        def change(rel: Path):
+            (rel / "update.ini").write_bytes(text)
+            subprocess.run(["minisign", "-S", "-s", str(KEYS / "test-release.key"),
+                            "-m", str(rel / "update.ini")],
+                           check=True, stdin=subprocess.DEVNULL, capture_output=True)
         return change
 
     def edit(name: str, edit_bytes):
@@ -410,22 +445,51 @@ def test_signed_releases(h):
         return b"\n".join(lines)
 
     without_hash = b"".join(l for l in listed.splitlines(True) if not l.startswith(b"Hash1="))
+    without_expires = b"".join(l for l in listed.splitlines(True)
+                               if not l.startswith((b"[Release]", b"Expires=")))
 
-    def one(case, change, boxes, signed=True):
-        app = prepare(h)
+    def serve(folder: Path, change=None):
         shutil.rmtree(www / "rel", ignore_errors=True)
-        shutil.copytree(packed, www / "rel")
+        shutil.copytree(folder, www / "rel")
         if change:
             change(www / "rel")
-        before = len(nginx.log())
+
+    def update(case, app, boxes, signed=True):
         exe = signed_updater(h, app) if signed else None
         run = start(h, app, nginx.base + "/rel/", exe=exe)
-        updated = boxes == [done()]
-        conclude(h, case, run, app, boxes, updated_files(h, h.before) if updated else None)
+        expected = None
+        if boxes == [done()]:
+            expected = updated_files(h, h.before)
+            if signed:
+                expected.update(remembered(www / "rel"))
+        conclude(h, case, run, app, boxes, expected)
+
+    def one(case, change, boxes, signed=True, installed_first=None):
+        app = prepare(h)
+        if installed_first:
+            serve(installed_first)
+            update(case + ": the later list first", app, [done()])
+            h.before = installed(app)
+            (app / "client-started").unlink(missing_ok=True)
+        serve(packed, change)
+        before = len(nginx.log())
+        update(case, app, boxes, signed)
         asked = [row[4] for row in nginx.log()[before:]]
         check(("/rel/update.ini.minisig" in asked) == signed, f"requests {asked}")
-        if h.windows and boxes[0].startswith(LIST_FAILED):
+        if not boxes[0].startswith(LIST_FAILED):
+            return
+        if h.windows:
             eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
+        # verify -p refuses, in the updater's words, every list the keyed
+        # updater refuses whatever is installed, and takes the others.
+        reason = boxes[0][len(LIST_FAILED):]
+        code, out, err = h.release_tool("verify", "-p", h.native_path(KEYS / "test-release.pub"),
+                                        h.native_path(www / "rel"),
+                                        *([] if h.windows else ["--encoding", "utf-8"]))
+        if "installed" in reason:
+            check(code == 0, f"verify -p refused a list that only the installation rules out: {out}{err}")
+        else:
+            check(code == 1 and f"FAIL {reason}\n" in out, f"verify -p ({code}): {out}{err}")
 
     failed = lambda message: [LIST_FAILED + message]  # noqa: E731
     each(h, [
@@ -443,10 +507,16 @@ def test_signed_releases(h):
          failed("update.ini is signed with another key")),
         ("signed release older than the installed one", resign(listed.replace(b"=6.3", b"=6.1")),
          failed("Release 6.1 is older than the installed version 6.2.0.1")),
-        ("signed list expired", resign(listed + b"[Release]\r\nExpires=2001-01-01T00:00:00Z\r\n"),
+        ("signed list expired",
+         signed_by_minisign(listed.replace(expires, b"2001-01-01T00:00:00Z")),
          failed("The release list expired on 2001-01-01T00:00:00Z")),
-        ("signed list without a file's hash", resign(without_hash),
+        ("signed list without Expires", signed_by_minisign(without_expires),
+         failed("The signed list has no Expires")),
+        ("signed list without a file's hash", signed_by_minisign(without_hash),
          failed('"client.exe" has no size or hash in the signed list')),
+        ("replayed older signed list with the same version", None,
+         failed(f"The release list is older than the one installed (signed {utc(signed_at(later))})"),
+         True, later),
     ], one)
 
 
