@@ -13,8 +13,9 @@ namespace release {
 enum class NewFile { Written, Exists, Failed };
 
 // Creates the file and writes the bytes. With ownerOnly only the user who runs
-// the program may open it (mode 0600 on POSIX; on Windows the file gets the
-// permissions its folder gives). Failed sets `error` and leaves no file behind.
+// the program may open it (mode 0600 on POSIX; on Windows an access list that
+// names that user alone, not inherited from the folder). Failed sets `error`
+// and leaves no file behind.
 NewFile writeNewFile(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly,
                      std::error_code& error);
 
