@@ -25,5 +25,6 @@ int main(int argc, char** argv) {
       ui::createApplication(ui::applicationTitle(platform.modulePath(), platform.charRule()));
   UMain::TTFrmUpdate form(platform, *app, std::move(args));
   form.PinnedKey = release::kPinnedKey;
-  return app->run(form);
+  const int code = app->run(form);
+  return code != 0 ? code : form.ExitCode();
 }

@@ -28,6 +28,7 @@ enum : uint32_t {
   kErrorSharingViolation = 32,
   kErrorDiskFull = 112,
   kErrorAlreadyExists = 183,
+  kErrorCancelled = 1223,  // the user said no (to the administrator prompt, say)
 };
 // The runtime's input/output codes for a full disk and a read past the end.
 inline constexpr uint32_t kIoDiskFull = 101;

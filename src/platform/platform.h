@@ -31,6 +31,7 @@
 #include <string_view>
 #include <thread>
 
+#include "base/error.h"
 #include "base/text.h"
 
 namespace platform {
@@ -74,6 +75,15 @@ struct FileStamp {
   int64_t modified;
   int64_t changed;
   bool operator==(const FileStamp&) const = default;
+};
+
+// A program this one started and may wait for.
+class Process {
+ public:
+  virtual ~Process() = default;
+  // Its exit code once it has ended, waiting at most the milliseconds;
+  // nullopt while it runs.
+  virtual std::optional<uint32_t> wait(uint32_t milliseconds) = 0;
 };
 
 struct FileVersion {
@@ -135,6 +145,26 @@ class Platform {
     std::string key = path;
     std::replace(key.begin(), key.end(), '/', '\\');
     return key;
+  }
+  // Administrator rights, where the system withholds them from programs
+  // until the user agrees (Windows): whether this process has them. Where
+  // no such thing exists, true: the program is never started again for them.
+  virtual bool isElevated() { return true; }
+  // 0 when this process can create and delete a file in the directory; the
+  // code of the failure otherwise (kErrorAccessDenied where rights lack).
+  virtual uint32_t probeWritable(const std::string& directory) {
+    static_cast<void>(directory);
+    return 0;
+  }
+  // Starts this executable again with administrator rights (the system asks
+  // the user once), with the arguments and the working directory. 0 and the
+  // process; or the code of the failure, kErrorCancelled when the user said no.
+  virtual uint32_t startElevated(const std::string& arguments, const std::string& directory,
+                                 std::unique_ptr<Process>& process) {
+    static_cast<void>(arguments);
+    static_cast<void>(directory);
+    process.reset();
+    return base::kErrorAccessDenied;
   }
   // The decimal separator of the user's locale.
   virtual char decimalSeparator() { return '.'; }

@@ -29,4 +29,8 @@ int readLimitForTest() {
   return value ? std::atoi(value) : 0;
 }
 
+const char* elevationForTest() {
+  return std::getenv("UPDATER_TEST_ELEVATION");
+}
+
 }  // namespace platform

@@ -16,4 +16,12 @@ void pauseForTest(const char* operation);
 // a minute); 0 without it.
 int readLimitForTest();
 
+// With the environment variable UPDATER_TEST_ELEVATION set to "limited", the
+// Windows provider acts as if the process lacked administrator rights and
+// every directory it probes refused it with access denied (the test system
+// neither withholds rights nor enforces access control); with "limited
+// refuse", the user also says no to starting it again with those rights.
+// Null without the variable.
+const char* elevationForTest();
+
 }  // namespace platform

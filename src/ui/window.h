@@ -47,6 +47,8 @@ class Window {
   virtual void setTimerEnabled(bool enabled) = 0;
   // Asks the event loop to end once control returns to it; returns at once.
   virtual void requestEnd() = 0;
+  // Takes the window off the screen (and the taskbar) for the rest of the run.
+  virtual void hide() = 0;
 };
 
 // A window backend that can run the application's event loop.

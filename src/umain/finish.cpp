@@ -27,6 +27,13 @@ std::string RemovalScript(const std::string& executable) {
 }  // namespace
 
 void TTFrmUpdate::RemoveSelfAndQuit() {
+  if (relaunched_) {
+    // The executable is the one the first process runs: that one removes it
+    // and starts the client as this run says.
+    exitCode_ = clientStarted_ ? 0 : kExitClientNotStarted;
+    window_.requestEnd();
+    return;
+  }
   if (platform_.hasCommandInterpreter()) {
     std::unique_ptr<platform::OutputFile> script;
     if (uint32_t error = platform_.createFile(kScriptName, script)) base::raiseIoError(error);

@@ -30,11 +30,15 @@ void TTFrmUpdate::RunUpdate() {
   } catch (const std::exception& e) {
     // Shipped text, kept byte for byte (梢候 included).
     ShowBox("获取升级配置文件失败，请梢候重试\r\r" + ErrorMessage(e), ui::Icon::Error);
-    platform_.shellOpen("client.exe");
+    StartClient();
     RemoveSelfAndQuit();
     return;
   }
   const std::vector<FilePlan> plans = PlanFiles();
+  if (NeedsElevation()) {
+    RunElevated();
+    return;
+  }
 
   window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
@@ -66,7 +70,7 @@ void TTFrmUpdate::RunUpdate() {
   // not be taken again.
   if (listSignedAt_) Install.RememberSignedAt(*listSignedAt_);
   ShowBox("恭喜，你现在已经成功升级到新版本 " + NewVersion + " 了！", ui::Icon::Information);
-  platform_.shellOpen("client.exe");
+  StartClient();
   RemoveSelfAndQuit();
 }
 

@@ -110,6 +110,19 @@ class TTFrmUpdate : public ui::FormEvents {
   void RunUpdate();
   void RemoveSelfAndQuit();
 
+  // Administrator rights, asked for only when they are needed: the argument
+  // after "UPDATE" that marks the process started again with them, and its
+  // exit code when the client is not to be started (0: it is).
+  static constexpr const char* kElevatedArgument = "/elevated";
+  static constexpr int kExitClientNotStarted = 3;
+  // What the program returns when its window's loop has ended.
+  int ExitCode() const { return exitCode_; }
+  // Whether the run must start again with administrator rights to write
+  // where it must: never for a process that has them or was started with
+  // them, nor when nothing is to be written; otherwise when a directory the
+  // run writes refuses it with access denied.
+  bool NeedsElevation();
+
   http::Client IdHTTP1;
 
  private:
@@ -125,6 +138,16 @@ class TTFrmUpdate : public ui::FormEvents {
     TTFrmUpdate& form_;
   };
 
+  // The run started again with administrator rights, this process hidden
+  // until it ends; then the client started (unless that run says not to,
+  // or the user refused the rights and was told so) and this updater removed.
+  void RunElevated();
+  // The directories the run writes: each replaced file's (the nearest that
+  // exists) and the backup's.
+  std::vector<std::string> WrittenDirectories();
+  // Starts the client; a process started with administrator rights leaves
+  // that to the one that started it (the client never runs with them).
+  void StartClient();
   // The signature file beside update.ini; empty when the server has none.
   std::string FetchSignature();
   // One GET with the transfer display around it.
@@ -153,6 +176,10 @@ class TTFrmUpdate : public ui::FormEvents {
   platform::Platform& platform_;
   ui::Window& window_;
   std::vector<std::string> args_;
+  // Started again with administrator rights by another updater process.
+  bool relaunched_ = args_.size() > 1 && args_[1] == kElevatedArgument;
+  bool clientStarted_ = false;
+  int exitCode_ = 0;
   std::vector<release::ListedFile> listedFiles_;
   // The listed names the run replaces, in list order: all of them, less
   // those that the plans find current.

@@ -1,5 +1,6 @@
 // The release description "update.ini": fetched, kept briefly in the
 // installation directory, and read into the update list and the new version.
+#include <optional>
 #include <tuple>
 
 #include "base/error.h"
@@ -42,11 +43,22 @@ void TTFrmUpdate::FetchUpdateList() {
   // checked), in memory: whoever can write that directory cannot change the
   // list between the check and the reading, and the line end the saved copy
   // ends with is not part of the last value.
+  // An installation that only administrators may write (under Program
+  // Files) refuses the copy to a process without their rights; such a run
+  // goes on to ask for them, and the run that has them keeps the copy.
   const std::string localPath = UpdatePath + "update.ini";
-  auto file = CreateOutputFile(platform_, localPath);
-  LocalCopy local(platform_, localPath);
-  WriteAndClose(*file, text + "\r\n");
-  file.reset();
+  std::unique_ptr<platform::OutputFile> file;
+  const uint32_t refused = platform_.createFile(localPath, file);
+  const bool rightsToAskFor =
+      refused == base::kErrorAccessDenied && !relaunched_ && !platform_.isElevated();
+  if (refused && !rightsToAskFor)
+    base::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(refused));
+  std::optional<LocalCopy> local;
+  if (file) {
+    local.emplace(platform_, localPath);
+    WriteAndClose(*file, text + "\r\n");
+    file.reset();
+  }
 
   release::ReleaseList list = release::readReleaseList(text);
   // Text without either section (an HTML page, a truncated or foreign file)

@@ -24,7 +24,32 @@ class FakeKey : public platform::RegistryKey {
   const std::map<std::string, RegistryValue>& values_;
 };
 
+// A run that has ended already, after one wait that found it running.
+class EndedProcess : public platform::Process {
+ public:
+  explicit EndedProcess(uint32_t code) : code_(code) {}
+  std::optional<uint32_t> wait(uint32_t) override {
+    if (!waited_) {
+      waited_ = true;
+      return std::nullopt;
+    }
+    return code_;
+  }
+
+ private:
+  uint32_t code_;
+  bool waited_ = false;
+};
+
 }  // namespace
+
+uint32_t FakePlatform::startElevated(const std::string& arguments, const std::string& directory,
+                                     std::unique_ptr<platform::Process>& process) {
+  elevatedStarts.push_back(arguments + "|" + directory);
+  if (elevationFailure) return elevationFailure;
+  process = std::make_unique<EndedProcess>(elevatedExitCode);
+  return 0;
+}
 
 std::unique_ptr<platform::RegistryKey> FakePlatform::openKeyReadOnly(const std::string& path,
                                                                      uint32_t access) {

@@ -77,6 +77,7 @@ class RecordingWindow : public ui::Window {
     ++endRequests;
     events.push_back("end");
   }
+  void hide() override { events.push_back("hide"); }
 
   // The events that start with the given prefix, in order.
   std::vector<std::string> eventsStartingWith(const std::string& prefix) const {
@@ -159,6 +160,20 @@ class FakePlatform : public platform::Platform {
       return changed->second;
     return real.readFile(path);
   }
+  // Administrator rights: whether the process has them, the directories
+  // that refuse it, and what starting it again with them gives (0 and the
+  // exit code of that run, or the failure); each start as "args|directory".
+  bool elevated = true;
+  std::set<std::string> deniedDirectories;
+  uint32_t elevationFailure = 0;
+  uint32_t elevatedExitCode = 0;
+  std::vector<std::string> elevatedStarts;
+  bool isElevated() override { return elevated; }
+  uint32_t probeWritable(const std::string& directory) override {
+    return deniedDirectories.count(directory) ? uint32_t{base::kErrorAccessDenied} : 0;
+  }
+  uint32_t startElevated(const std::string& arguments, const std::string& directory,
+                         std::unique_ptr<platform::Process>& process) override;
   // Waits pass on the clock alone.
   std::vector<uint32_t> sleeps;
   void sleep(uint32_t milliseconds) override {

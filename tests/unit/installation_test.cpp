@@ -171,8 +171,8 @@ TEST_F(InstallationTest, EmptyListDoesNothing) {
 // the file; anything else it left goes.
 TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
   const release::Digest listedHash{1}, otherHash{2};
-  release::ListedFile hashed{"a.dll", {3, listedHash}};
-  release::ListedFile sized{"b.dll", {3, std::nullopt}};
+  release::ListedFile hashed{"a.dll", {3, listedHash}, {}, {}};
+  release::ListedFile sized{"b.dll", {3, std::nullopt}, {}, {}};
   using UMain::Fetch;
   const std::nullopt_t none = std::nullopt;
   struct Case {
@@ -200,7 +200,9 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
                              std::to_string(c.disk.installedSize.value_or(-1));
     EXPECT_EQ(plan.fetch, c.fetch) << what;
     EXPECT_EQ(plan.discardStaged, c.discard) << what;
-    if (c.fetch == Fetch::Resume) EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
+    if (c.fetch == Fetch::Resume) {
+      EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
+    }
   }
 }
 

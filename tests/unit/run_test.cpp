@@ -427,3 +427,111 @@ TEST_F(RunTest, FinishRoutineThatFailsAfterAFailedTransferStillRestoresAndEnds) 
 }
 
 }  // namespace
+
+namespace {
+
+// Administrator rights, asked for only where a directory the run writes
+// refuses a process that lacks them.
+TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
+  fs::create_directory(dir.path() / "sub");
+  const std::string backup = UMain::BackupPath.substr(0, UMain::BackupPath.size() - 1);
+  struct Case {
+    bool elevated, relaunched;
+    std::set<std::string> denied;
+    bool asks;
+  } cases[] = {
+      {false, false, {"elsewhere"}, false},  // writable
+      {false, false, {"."}, true},           // the working directory
+      {false, false, {"sub"}, true},         // sub\new does not exist yet: sub is written
+      {false, false, {backup}, true},        // the backup
+      {false, false, {"sub\\new"}, false},   // never probed: it does not exist
+      {true, false, {"."}, false},           // has the rights already
+      {false, true, {"."}, false},           // started with them: never asks again
+  };
+  for (const Case& c : cases) {
+    FakePlatform platform;
+    RecordingWindow window;
+    std::vector<std::string> args{"UPDATE"};
+    if (c.relaunched) args.push_back(UMain::TTFrmUpdate::kElevatedArgument);
+    UMain::TTFrmUpdate form{platform, window, args};
+    platform.elevated = c.elevated;
+    platform.deniedDirectories = c.denied;
+    form.SetListedFiles(
+        release::readReleaseList("[FileList]\nCount=2\nFile1=a.dll\nFile2=sub\\new\\b.dll").files);
+    EXPECT_EQ(form.NeedsElevation(), c.asks) << *c.denied.begin() << c.elevated << c.relaunched;
+    form.SetListedFiles({});
+    EXPECT_FALSE(form.NeedsElevation()) << "nothing to write";
+  }
+}
+
+// The first process hides, waits for the run with the rights, and then starts
+// the client (as that run says) and removes itself; refused rights are told.
+TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
+  struct Case {
+    uint32_t failure, exitCode;
+    Texts boxes, clients;
+  } cases[] = {
+      {0, 0, {}, {"client.exe"}},
+      {0, UMain::TTFrmUpdate::kExitClientNotStarted, {}, {}},
+      {base::kErrorCancelled,
+       0,
+       {"box 48 系统提示|升级需要管理员权限，但未能获得授权。\r\r客户端将以当前版本启动。"},
+       {"client.exe"}},
+  };
+  for (const Case& c : cases) {
+    FakePlatform platform;
+    RecordingWindow window;
+    UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+    platform.elevated = false;
+    platform.deniedDirectories = {"."};
+    platform.elevationFailure = c.failure;
+    platform.elevatedExitCode = c.exitCode;
+    writeAll(dir.path() / "client.exe", "old client");
+    auto before = Installed();
+    before.erase("delme.bat");
+    ScriptServer server;
+    server.accept().readRequest().send(Response(kTwoFiles));
+    server.start();
+    UMain::BaseURL = server.url("/rel/");
+    form.Timer1Timer();
+    EXPECT_EQ(platform.elevatedStarts, Texts{"UPDATE /elevated|" + platform.fullPath(".")});
+    EXPECT_EQ(window.eventsStartingWith("box"), c.boxes);
+    EXPECT_EQ(window.eventsStartingWith("hide").size(), c.failure ? 0u : 1u);
+    EXPECT_EQ(platform.shellOpened, c.clients);
+    EXPECT_EQ(platform.startedHidden, Texts{".\\delme.bat"});
+    EXPECT_EQ(server.requests().size(), 1u);  // the list, nothing else
+    auto after = Installed();
+    after.erase("delme.bat");
+    EXPECT_EQ(after, before);
+  }
+}
+
+// The run with the rights leaves the client and the executable to the first.
+TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
+  struct Case {
+    std::vector<std::string> files;
+    int exitCode;
+  } cases[] = {{{Response("new client"), Response("new data")}, 0},
+               {{Response("new client"), Response("", "404 Not Found")},
+                UMain::TTFrmUpdate::kExitClientNotStarted}};
+  for (const Case& c : cases) {
+    FakePlatform platform;
+    RecordingWindow window;
+    UMain::TTFrmUpdate form{platform, window, {"UPDATE", UMain::TTFrmUpdate::kElevatedArgument}};
+    platform.elevated = false;
+    platform.deniedDirectories = {"."};
+    ScriptServer server;
+    server.accept().readRequest().send(Response(kTwoFiles));
+    for (const auto& file : c.files) server.readRequest().send(file);
+    server.start();
+    UMain::BaseURL = server.url("/rel/");
+    form.Timer1Timer();
+    EXPECT_TRUE(platform.elevatedStarts.empty());
+    EXPECT_TRUE(platform.shellOpened.empty());
+    EXPECT_TRUE(platform.startedHidden.empty());
+    EXPECT_EQ(form.ExitCode(), c.exitCode);
+    EXPECT_EQ(window.events.back(), "end");
+  }
+}
+
+}  // namespace

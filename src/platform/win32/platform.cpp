@@ -5,6 +5,7 @@
 #include <winver.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -109,6 +110,24 @@ class Win32InputFile : public InputFile {
     }
     got = n;
     return 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32Process : public Process {
+ public:
+  explicit Win32Process(HANDLE handle) : handle_(handle) {}
+  ~Win32Process() override { CloseHandle(handle_); }
+  Win32Process(const Win32Process&) = delete;
+  Win32Process& operator=(const Win32Process&) = delete;
+
+  std::optional<uint32_t> wait(uint32_t milliseconds) override {
+    if (WaitForSingleObject(handle_, milliseconds) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(handle_, &code);
+    return code;
   }
 
  private:
@@ -303,6 +322,53 @@ class Win32Platform : public Platform {
   }
 
   bool hasCommandInterpreter() override { return true; }
+
+  bool isElevated() override {
+    if (elevationForTest()) return false;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const BOOL known =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    // A system that cannot tell (one without elevation) gives what it has:
+    // there is nothing more to ask for.
+    return !known || elevation.TokenIsElevated != 0;
+  }
+
+  uint32_t probeWritable(const std::string& directory) override {
+    if (elevationForTest()) return base::kErrorAccessDenied;
+    std::string path = directory;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    path += "~update-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+    // Created anew and deleted when closed: both rights in one step.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(file);
+    return 0;
+  }
+
+  uint32_t startElevated(const std::string& arguments, const std::string& directory,
+                         std::unique_ptr<Process>& process) override {
+    process.reset();
+    if (const char* test = elevationForTest(); test && std::strstr(test, "refuse"))
+      return base::kErrorCancelled;
+    const std::string file = modulePath();
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = "runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = arguments.c_str();
+    info.lpDirectory = directory.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info)) return GetLastError();
+    if (!info.hProcess) return base::kErrorAccessDenied;
+    process = std::make_unique<Win32Process>(info.hProcess);
+    return 0;
+  }
 
   // The name in the code page's upper case by the system's own table, the
   // one its file systems compare names by (invariant, not the user's

@@ -329,6 +329,10 @@ class FltkApplication : public Application {
     if (enabled) Fl::add_timeout(kTimerIntervalMs / 1000.0, &FltkApplication::onTimer, this);
   }
 
+  void hide() override {
+    if (window_) window_->hide();
+  }
+
   void requestEnd() override {
     endRequested_ = true;
     // The request may come from a timer callback inside Fl::wait(), which

@@ -231,6 +231,11 @@ class Win32Application : public Application {
 
   void requestEnd() override { PostQuitMessage(0); }
 
+  void hide() override {
+    ShowWindow(main_, SW_HIDE);
+    ShowWindow(app_, SW_HIDE);
+  }
+
  private:
   HWND control(ControlId id) const { return controls_[static_cast<size_t>(id)]; }
 
