@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""The demo's driver: packs and signs release 6.3 with the publisher's tool,
+"""The demo's driver: packs and signs release 6.3 with the publisher's tool
+(with patches from release 6.2 and compressed copies),
 serves it from nginx on 127.0.0.1, installs release 6.2 in a scratch
 directory with its registry file, runs the updater there as file.exe,
 answers its message box as a person would and shows what changed; then does
 the same with a release changed on the server after it was signed."""
 import hashlib
 import os
+import random
+import re
 import shutil
 import subprocess
 import sys
@@ -38,16 +41,34 @@ class Demo:
     def client(self, version):
         return pe_client(self.tools, self.root / f"client-{version}.exe", version)
 
+    def old_release(self) -> Path:
+        """Release 6.2 as its publisher kept it: what the installation has."""
+        old = self.root / "release-6.2"
+        if not old.exists():
+            (old / "lang").mkdir(parents=True)
+            (old / "client.exe").write_bytes(self.client("6.2.0.1"))
+            (old / "data.dll").write_bytes(random.Random(62).randbytes(4 << 20))
+            (old / "lang" / "zh.txt").write_text("release 6.2 texts\n")
+        return old
+
     def publish(self) -> Path:
-        """Release 6.3 as a folder, packed and signed by the publisher's tool."""
+        """Release 6.3 as a folder, packed and signed by the publisher's tool,
+        with a patch from each file of release 6.2 and compressed copies."""
+        old = self.old_release()
         rel = self.www / "rel"
         (rel / "lang").mkdir(parents=True)
         (rel / "client.exe").write_bytes(self.client("6.3.0.0"))
-        (rel / "data.dll").write_bytes(b"data of release 6.3\n" * 200000)
+        # A few places of the large file change, as between two builds.
+        data = bytearray((old / "data.dll").read_bytes())
+        for at in range(100_000, len(data), 1 << 20):
+            data[at:at + 64] = b"release 6.3".ljust(64, b".")
+        (rel / "data.dll").write_bytes(bytes(data))
         (rel / "lang" / "zh.txt").write_text("release 6.3 texts\n")
         subprocess.run([str(self.tools / "updater-release"), "pack", str(rel), "--version", "6.3",
-                        "--encoding", "utf-8", "--sign", str(self.key), "--expires", "30"],
-                       check=True)
+                        "--encoding", "utf-8", "--sign", str(self.key), "--compress",
+                        "--delta-from", str(old)], check=True)
+        self.release_bytes = sum(len(data) for name, data in tree(rel).items()
+                                 if not name.startswith("delta/") and "update.ini" not in name)
         print(f"Release 6.3 packed and signed in {rel}:")
         print("    " + (rel / "update.ini").read_text().replace("\r\n", "\n    ").rstrip())
         return rel
@@ -55,10 +76,7 @@ class Demo:
     def install(self, name: str) -> Path:
         """Release 6.2 installed, with the updater as the client starts it."""
         app = self.root / name
-        (app / "lang").mkdir(parents=True)
-        (app / "client.exe").write_bytes(self.client("6.2.0.1"))
-        (app / "data.dll").write_bytes(b"data of release 6.2\n" * 1000)
-        (app / "lang" / "zh.txt").write_text("release 6.2 texts\n")
+        shutil.copytree(self.old_release(), app)
         (self.root / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
             f'"UpdatePath"="{app}"\r\n"URL"="{self.nginx.base}/rel/"\r\n')
@@ -98,8 +116,12 @@ class Demo:
         for line in trace.read_text(encoding="utf-8").splitlines():
             if line.startswith("text\tLBL_Updating\t") or line.startswith("text\tPLMsg\t"):
                 print("   ", unescape(line.split("\t", 2)[2]))
-        asked = ", ".join(row[4] for row in self.nginx.log()[served:])
+        rows = self.nginx.log()[served:]
+        asked = ", ".join(row[4] for row in rows)
         print(f"The updater ended with exit code {code}. Requests: {asked}")
+        fetched = sum(row[3] for row in rows if not row[4].endswith((".ini", ".minisig")))
+        print(f"Bytes fetched for the files: {fetched:,} of the release's {self.release_bytes:,} "
+              f"({100 * fetched / self.release_bytes:.2f}%)")
         after = tree(app)
         print("Installation directory (before -> after):")
         for name in sorted(set(before) | set(after)):
@@ -126,7 +148,7 @@ def main() -> int:
         digest_new = hashlib.sha256((rel / "data.dll").read_bytes()).hexdigest()
         lines = [l if not l.startswith(b"Hash2=") else b"Hash2=sha256:" + digest_new.encode() + b"\r\n"
                  for l in listed.splitlines(True)]
-        (rel / "update.ini").write_bytes(b"".join(lines).replace(b"Size2=4000000", b"Size2=32"))
+        (rel / "update.ini").write_bytes(re.sub(rb"Size2=\d+", b"Size2=32", b"".join(lines)))
         refused = demo.update(demo.install("app-tampered"),
                               "The same updater refuses the release changed after signing")
         return code or refused
