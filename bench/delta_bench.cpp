@@ -20,9 +20,13 @@
 namespace {
 
 std::string readFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw base::Error(std::string("cannot open ") + path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string bytes(static_cast<size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+    throw base::Error(std::string("cannot read ") + path);
+  return bytes;
 }
 
 void writeFile(const char* path, const std::string& bytes) {

@@ -31,9 +31,13 @@ std::string quoted(const std::string& text) {
 
 std::optional<std::string> readBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) return std::nullopt;
+  std::error_code error;
+  const uintmax_t size = fs::file_size(path, error);
+  if (!in || error) return std::nullopt;
+  // Read at once into the bytes' own size: files of patches are large.
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  if (static_cast<uintmax_t>(in.gcount()) != size) return std::nullopt;
   return bytes;
 }
 

@@ -14,7 +14,8 @@ namespace release::tool {
 
 struct ZstdOptions {
   int level = 19;
-  int windowLog = 23;  // at most delta::kMaxWindowLog
+  int windowLog = 23;      // at most delta::kMaxWindowLog
+  bool fitTables = false;  // match finder tables no larger than the bytes need
 };
 
 // One zstd frame holding the bytes, with their size and a checksum.
