@@ -103,10 +103,12 @@ class Platform {
   virtual bool directoryExists(const std::string& path) = 0;
   virtual uint32_t createDirectory(const std::string& path) = 0;  // one level
   virtual bool fileExists(const std::string& path) = 0;           // files only
-  // The size of a file (not a folder); nullopt when there is none.
-  virtual std::optional<uint64_t> fileSize(const std::string& path) = 0;
-  // The same with the file's times; nullopt when there is no such file.
+  // The size and times of a file (not a folder); nullopt when there is none.
   virtual std::optional<FileStamp> fileStamp(const std::string& path) = 0;
+  std::optional<uint64_t> fileSize(const std::string& path) {
+    const std::optional<FileStamp> stamp = fileStamp(path);
+    return stamp ? std::optional<uint64_t>(stamp->size) : std::nullopt;
+  }
   // Creates or truncates the file for writing into file; the code of the failure.
   virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
   // Opens an existing file for writing at its end, with exclusive access as

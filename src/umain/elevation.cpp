@@ -44,8 +44,12 @@ std::vector<std::string> TTFrmUpdate::WrittenDirectories() {
   return directories;
 }
 
+bool TTFrmUpdate::MayAskForRights() {
+  return !relaunched_ && !platform_.isElevated();
+}
+
 bool TTFrmUpdate::NeedsElevation() {
-  if (relaunched_ || replacing_.empty() || platform_.isElevated()) return false;
+  if (replacing_.empty() || !MayAskForRights()) return false;
   for (const std::string& directory : WrittenDirectories()) {
     if (platform_.probeWritable(directory) == base::kErrorAccessDenied) return true;
   }

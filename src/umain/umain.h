@@ -138,6 +138,9 @@ class TTFrmUpdate : public ui::FormEvents {
     TTFrmUpdate& form_;
   };
 
+  // Whether this process lacks administrator rights and may ask for them
+  // (it was not started for them).
+  bool MayAskForRights();
   // The run started again with administrator rights, this process hidden
   // until it ends; then the client started (unless that run says not to,
   // or the user refused the rights and was told so) and this updater removed.

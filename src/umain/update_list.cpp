@@ -49,9 +49,7 @@ void TTFrmUpdate::FetchUpdateList() {
   const std::string localPath = UpdatePath + "update.ini";
   std::unique_ptr<platform::OutputFile> file;
   const uint32_t refused = platform_.createFile(localPath, file);
-  const bool rightsToAskFor =
-      refused == base::kErrorAccessDenied && !relaunched_ && !platform_.isElevated();
-  if (refused && !rightsToAskFor)
+  if (refused && !(refused == base::kErrorAccessDenied && MayAskForRights()))
     base::raiseCannotCreate(platform_.fullPath(localPath), platform_.systemErrorText(refused));
   std::optional<LocalCopy> local;
   if (file) {

@@ -131,7 +131,6 @@ class FakePlatform : public platform::Platform {
   bool directoryExists(const std::string& path) override { return real.directoryExists(path); }
   uint32_t createDirectory(const std::string& path) override { return real.createDirectory(path); }
   bool fileExists(const std::string& path) override { return real.fileExists(path); }
-  std::optional<uint64_t> fileSize(const std::string& path) override { return real.fileSize(path); }
   std::optional<platform::FileStamp> fileStamp(const std::string& path) override {
     return real.fileStamp(path);
   }

@@ -332,12 +332,6 @@ class PosixPlatform : public Platform {
     return stat(mapPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
-  std::optional<uint64_t> fileSize(const std::string& path) override {
-    struct stat st;
-    if (stat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return static_cast<uint64_t>(st.st_size);
-  }
-
   std::optional<FileStamp> fileStamp(const std::string& path) override {
     struct stat st;
     if (stat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

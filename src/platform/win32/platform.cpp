@@ -176,14 +176,6 @@ class Win32Platform : public Platform {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   }
 
-  std::optional<uint64_t> fileSize(const std::string& path) override {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-
   std::optional<FileStamp> fileStamp(const std::string& path) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
