@@ -10,6 +10,7 @@
 
 #include "base/windows_case.h"
 #include "doubles.h"
+#include "tool_runner.h"
 #include "release/codepage.h"
 #include "release/list_checks.h"
 #include "release/minisign.h"
@@ -66,17 +67,8 @@ TEST(CodePage, ConvertsExactlyOrNotAtAll) {
   EXPECT_EQ(release::toUtf8("\xD6", Encoding::Gbk), std::nullopt);  // half a character
 }
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = release::tool::run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using Result = testing_doubles::ToolResult;
+using testing_doubles::Tool;
 
 void Write(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());

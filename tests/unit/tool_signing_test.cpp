@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "doubles.h"
+#include "tool_runner.h"
 #include "release/list_checks.h"
 #include "release/minisign.h"
 #include "release/tool/files.h"
@@ -17,17 +18,8 @@ using testing_doubles::writeAll;
 
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = release::tool::run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using Result = testing_doubles::ToolResult;
+using testing_doubles::Tool;
 
 // The [Release] Expires of the list as a time; nullopt without one.
 std::optional<int64_t> ExpiresOf(const std::string& list) {
