@@ -6,6 +6,7 @@ mirror does and fails `install` unless it is given a target release; the
 stand-in dpkg-query reports the named packages missing and asks the real one
 everything else. Prints a PASS or FAIL line per case."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,8 +26,27 @@ install)
   case " $* " in *" -t "*) exit "${STANDIN_TARGET_FAILS:-0}" ;; esac
   echo "E: Unable to correct problems, you have held broken packages." >&2
   exit 100 ;;
+source)
+  # The version asked for is the last argument (package=version).
+  for a in "$@"; do version=${a#*=}; done
+  case " $STANDIN_SOURCE_REFUSED " in *" $version "*)
+    echo "E: Failed to fetch http://mirror/debian-security/pool/updates/main/libz/libzstd/libzstd_$version.debian.tar.xz  404  Not Found [IP: 127.0.0.1 80]" >&2
+    echo "E: Failed to fetch some archives." >&2
+    exit 100 ;;
+  esac
+  # A source tree whose library builds at once.
+  mkdir -p "libzstd-${version%-*}/lib"
+  printf 'libzstd.a:\n\ttouch $@\n' >"libzstd-${version%-*}/lib/Makefile"
+  touch "libzstd-${version%-*}/lib/zstd.h" "libzstd-${version%-*}/lib/zstd_errors.h"
+  exit 0 ;;
 esac
 exit 1
+"""
+
+# Lists the source versions of the library, as a mirror with a security update does.
+APT_CACHE = r"""#!/bin/sh
+[ "$1" = showsrc ] || exec /usr/bin/apt-cache "$@"
+for v in $STANDIN_SOURCE_LISTED; do printf 'Package: %s\nVersion: %s\n\n' "$2" "$v"; done
 """
 
 DPKG_QUERY = r"""#!/bin/sh
@@ -90,6 +110,61 @@ def run_case(bindir: Path, log: Path, case) -> list[str]:
     return problems
 
 
+ZSTD = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "libzstd-dev"], capture_output=True,
+                      text=True).stdout
+UPSTREAM = ZSTD.rsplit("-", 1)[0]
+OLDER, OLDEST = f"{UPSTREAM}-0.2", f"{UPSTREAM}-0.1"
+
+# name, versions refused by the mirror, expected exit code, source versions asked
+# for in order, the version the recipe names, texts expected. The mirror lists
+# another upstream too, which is never tried.
+SOURCE_CASES = [
+    ("the installed version's source refused (404): the next version of the same upstream is built",
+     ZSTD, 0, [ZSTD, OLDER], OLDER, []),
+    ("no version's source can be fetched: one line names the package, the versions and apt's error",
+     f"{ZSTD} {OLDER} {OLDEST}", 1, [ZSTD, OLDER, OLDEST], None,
+     [f"setup: apt-get source libzstd failed for every version of {UPSTREAM} "
+      f"(tried {ZSTD} {OLDER} {OLDEST}): E: Failed to fetch http://mirror/", "404  Not Found"]),
+]
+
+
+def run_source_case(bindir: Path, log: Path, case) -> list[str]:
+    """Runs setup with zstd for one target missing from a library folder of
+    its own (the others copied from the machine's), against a mirror that
+    refuses some source versions."""
+    name, refused, want_rc, want_versions, built, want_texts = case
+    log.write_text("")
+    root = bindir / "opt"
+    shutil.rmtree(root, ignore_errors=True)
+    for recipe in Path("/opt").glob("updater-*/*/recipe"):
+        target = root / recipe.relative_to("/opt")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(recipe, target)
+    zstd = root / "updater-zstd" / "i686-w64-mingw32"
+    shutil.rmtree(zstd, ignore_errors=True)
+    env = dict(os.environ, PATH=f"{bindir}:{os.environ['PATH']}", STANDIN_LOG=str(log),
+               STANDIN_MISSING="", STANDIN_SOURCE_REFUSED=refused, SETUP_LIBRARY_ROOT=str(root),
+               STANDIN_SOURCE_LISTED=f"{OLDEST} 9.9.9-1 {ZSTD} {OLDER}", SETUP_APT_RETRY_DELAY="0")
+    done = subprocess.run([str(ROOT / "scripts/setup")], env=env, capture_output=True, text=True,
+                          timeout=120)
+    asked = [line.rsplit("=", 1)[1] for line in log.read_text().splitlines()
+             if line.startswith("apt-get source ")]
+    problems = []
+    if done.returncode != want_rc:
+        problems.append(f"exit code {done.returncode}, expected {want_rc}")
+    if asked != want_versions:
+        problems.append(f"source versions asked for {asked}, expected {want_versions}")
+    recipe = (zstd / "recipe").read_text() if (zstd / "recipe").exists() else ""
+    if built and not recipe.endswith(f"built from the source of {built}\n"):
+        problems.append(f"the recipe does not name the version built: {recipe!r}")
+    if not built and recipe:
+        problems.append(f"a recipe was written: {recipe!r}")
+    problems += [f"missing text: {t}" for t in want_texts if t not in done.stderr]
+    if problems:
+        problems.append("stderr was:\n" + done.stderr)
+    return problems
+
+
 def main() -> int:
     if os.geteuid() != 0:
         print("FAIL setup on a half-synced mirror: needs root, as scripts/setup does")
@@ -97,11 +172,18 @@ def main() -> int:
     failed = 0
     with tempfile.TemporaryDirectory() as tmp:
         bindir = Path(tmp)
-        for name, text in (("apt-get", APT_GET), ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG)):
+        for name, text in (("apt-get", APT_GET), ("apt-cache", APT_CACHE),
+                           ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG)):
             (bindir / name).write_text(text)
             (bindir / name).chmod(0o755)
         for case in CASES:
             problems = run_case(bindir, bindir / "calls.log", case)
+            print(("FAIL " if problems else "PASS ") + "setup: " + case[0])
+            for p in problems:
+                print("    " + p)
+            failed += bool(problems)
+        for case in SOURCE_CASES:
+            problems = run_source_case(bindir, bindir / "calls.log", case)
             print(("FAIL " if problems else "PASS ") + "setup: " + case[0])
             for p in problems:
                 print("    " + p)
