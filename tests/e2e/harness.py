@@ -36,9 +36,14 @@ def check(condition, message):
         raise Failure(message)
 
 
+# Every time limit of the tests is multiplied by this: scripts/test raises it
+# for the shipped build where qemu's emulator runs it (a few times slower).
+TIME_SCALE = float(os.environ.get("E2E_TIME_SCALE", "1"))
+
+
 def eventually(probe, timeout=15.0, interval=0.05, what="condition"):
     """Polls probe() until it returns something true; returns that value."""
-    end = time.monotonic() + timeout
+    end = time.monotonic() + timeout * TIME_SCALE
     while True:
         value = probe()
         if value:
@@ -53,7 +58,8 @@ def run_captured(args, env, timeout):
     through files, not pipes: a wine command may start the wineserver, which
     would inherit a pipe and keep it open long after the command ended."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(args, env=env, stdout=out, stderr=err, timeout=timeout).returncode
+        code = subprocess.run(args, env=env, stdout=out, stderr=err,
+                              timeout=timeout * TIME_SCALE).returncode
         out.seek(0)
         err.seek(0)
         return code, out.read(), err.read()
@@ -313,7 +319,7 @@ class Running:
     proc: subprocess.Popen
 
     def wait(self, timeout=30.0) -> int:
-        return self.proc.wait(timeout)
+        return self.proc.wait(timeout * TIME_SCALE)
 
     def alive(self) -> bool:
         return self.proc.poll() is None
@@ -410,7 +416,7 @@ class WineRunning(Running):
         return [[unescape(f) for f in line.split("\t")] for line in text.splitlines() if line]
 
     def window(self, timeout=15.0) -> WindowState:
-        lines = self.probe("window", str(int(timeout * 1000)))
+        lines = self.probe("window", str(int(timeout * TIME_SCALE * 1000)))
         w = next(l for l in lines if l[0] == "window")
         state = WindowState(w[1], *map(int, w[2:8]))
         for l in lines:
@@ -423,7 +429,8 @@ class WineRunning(Running):
         probe = self.h.bin_dir / "tests" / "uiprobe.exe"
         self.watched = self.h.root / f"watch-{len(self.h.procs)}.txt"
         with open(self.watched, "wb") as out:
-            self.watcher = subprocess.Popen([self.h.wine, str(probe), "watch", str(int(timeout * 1000))],
+            self.watcher = subprocess.Popen([self.h.wine, str(probe), "watch",
+                                             str(int(timeout * TIME_SCALE * 1000))],
                                             env=self.h.env, stdout=out, stderr=subprocess.DEVNULL)
 
     def texts(self, name: str) -> list[str]:
@@ -439,7 +446,7 @@ class WineRunning(Running):
             self.watcher.wait(10)
 
     def box(self, timeout=15.0) -> Box:
-        lines = self.probe("box", str(int(timeout * 1000)))
+        lines = self.probe("box", str(int(timeout * TIME_SCALE * 1000)))
         b = next(l for l in lines if l[0] == "box")
         return Box(b[1], b[2], b[3])
 
@@ -450,9 +457,9 @@ class WineRunning(Running):
         return c[1] == "1"
 
     def wait(self, timeout=30.0) -> int:
-        code = self.proc.wait(timeout)
+        code = self.proc.wait(timeout * TIME_SCALE)
         # Let started programs (the removal script) finish too.
-        subprocess.run([WINESERVER, "-w"], env=self.h.env, timeout=timeout)
+        subprocess.run([WINESERVER, "-w"], env=self.h.env, timeout=timeout * TIME_SCALE)
         return code
 
 

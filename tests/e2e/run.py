@@ -15,7 +15,8 @@ def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, choices=["linux", "win32", "win64"])
     parser.add_argument("--bin-dir", required=True, type=Path)
-    parser.add_argument("-k", default="", help="run only tests whose name contains this")
+    parser.add_argument("-k", action="append", default=[],
+                        help="run only tests whose name contains this (may be given again)")
     parser.add_argument("case", type=Path)
     options = parser.parse_args()
 
@@ -23,7 +24,7 @@ def main() -> int:
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     tests = [(n, f) for n, f in vars(module).items() if n.startswith("test_") and callable(f)]
-    tests = [(n, f) for n, f in tests if options.k in n]
+    tests = [(n, f) for n, f in tests if not options.k or any(k in n for k in options.k)]
 
     display = Display()
     passed = failed = 0

@@ -10,7 +10,7 @@ import subprocess
 import time
 from pathlib import Path
 
-from harness import Failure, Running, check, eventually, tree, unused_port, write_tree
+from harness import TIME_SCALE, Failure, Running, check, eventually, tree, unused_port, write_tree
 
 LIST_FAILED = "获取升级配置文件失败，请梢候重试\r\r"
 TRANSFER_FAILED = "升级过程中出现了错误了,错误信息如下：\r\r"
@@ -102,7 +102,7 @@ def conclude(h, case, run, app, boxes, expected=None, cwd=None, box_timeout=40.0
         for _ in boxes:
             seen.append(run.box(box_timeout).text)
         try:
-            code = run.proc.wait(60)
+            code = run.proc.wait(60 * TIME_SCALE)
         except subprocess.TimeoutExpired:
             code = None
             seen.append("[no end: killed]")
