@@ -23,7 +23,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from harness import BOX_CAPTION, Display, find_window, pe_client, unused_port  # noqa: E402
+from harness import (BOX_CAPTION, Display, complete_lines, find_window, pe_client,  # noqa: E402
+                     unused_port)
 from nginx import Nginx  # noqa: E402
 
 
@@ -251,7 +252,7 @@ class Bench:
 
             def box_time(proc):
                 while proc.poll() is None:
-                    if trace.exists() and "\nbox\t" in "\n" + trace.read_text(encoding="utf-8"):
+                    if any(line.startswith("box\t") for line in complete_lines(trace)):
                         shown["at"] = time.time()
                         break
                     time.sleep(0.002)
@@ -423,7 +424,7 @@ class Bench:
             env = dict(self.env, UPDATER_UI_TRACE=str(trace))
             start = time.monotonic()
             proc = subprocess.Popen(["./file.exe", "UPDATE"], cwd=app, env=env)
-            while not (trace.exists() and "\nwindow\t" in "\n" + trace.read_text(encoding="utf-8")):
+            while not any(line.startswith("window\t") for line in complete_lines(trace)):
                 if time.monotonic() - start > 10:
                     raise RuntimeError("the window was not mapped")
                 time.sleep(0.0005)

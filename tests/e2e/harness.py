@@ -65,6 +65,17 @@ def run_captured(args, env, timeout):
         return code, out.read(), err.read()
 
 
+def complete_lines(path: Path) -> list[str]:
+    """The whole lines of a file that another process may be writing: its bytes
+    up to the last line end, decoded as UTF-8 (a read that ends inside a line,
+    or inside a character of it, leaves that line for the next read)."""
+    try:
+        data = path.read_bytes()
+    except FileNotFoundError:
+        return []
+    return data[: data.rfind(b"\n") + 1].decode("utf-8").splitlines()
+
+
 def unescape(text: str) -> str:
     out, i = [], 0
     while i < len(text):
@@ -344,10 +355,7 @@ class LinuxRunning(Running):
         self.boxes_answered = 0
 
     def lines(self) -> list[list[str]]:
-        if not self.trace.exists():
-            return []
-        return [[unescape(f) for f in line.split("\t")]
-                for line in self.trace.read_text(encoding="utf-8").splitlines()]
+        return [[unescape(f) for f in line.split("\t")] for line in complete_lines(self.trace)]
 
     def window(self, timeout=15.0) -> WindowState:
         lines = eventually(lambda: [l for l in self.lines() if l[0] in ("window", "control")],
