@@ -15,6 +15,9 @@ namespace {
 // Decompressed bytes handed out at a time.
 constexpr size_t kOutSize = size_t{128} << 10;
 
+// The first bytes of a zstd frame (RFC 8878), little-endian 0xFD2FB528.
+constexpr unsigned char kStandardMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
+
 }  // namespace
 
 FrameReader::FrameReader(Reader& source, uint64_t begin, uint64_t size, int windowLog,
@@ -45,12 +48,19 @@ bool FrameReader::decompressMore() {
   pos_ = end_ = 0;
   while (!frameDone_) {
     if (inPos_ == inEnd_ && left_ > 0) {
+      const bool first = !started_;
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left_, inSize_));
       source_.read(next_, in_.get(), n);
       next_ += n;
       left_ -= n;
       inPos_ = 0;
       inEnd_ = n;
+      started_ = true;
+      // Only the standard frame: a library built with the legacy formats
+      // decodes those through a path that ignores the window limit, and a
+      // skippable frame holds nothing.
+      if (first && (n < 4 || std::memcmp(in_.get(), kStandardMagic, 4) != 0))
+        fail("it is not a zstd frame");
     }
     ZSTD_inBuffer in{in_.get(), inEnd_, inPos_};
     ZSTD_outBuffer out{out_.get(), outSize_, 0};

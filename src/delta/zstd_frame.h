@@ -59,6 +59,7 @@ class FrameReader {
   size_t pos_ = 0;
   size_t end_ = 0;
   bool frameDone_ = false;
+  bool started_ = false;  // whether the first compressed bytes were read
 };
 
 }  // namespace delta

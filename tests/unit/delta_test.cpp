@@ -341,6 +341,16 @@ std::string FrameWithWindow(const std::string& bytes, int windowLog) {
   return out;
 }
 
+// A frame of the format before the standard one (v0.7: single segment, one
+// raw block), which a library built with the legacy formats decodes.
+std::string LegacyFrame(std::string_view data) {
+  const auto n = static_cast<unsigned char>(data.size());
+  std::string frame = {'\x27', '\xB5', '\x2F',
+                       '\xFD', '\x20', static_cast<char>(n),
+                       '\x40', '\0',   static_cast<char>(n)};
+  return frame.append(data).append("\xC0\0\0", 3);
+}
+
 TEST(CompressedCopy, GivesItsBytesAndRefusesAnythingElse) {
   const std::string text = Words(200000, 6);
   const std::string copy = compressFrame(text);
@@ -358,7 +368,8 @@ TEST(CompressedCopy, GivesItsBytesAndRefusesAnythingElse) {
       {copy, text.size() + 1, "Damaged compressed copy: it holds 200000 bytes, not 200001"},
       {copy + copy, text.size(), "Damaged compressed copy: it has bytes after its end"},
       {copy.substr(0, copy.size() / 2), text.size(), "Damaged compressed copy: it is cut short"},
-      {text, text.size(), "Damaged compressed copy: Unknown frame descriptor"},
+      {text, text.size(), "Damaged compressed copy: it is not a zstd frame"},
+      {LegacyFrame("an old format's frame"), 21, "Damaged compressed copy: it is not a zstd frame"},
       {FrameWithWindow(text, delta::kMaxWindowLog + 1), text.size(),
        "Damaged compressed copy: it needs more memory than 8 MiB"},
   };
