@@ -65,6 +65,9 @@ const char kMaxHeaderExceeded[] = "Max header size exceeded.";
 // take all the memory there is, a cookie or a line at a time.
 constexpr size_t kMaxHeaderLines = 100;
 constexpr size_t kMaxHeadBytes = 65536;
+// Interim (1xx) responses taken before the final one: a server that sends
+// them without end would hold the transfer for ever, bytes always arriving.
+constexpr int kMaxInterimResponses = 20;
 
 // A failure of the connection or of the response itself, as opposed to one
 // raised by the sink or a progress receiver. Turned into base::Error at
@@ -83,6 +86,18 @@ struct ReadLimitReached {};
 [[noreturn]] void failWith(const boost::system::error_code& error) {
   throw ConnectionFailure{socketErrorMessage(socketErrorCode(error))};
 }
+
+// Counts the lines of a response head, its status line and any empty lines
+// before it included, or of a chunked body's trailer, against the bounds of a
+// head; raises "Max header size exceeded." past them.
+struct HeadBound {
+  size_t lines = 0;
+  size_t bytes = 0;
+  void count(std::string_view line) {
+    bytes += line.size() + 2;
+    if (++lines > kMaxHeaderLines + 1 || bytes > kMaxHeadBytes) failWith(kMaxHeaderExceeded);
+  }
+};
 
 struct ResponseHead {
   std::string statusLine;  // exactly as received, without CR LF
@@ -231,7 +246,9 @@ std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink
   if (error) failWith(error);
 
   ResponseHead head;
+  int interim = 0;
   do {
+    if (interim++ > kMaxInterimResponses) failWith(kMaxHeaderExceeded);
     head = readHead();  // interim 1xx responses are skipped
   } while (head.status >= 100 && head.status <= 199);
   for (const std::string& setCookie : head.setCookies) cookies.store(setCookie, url.host);
@@ -334,20 +351,19 @@ std::string_view Client::Impl::readLine() {
 
 ResponseHead Client::Impl::readHead() {
   ResponseHead head;
+  HeadBound bound;
   std::string_view line;
   do {
     line = readLine();
+    bound.count(line);  // empty lines before the status line count too
   } while (line.empty());
   head.statusLine = line;
   head.status = statusCodeOf(line);
 
   bool hasContentLength = false;
   bool chunkedToken = false;
-  size_t lines = 0;
-  size_t bytes = line.size() + 2;
   while (!(line = readLine()).empty()) {
-    bytes += line.size() + 2;
-    if (++lines > kMaxHeaderLines || bytes > kMaxHeadBytes) failWith(kMaxHeaderExceeded);
+    bound.count(line);
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     beast::string_view name = beastView(trim(line.substr(0, colon)));
@@ -450,9 +466,9 @@ void Client::Impl::readChunked(BodySink& sink) {
     readCounted(size, sink);
     readLine();  // the line end after the chunk's data
   }
-  while (!readLine().empty()) {
-    // trailer lines are read and ignored
-  }
+  // Trailer lines are read and ignored, within the bounds of a head.
+  HeadBound bound;
+  for (std::string_view line; !(line = readLine()).empty();) bound.count(line);
 }
 
 void Client::Impl::readUntilClose(BodySink& sink) {

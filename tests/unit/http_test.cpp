@@ -230,6 +230,14 @@ TEST(HttpGet, BrokenTransfersRaiseTheirTexts) {
       {"HTTP/1.1 200 OK\r\n" + header16385 + "Content-Length: 0\r\n\r\n", longLine, ""},
       {"HTTP/1.1 200 OK\r\n" + lines(101, 10) + "\r\n", headLimit, ""},
       {"HTTP/1.1 200 OK\r\n" + lines(80, 900) + "\r\n", headLimit, ""},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n" + lines(120, 10),
+       headLimit, "ok"},
+      {[] {
+         std::string interim;
+         for (int i = 0; i < 21; ++i) interim += "HTTP/1.1 102 Processing\r\n\r\n";
+         return interim + "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+       }(),
+       headLimit, ""},
   };
   for (const Case& test : cases) {
     ScriptServer server;
