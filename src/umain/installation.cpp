@@ -126,9 +126,15 @@ const char kSignedAtFile[] = "update.ini.signed";
 }  // namespace
 
 std::optional<int64_t> Installation::SignedAt() {
-  const std::optional<std::string> text = platform_.readFile(updatePath_ + kSignedAtFile);
-  if (!text) return std::nullopt;
-  return release::parseUtcTime(text->substr(0, text->find_first_of("\r\n")));
+  const std::string path = updatePath_ + kSignedAtFile;
+  const std::optional<std::string> text = platform_.readFile(path);
+  if (!text && !platform_.fileExists(path)) return std::nullopt;
+  std::optional<int64_t> signedAt;
+  if (text) signedAt = release::parseUtcTime(text->substr(0, text->find_first_of("\r\n")));
+  if (!signedAt)
+    throw base::Error("The record of the last signed list installed cannot be read (" +
+                      platform_.fullPath(path) + ")");
+  return signedAt;
 }
 
 void Installation::RememberSignedAt(int64_t signedAt) {

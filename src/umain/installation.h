@@ -56,7 +56,9 @@ class Installation {
 
   // The signing time of the last signed list installed (seconds since 1970,
   // UTC), kept in a small file beside the backup directory; nullopt when
-  // there is none or it does not read.
+  // there is none. A record that is there but cannot be read or understood
+  // raises base::Error: taken for none, it would let an older list in and
+  // then be written over with that list's earlier time.
   std::optional<int64_t> SignedAt();
   // Remembers the signing time of the list just installed, by the same
   // replace-by-rename as the files. The files are in place by then: a time

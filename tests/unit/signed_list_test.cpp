@@ -179,6 +179,16 @@ TEST_F(SignedFetchTest, ListSignedBeforeTheInstalledOneIsRefused) {
   EXPECT_TRUE(UMain::UpdateFiles.empty());
 }
 
+// A damaged record refuses the list: taken for no record, it would let an
+// older list in.
+TEST_F(SignedFetchTest, UnreadableRecordOfTheInstalledListIsRefused) {
+  std::ofstream(dir.path() / "update.ini.signed") << "yesterday\r\n";
+  const std::string error = Fetch(kList, Response(Sign(kList, keys)));
+  EXPECT_EQ(error.rfind("The record of the last signed list installed cannot be read (", 0), 0u)
+      << error;
+  EXPECT_TRUE(UMain::UpdateFiles.empty());
+}
+
 TEST_F(SignedFetchTest, KeylessBuildAsksForNoSignature) {
   form.PinnedKey.clear();
   server.accept().readRequest().send(Response(kList));
