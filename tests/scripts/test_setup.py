@@ -176,14 +176,9 @@ def main() -> int:
                            ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG)):
             (bindir / name).write_text(text)
             (bindir / name).chmod(0o755)
-        for case in CASES:
-            problems = run_case(bindir, bindir / "calls.log", case)
-            print(("FAIL " if problems else "PASS ") + "setup: " + case[0])
-            for p in problems:
-                print("    " + p)
-            failed += bool(problems)
-        for case in SOURCE_CASES:
-            problems = run_source_case(bindir, bindir / "calls.log", case)
+        runs = [(run_case, case) for case in CASES] + [(run_source_case, case) for case in SOURCE_CASES]
+        for run, case in runs:
+            problems = run(bindir, bindir / "calls.log", case)
             print(("FAIL " if problems else "PASS ") + "setup: " + case[0])
             for p in problems:
                 print("    " + p)
