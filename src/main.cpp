@@ -11,8 +11,11 @@
 #include <windows.h>
 
 #include "platform/command_line.h"
+#include "platform/win32/system_library.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before anything can load a DLL by name: from the system directory only.
+  platform::restrictDllSearch();
   std::vector<std::string> args = platform::splitCommandLine(GetCommandLineA());
 #else
 int main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 // SHA-256 through BCrypt (bcrypt.dll, a part of every Windows since Vista),
-// which uses the processor's SHA instructions where present.
+// which uses the processor's SHA instructions where present. bcrypt.dll is
+// not a KnownDLL: it is loaded from the system directory (system_library.h).
 #include "release/sha256.h"
 
 #include <windows.h>
@@ -8,20 +9,35 @@
 #include <climits>
 
 #include "base/error.h"
+#include "platform/win32/system_library.h"
 
 namespace release {
 
 namespace {
 
-// One provider for the process: opening it is the expensive part.
-BCRYPT_ALG_HANDLE provider() {
-  static BCRYPT_ALG_HANDLE handle = [] {
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    if (BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+// BCrypt's functions, and one provider for the process: opening it is the
+// expensive part.
+struct BCrypt {
+  decltype(&BCryptCreateHash) createHash;
+  decltype(&BCryptHashData) hashData;
+  decltype(&BCryptFinishHash) finishHash;
+  decltype(&BCryptDestroyHash) destroyHash;
+  BCRYPT_ALG_HANDLE provider = nullptr;
+};
+
+const BCrypt& bcrypt() {
+  static const BCrypt functions = [] {
+    const HMODULE library = platform::systemLibrary(L"bcrypt.dll");
+    const auto open = SYSTEM_FUNCTION(library, BCryptOpenAlgorithmProvider);
+    BCrypt loaded{
+        SYSTEM_FUNCTION(library, BCryptCreateHash), SYSTEM_FUNCTION(library, BCryptHashData),
+        SYSTEM_FUNCTION(library, BCryptFinishHash), SYSTEM_FUNCTION(library, BCryptDestroyHash)};
+    if (!open || !loaded.createHash || !loaded.hashData || !loaded.finishHash ||
+        !loaded.destroyHash || open(&loaded.provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
       throw base::Error("SHA-256 is not available");
-    return opened;
+    return loaded;
   }();
-  return handle;
+  return functions;
 }
 
 }  // namespace
@@ -29,12 +45,13 @@ BCRYPT_ALG_HANDLE provider() {
 struct Sha256::State {
   BCRYPT_HASH_HANDLE hash = nullptr;
   ~State() {
-    if (hash != nullptr) BCryptDestroyHash(hash);
+    if (hash != nullptr) bcrypt().destroyHash(hash);
   }
 };
 
 Sha256::Sha256() : state_(std::make_unique<State>()) {
-  if (BCryptCreateHash(provider(), &state_->hash, nullptr, 0, nullptr, 0, 0) < 0)
+  const BCrypt& functions = bcrypt();
+  if (functions.createHash(functions.provider, &state_->hash, nullptr, 0, nullptr, 0, 0) < 0)
     throw base::Error("SHA-256 is not available");
 }
 
@@ -44,7 +61,7 @@ void Sha256::update(const void* data, size_t size) {
   auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
   while (size > 0) {
     const ULONG piece = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-    BCryptHashData(state_->hash, bytes, piece, 0);
+    bcrypt().hashData(state_->hash, bytes, piece, 0);
     bytes += piece;
     size -= piece;
   }
@@ -52,7 +69,7 @@ void Sha256::update(const void* data, size_t size) {
 
 Digest Sha256::finish() {
   Digest digest{};
-  BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+  bcrypt().finishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
   return digest;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../../../resources/resource.h"
+#include "platform/win32/system_library.h"
 #include "ui/window.h"
 
 namespace ui {
@@ -276,8 +277,11 @@ class Win32Application : public Application {
   }
 
   bool create() {
+    // comctl32.dll is not a KnownDLL: from the system directory (system_library.h).
+    const auto initCommonControls =
+        SYSTEM_FUNCTION(platform::systemLibrary(L"comctl32.dll"), InitCommonControlsEx);
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    if (initCommonControls) initCommonControls(&icc);
     registerClasses();
 
     formFont_ = CreateFontA(-kFormFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
