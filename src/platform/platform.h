@@ -67,6 +67,10 @@ class InputFile {
   virtual uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) = 0;
 };
 
+// A staged file taken up again: the bytes it kept are read, and the writes
+// go on after them, through the one handle. Closed when destroyed.
+class ResumedFile : public OutputFile, public InputFile {};
+
 // What a file is now: its size and figures that change whenever its bytes
 // are written (its modification time; on POSIX also its status change time,
 // which no program can set back).
@@ -109,15 +113,28 @@ class Platform {
     const std::optional<FileStamp> stamp = fileStamp(path);
     return stamp ? std::optional<uint64_t>(stamp->size) : std::nullopt;
   }
-  // Creates or truncates the file for writing into file; the code of the failure.
+  // Creates or truncates the file for writing into file; the code of the
+  // failure. No link is followed: a link, or a file that is not this
+  // account's alone (another owner, more than one name), at the path is
+  // deleted and a new file made in its place.
   virtual uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
-  // Opens an existing file for writing at its end, with exclusive access as
-  // createFile gives it; the code of the failure.
-  virtual uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& file) = 0;
+  // Takes up a file an earlier run staged, with exclusive access as
+  // createFile gives it: its first `kept` bytes stay, to be read through
+  // file, and writes go on right after them (anything past them is cut
+  // off). Refused, kErrorAccessDenied, for what createFile would delete
+  // (or a file others may write): such bytes are not to be trusted. The
+  // code of the failure.
+  virtual uint32_t resumeFile(const std::string& path, uint64_t kept,
+                              std::unique_ptr<ResumedFile>& file) = 0;
   // Opens an existing file for reading; the code of the failure.
   virtual uint32_t openFile(const std::string& path, std::unique_ptr<InputFile>& file) = 0;
   // Whole file; nullopt when it cannot be read.
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
+  // The same, read without a lock and with every kind of sharing offered: a
+  // file that no other reader can keep from being read.
+  virtual std::optional<std::string> readShared(const std::string& path) = 0;
+  // Whether anything at all (a file, a folder, a link) stands at the path.
+  virtual bool pathExists(const std::string& path) = 0;
   [[nodiscard]] virtual bool deleteFile(const std::string& path) = 0;
   // Contents, time stamps and attributes; an existing target is overwritten.
   [[nodiscard]] virtual bool copyFile(const std::string& from, const std::string& to) = 0;
@@ -131,6 +148,9 @@ class Platform {
   // this returns. `to` need not exist. The code of the failure.
   virtual uint32_t replaceFile(const std::string& from, const std::string& to) = 0;
   virtual std::string fullPath(const std::string& path) = 0;
+  // The full path of an existing file or folder with every link (and, on
+  // Windows, junction) on the way resolved; nullopt when it cannot be found.
+  virtual std::optional<std::string> resolvedPath(const std::string& path) = 0;
   virtual std::string systemErrorText(uint32_t code) = 0;
 
   // Opens a document or program through the shell, relative to the working

@@ -1,14 +1,17 @@
-// A hook for the end-to-end tests only: they cut a run off at a chosen file
-// operation by stopping the updater there and killing it. The system providers
-// call it at the start of the operations it can stop.
+// Hooks for the end-to-end tests only: they cut a run off at a chosen file
+// operation by stopping the updater there and killing it, shorten the wait
+// for a silent server and play a process without administrator rights. The
+// system providers call them. They work in the test build of the updater
+// alone (target updater_test); in the shipped one they do nothing.
 #pragma once
 
 namespace platform {
 
 // With the environment variable UPDATER_TEST_PAUSE set to "<operation> <n>
-// <marker>" (operation "copy" or "replace"), the n-th call of that operation
-// first creates the file <marker> (a path of this system) and then waits a
-// minute before it goes on. Without the variable it does nothing.
+// <marker>" (operation "copy", "replace" or "resume"), the n-th call of that
+// operation first creates the file <marker> (a path of this system) and then
+// waits until the test deletes it (a minute at most) before it goes on.
+// Without the variable it does nothing.
 void pauseForTest(const char* operation);
 
 // With the environment variable UPDATER_TEST_READ_LIMIT_MS set, how long a

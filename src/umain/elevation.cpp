@@ -45,7 +45,19 @@ std::vector<std::string> TTFrmUpdate::WrittenDirectories() {
 }
 
 bool TTFrmUpdate::MayAskForRights() {
-  return !relaunched_ && !platform_.isElevated();
+  return !relaunched_ && !platform_.isElevated() && WorksInTheInstallation();
+}
+
+bool TTFrmUpdate::WorksInTheInstallation() {
+  const std::string installation = UpdatePath.empty() ? "." : UpdatePath;
+  auto key = [&](std::string path) {
+    while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return platform_.sameFileKey(path);
+  };
+  const std::optional<std::string> here = platform_.resolvedPath(".");
+  const std::optional<std::string> resolved = platform_.resolvedPath(installation);
+  return here && resolved && key(*here) == key(*resolved) &&
+         key(*resolved) == key(platform_.fullPath(installation));
 }
 
 bool TTFrmUpdate::NeedsElevation() {

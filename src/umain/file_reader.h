@@ -17,6 +17,9 @@ namespace UMain {
 // they cannot all be read.
 bool ReadFromStart(platform::Platform& platform, const std::string& path, uint64_t bytes,
                    const std::function<void(const char* data, size_t size)>& consume);
+// The same through a file open already.
+bool ReadFromStart(platform::InputFile& in, uint64_t bytes,
+                   const std::function<void(const char* data, size_t size)>& consume);
 
 // The SHA-256 of the file's first `bytes` bytes (its whole when that is its
 // size); nullopt when they cannot be read.

@@ -58,7 +58,11 @@ void Installation::BackUp(const std::vector<std::string>& names) {
 }
 
 void Installation::Checked(const std::string& name, const release::Expected& expected) {
-  checked_[SameFileKey(name)] = {expected, platform_.fileStamp(DownloadPart(name))};
+  // A file of another size than listed is not what was checked (bytes added
+  // while it was checked): no stamp, so that it is read again before its rename.
+  std::optional<platform::FileStamp> stamp = platform_.fileStamp(DownloadPart(name));
+  if (stamp && expected.size && stamp->size != *expected.size) stamp.reset();
+  checked_[SameFileKey(name)] = {expected, stamp};
 }
 
 void Installation::CheckAgain(const std::string& name) {
@@ -127,8 +131,9 @@ const char kSignedAtFile[] = "update.ini.signed";
 
 std::optional<int64_t> Installation::SignedAt() {
   const std::string path = updatePath_ + kSignedAtFile;
-  const std::optional<std::string> text = platform_.readFile(path);
-  if (!text && !platform_.fileExists(path)) return std::nullopt;
+  // Read without a lock: a reader that holds one must not make it unreadable.
+  const std::optional<std::string> text = platform_.readShared(path);
+  if (!text && !platform_.pathExists(path)) return std::nullopt;
   std::optional<int64_t> signedAt;
   if (text) signedAt = release::parseUtcTime(text->substr(0, text->find_first_of("\r\n")));
   if (!signedAt)
@@ -141,6 +146,9 @@ void Installation::RememberSignedAt(int64_t signedAt) {
   const std::string path = updatePath_ + kSignedAtFile;
   const std::string part = DownloadPart(path);
   try {
+    // The remembered time never goes back, whatever came in between.
+    if (const std::optional<int64_t> remembered = SignedAt(); remembered && *remembered > signedAt)
+      return;
     WriteAndClose(*CreateOutputFile(platform_, part), release::utcTimeText(signedAt) + "\r\n");
     if (platform_.replaceFile(part, path) == 0) return;
   } catch (const std::exception&) {

@@ -24,6 +24,17 @@ std::string Format(const std::string& format, std::initializer_list<std::string>
 }  // namespace
 
 void TTFrmUpdate::RunUpdate() {
+  // A process started with the rights writes in the installation directory
+  // alone: one started anywhere else (by whatever process asked for the
+  // rights) writes nothing, and the client starts as it is.
+  if (relaunched_ && !WorksInTheInstallation()) {
+    ShowBox("The update with administrator rights runs in the installation directory only (" +
+                platform_.fullPath(UpdatePath.empty() ? "." : UpdatePath) + ")",
+            ui::Icon::Error);
+    StartClient();
+    RemoveSelfAndQuit();
+    return;
+  }
   ShowStatus("正在获取升级配置文件,请稍候...");
   try {
     FetchUpdateList();

@@ -47,15 +47,18 @@ class StagedDownload : public http::BodySink {
     eventsFrom_ = 0;
   }
   // The first `bytes` of the file an earlier run left, checked again before
-  // anything is added to them; false when they cannot be read (the file is
-  // then fetched whole).
+  // anything is added to them, through the one handle the rest is written
+  // with: whatever was added to the file since the run planned (or replaced
+  // it) is not read past or kept. False when it cannot be taken up (not this
+  // account's alone, a link, shorter, unreadable): the file is then fetched
+  // whole into a new file.
   bool keep(uint64_t bytes) {
     check_.restart();
-    if (!ReadFromStart(platform_, path_, bytes,
+    std::unique_ptr<platform::ResumedFile> file;
+    if (platform_.resumeFile(path_, bytes, file) ||
+        !ReadFromStart(*file, bytes,
                        [&](const char* data, size_t size) { check_.kept(data, size); }))
       return false;
-    std::unique_ptr<platform::OutputFile> file;
-    if (platform_.appendFile(path_, file)) return false;
     file_ = std::move(file);
     return true;
   }

@@ -119,8 +119,9 @@ class TTFrmUpdate : public ui::FormEvents {
   int ExitCode() const { return exitCode_; }
   // Whether the run must start again with administrator rights to write
   // where it must: never for a process that has them or was started with
-  // them, nor when nothing is to be written; otherwise when a directory the
-  // run writes refuses it with access denied.
+  // them, nor when nothing is to be written, nor outside the installation
+  // directory (WorksInTheInstallation); otherwise when a directory the run
+  // writes refuses it with access denied.
   bool NeedsElevation();
 
   http::Client IdHTTP1;
@@ -139,8 +140,15 @@ class TTFrmUpdate : public ui::FormEvents {
   };
 
   // Whether this process lacks administrator rights and may ask for them
-  // (it was not started for them).
+  // (it was not started for them, and it works in the installation).
   bool MayAskForRights();
+  // Whether the working directory is the installation directory itself, the
+  // same directory once both are resolved, with no link or junction on the
+  // way to it: the only place where administrator rights are asked for and
+  // used. Anywhere else the downloads, staged files and renames, which are
+  // relative to the working directory, would go wherever the caller stood
+  // and through whatever links it placed there.
+  bool WorksInTheInstallation();
   // The run started again with administrator rights, this process hidden
   // until it ends; then the client started (unless that run says not to,
   // or the user refused the rights and was told so) and this updater removed.

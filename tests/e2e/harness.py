@@ -246,10 +246,15 @@ class Harness:
             time.sleep(1 + attempt)
         raise Failure(f"wine {args[0]} failed ({code}): {(out + err)[-500:]!r}")
 
+    @property
+    def updater(self) -> Path:
+        """The updater the tests run: the shipped one with the tests' hooks."""
+        return self.bin_dir / "tests" / ("updater_test.exe" if self.windows else "updater_test")
+
     def updater_copy(self, directory: Path, name: str | None = None) -> Path:
         """A copy of the updater binary (the finish routine deletes it)."""
-        source = self.bin_dir / ("updater.exe" if self.windows else "updater")
-        target = directory / (name or source.name)
+        source = self.updater
+        target = directory / (name or ("updater.exe" if self.windows else "updater"))
         shutil.copy2(source, target)
         return target
 

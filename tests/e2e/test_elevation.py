@@ -4,7 +4,11 @@ setting UPDATER_TEST_ELEVATION makes the Windows build act as a process
 without the rights whose installation refuses it; the second run, started
 with runas, really is a second process under wine. The Linux build has no
 such rights and ignores the setting: one process updates."""
-from harness import check, eventually, tree
+import re
+import shutil
+import subprocess
+
+from harness import check, eventually, release_paths, tree
 from test_run import OLD, install, start
 
 NEW = {"data.dll": b"new data", "sub\\x.dll": b"new x"}
@@ -44,3 +48,65 @@ def test_rights_asked_for_once_or_refused(h):
         if h.windows:
             eventually(lambda: (app / "client-started").exists(), 30, what="the client to start")
         app.rename(h.root / f"app-{setting.replace(' ', '-')}")
+
+
+def test_dlls_planted_beside_the_updater_are_not_loaded(h):
+    """The system DLLs the updater uses that are not among Windows' KnownDLLs,
+    which the loader would look for in the program's directory first: none is
+    imported, and copies put beside the updater (also its working directory)
+    load neither into it nor into its process with the rights, which update
+    with the system's own (the hashes through its bcrypt)."""
+    if not h.windows:
+        return
+    app, exe = install(h)
+    objdump = ("i686" if h.build == "win32" else "x86_64") + "-w64-mingw32-objdump"
+    table = subprocess.run([objdump, "-p", str(exe)], capture_output=True, text=True, check=True)
+    imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", table.stdout)}
+    check(not imports & {"version.dll", "comctl32.dll", "bcrypt.dll"}, f"imports {sorted(imports)}")
+    # version.dll is checked in the import table alone: wine's own user32
+    # imports it, so wine loads a preferred copy beside the program before the
+    # program's entry runs, whatever the program does (Windows' user32, a
+    # KnownDLL, does not import it).
+    for name in ("comctl32.dll", "bcrypt.dll"):
+        shutil.copy(h.bin_dir / "tests" / "planted.dll", app / name)
+    # Wine takes its builtin DLLs over a copy in the program's directory,
+    # where Windows takes the copy; preferring native DLLs, wine does as
+    # Windows does.
+    h.env["WINEDLLOVERRIDES"] += ";comctl32,bcrypt=n,b"
+    server = h.server()
+    server.files.update(release_paths("6.3", NEW, hashed=True))
+    h.env["UPDATER_TEST_ELEVATION"] = "limited"
+    run = start(h, app, exe, server)
+    box = run.box(60)
+    code = run.wait(60)
+    check(box.text == DONE and code == 0, f"box {box.text!r}, exit code {code}")
+    check(server.requests == ["/rel/update.ini"] * 2 + ["/rel/data.dll", "/rel/sub/x.dll"],
+          f"requests {server.requests}")
+    loaded = sorted(path.name for path in app.glob("*.loaded"))
+    check(not loaded, f"planted DLLs loaded: {loaded}")
+
+
+def test_rights_not_asked_for_outside_the_installation(h):
+    """Started from a folder of the caller's own, the updater asks for no
+    rights (one process reads the list once) and acts as a process without
+    them always did: the files land in that folder, the installation keeps
+    its own."""
+    app, _ = install(h)
+    work = h.dir("work")
+    (work / "sub").mkdir()
+    exe = h.updater_copy(work, "file.exe")
+    server = h.server()
+    server.release("6.3", NEW)
+    h.env["UPDATER_TEST_ELEVATION"] = "limited"
+    h.set_registry({"UpdatePath": h.native_path(app), "URL": server.base})
+    run = h.start(exe, ["UPDATE"], work)
+    box = run.box(60)
+    code = run.wait(60)
+    check(box.text == DONE and code == 0, f"box {box.text!r}, exit code {code}")
+    check(server.requests == ["/rel/update.ini", "/rel/data.dll", "/rel/sub/x.dll"],
+          f"requests {server.requests}")
+    landed = tree(work)
+    check(all(landed.get(n.replace("\\", "/")) == b for n, b in NEW.items()),
+          f"working folder {sorted(landed)}")
+    files = tree(app)
+    check({n: files.get(n) for n in OLD} == OLD, f"installation {sorted(files)}")

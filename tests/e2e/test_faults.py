@@ -464,8 +464,11 @@ def test_signed_releases(h):
                 expected.update(remembered(www / "rel"))
         conclude(h, case, run, app, boxes, expected)
 
-    def one(case, change, boxes, signed=True, installed_first=None):
+    def one(case, change, boxes, signed=True, installed_first=None, record=None):
         app = prepare(h)
+        if record:
+            record(app / "update.ini.signed")
+            h.before = installed(app)
         if installed_first:
             serve(installed_first)
             update(case + ": the later list first", app, [done()])
@@ -518,6 +521,10 @@ def test_signed_releases(h):
         ("replayed older signed list with the same version", None,
          failed(f"The release list is older than the one installed (signed {utc(signed_at(later))})"),
          True, later),
+        ("record of the last signed list unreadable (a folder in its place)", None,
+         failed("The record of the last signed list installed cannot be read "
+                f"({h.native_path(h.root / 'app' / 'update.ini.signed')})"),
+         True, None, lambda path: path.mkdir()),
     ], one)
 
 
@@ -567,8 +574,7 @@ def test_working_directory_not_writable(h):
     one cannot be created, and the backup is put back."""
     app = prepare(h)
     # Room for the updater's copy whatever the build (a sanitizer build is large).
-    updater = h.bin_dir / ("updater.exe" if h.windows else "updater")
-    work = h.tmpfs("work", updater.stat().st_size // 1024 + 8192)
+    work = h.tmpfs("work", h.updater.stat().st_size // 1024 + 8192)
     exe = h.updater_copy(work, "file.exe")
     h.make_read_only(work)
     server = h.server()

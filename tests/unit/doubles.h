@@ -144,9 +144,9 @@ class FakePlatform : public platform::Platform {
     }
     return real.createFile(path, file);
   }
-  uint32_t appendFile(const std::string& path,
-                      std::unique_ptr<platform::OutputFile>& file) override {
-    return real.appendFile(path, file);
+  uint32_t resumeFile(const std::string& path, uint64_t kept,
+                      std::unique_ptr<platform::ResumedFile>& file) override {
+    return real.resumeFile(path, kept, file);
   }
   uint32_t openFile(const std::string& path, std::unique_ptr<platform::InputFile>& file) override {
     return real.openFile(path, file);
@@ -158,6 +158,11 @@ class FakePlatform : public platform::Platform {
     if (auto changed = changedOnDisk.find(path); changed != changedOnDisk.end())
       return changed->second;
     return real.readFile(path);
+  }
+  std::optional<std::string> readShared(const std::string& path) override { return readFile(path); }
+  bool pathExists(const std::string& path) override { return real.pathExists(path); }
+  std::optional<std::string> resolvedPath(const std::string& path) override {
+    return real.resolvedPath(path);
   }
   // Administrator rights: whether the process has them, the directories
   // that refuse it, and what starting it again with them gives (0 and the

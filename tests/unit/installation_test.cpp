@@ -117,14 +117,17 @@ TEST_F(InstallationTest, CheckedDownloadWrittenToBeforeItsRenameIsCheckedAgain) 
   struct Case {
     std::optional<std::string> writtenMeanwhile;
     bool committed;
+    // What the file holds when it is noted as checked: bytes added to it
+    // while its check ran make it another file than the one checked.
+    std::string atCheck = "new a";
   };
   for (const Case& c : {Case{std::nullopt, true}, Case{"new a", true}, Case{"evil!", false},
-                        Case{"new a, and more", false}}) {
+                        Case{"new a, and more", false}, Case{std::nullopt, false, "new a!"}}) {
     FakePlatform platform;
     UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
     writeAll(dir.path() / "a.dll", "old a");
     install.BackUp(names);
-    writeAll(dir.path() / "a.dll.update-part", "new a");
+    writeAll(dir.path() / "a.dll.update-part", c.atCheck);
     install.Checked("a.dll", expected);
     if (c.writtenMeanwhile)
       platform.writtenBeforeReplace[(dir.path() / "a.dll.update-part").string()] =
@@ -138,6 +141,39 @@ TEST_F(InstallationTest, CheckedDownloadWrittenToBeforeItsRenameIsCheckedAgain) 
     }
     EXPECT_EQ(error, c.committed ? "" : "\"a.dll\" does not match the release (SHA-256)");
     EXPECT_EQ(readAll(dir.path() / "a.dll"), c.committed ? "new a" : "old a");
+  }
+}
+
+// The record of the last signed list: none, a time, or something that is no
+// time (which refuses, see SignedAt); and a time to remember never takes the
+// place of a later one.
+TEST_F(InstallationTest, RecordOfTheLastSignedList) {
+  const fs::path record = app / "update.ini.signed";
+  auto signedAt = [&] {
+    try {
+      const std::optional<int64_t> at = install.SignedAt();
+      return at ? std::to_string(*at) : "none";
+    } catch (const base::Error&) {
+      return std::string("refused");
+    }
+  };
+  struct Case {
+    const char* record;  // nullptr: none; "/": a folder in its place
+    std::string read;
+    std::string afterRemembering100;
+  };
+  for (const Case& c :
+       {Case{nullptr, "none", "100"}, Case{"1970-01-01T00:00:50Z\r\n", "50", "100"},
+        Case{"1970-01-01T00:03:20Z\r\n", "200", "200"}, Case{"yesterday\r\n", "refused", "refused"},
+        Case{"/", "refused", "refused"}}) {
+    fs::remove_all(record);
+    if (c.record && std::string(c.record) == "/")
+      fs::create_directory(record);
+    else if (c.record)
+      writeAll(record, c.record);
+    EXPECT_EQ(signedAt(), c.read) << (c.record ? c.record : "none");
+    install.RememberSignedAt(100);
+    EXPECT_EQ(signedAt(), c.afterRemembering100) << (c.record ? c.record : "none");
   }
 }
 

@@ -435,10 +435,17 @@ namespace {
 TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
   fs::create_directory(dir.path() / "sub");
   const std::string backup = UMain::BackupPath.substr(0, UMain::BackupPath.size() - 1);
+  const std::string installation = UMain::UpdatePath;
+  fs::create_directory(dir.path() / "app");
+  // (A link to a folder needs rights of its own on Windows: the case is left
+  // out where one cannot be made.)
+  std::error_code linkError;
+  fs::create_directory_symlink(dir.path(), dir.path() / "link", linkError);
   struct Case {
     bool elevated, relaunched;
     std::set<std::string> denied;
     bool asks;
+    std::string updatePath = {};  // empty: the installation
   } cases[] = {
       {false, false, {"elsewhere"}, false},  // writable
       {false, false, {"."}, true},           // the working directory
@@ -447,8 +454,14 @@ TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
       {false, false, {"sub\\new"}, false},   // never probed: it does not exist
       {true, false, {"."}, false},           // has the rights already
       {false, true, {"."}, false},           // started with them: never asks again
+      // Started in another directory than the installation, or reaching it
+      // through a link: acts as a process without the rights always did.
+      {false, false, {"."}, false, installation + "app\\"},
+      {false, false, {"."}, false, installation + "link\\"},
   };
   for (const Case& c : cases) {
+    if (linkError && c.updatePath.find("link") != std::string::npos) continue;
+    UMain::UpdatePath = c.updatePath.empty() ? installation : c.updatePath;
     FakePlatform platform;
     RecordingWindow window;
     std::vector<std::string> args{"UPDATE"};
@@ -458,10 +471,12 @@ TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
     platform.deniedDirectories = c.denied;
     form.SetListedFiles(
         release::readReleaseList("[FileList]\nCount=2\nFile1=a.dll\nFile2=sub\\new\\b.dll").files);
-    EXPECT_EQ(form.NeedsElevation(), c.asks) << *c.denied.begin() << c.elevated << c.relaunched;
+    EXPECT_EQ(form.NeedsElevation(), c.asks)
+        << *c.denied.begin() << c.elevated << c.relaunched << c.updatePath;
     form.SetListedFiles({});
     EXPECT_FALSE(form.NeedsElevation()) << "nothing to write";
   }
+  UMain::UpdatePath = installation;
 }
 
 // The first process hides, waits for the run with the rights, and then starts
@@ -506,15 +521,31 @@ TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
   }
 }
 
-// The run with the rights leaves the client and the executable to the first.
+// The run with the rights leaves the client and the executable to the first;
+// started anywhere but in the installation directory, it writes nothing.
 TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
+  const std::string installation = UMain::UpdatePath;
+  fs::create_directory(dir.path() / "app");
   struct Case {
     std::vector<std::string> files;
     int exitCode;
-  } cases[] = {{{Response("new client"), Response("new data")}, 0},
-               {{Response("new client"), Response("", "404 Not Found")},
-                UMain::TTFrmUpdate::kExitClientNotStarted}};
+    Texts boxes;
+    std::string updatePath = {};  // empty: the installation
+  } cases[] = {
+      {{Response("new client"), Response("new data")},
+       0,
+       {"box 64 系统提示|恭喜，你现在已经成功升级到新版本 6.3 了！"}},
+      {{Response("new client"), Response("", "404 Not Found")},
+       UMain::TTFrmUpdate::kExitClientNotStarted,
+       {"box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"}},
+      {{},
+       0,
+       {"box 16 系统提示|The update with administrator rights runs in the installation "
+        "directory only (" +
+        FakePlatform().fullPath(installation + "app\\") + ")"},
+       installation + "app\\"}};
   for (const Case& c : cases) {
+    UMain::UpdatePath = c.updatePath.empty() ? installation : c.updatePath;
     FakePlatform platform;
     RecordingWindow window;
     UMain::TTFrmUpdate form{platform, window, {"UPDATE", UMain::TTFrmUpdate::kElevatedArgument}};
@@ -530,8 +561,10 @@ TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
     EXPECT_TRUE(platform.shellOpened.empty());
     EXPECT_TRUE(platform.startedHidden.empty());
     EXPECT_EQ(form.ExitCode(), c.exitCode);
+    EXPECT_EQ(window.eventsStartingWith("box"), c.boxes);
     EXPECT_EQ(window.events.back(), "end");
   }
+  UMain::UpdatePath = installation;
 }
 
 }  // namespace

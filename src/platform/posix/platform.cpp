@@ -192,27 +192,47 @@ class PosixOutputFile : public OutputFile {
     return 0;
   }
 
+  int fd() const { return fd_; }
+
  private:
   int fd_;
 };
+
+uint32_t readAt(int fd, uint64_t offset, void* data, size_t size, size_t& got) {
+  got = 0;
+  for (;;) {
+    const ssize_t n = pread(fd, data, size, static_cast<off_t>(offset));
+    if (n >= 0) {
+      got = static_cast<size_t>(n);
+      return 0;
+    }
+    if (errno != EINTR) return posix::windowsError(errno);
+  }
+}
 
 class PosixInputFile : public InputFile {
  public:
   explicit PosixInputFile(int fd) : fd_(fd) {}
   uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
-    got = 0;
-    for (;;) {
-      const ssize_t n = pread(fd_.get(), data, size, static_cast<off_t>(offset));
-      if (n >= 0) {
-        got = static_cast<size_t>(n);
-        return 0;
-      }
-      if (errno != EINTR) return posix::windowsError(errno);
-    }
+    return readAt(fd_.get(), offset, data, size, got);
   }
 
  private:
   Descriptor fd_;
+};
+
+class PosixResumedFile : public ResumedFile {
+ public:
+  explicit PosixResumedFile(int fd) : out_(fd) {}
+  uint32_t write(const void* data, size_t size) override { return out_.write(data, size); }
+  uint32_t close() override { return out_.close(); }
+  uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
+    if (out_.fd() < 0) return posix::kErrorInvalidHandle;
+    return readAt(out_.fd(), offset, data, size, got);
+  }
+
+ private:
+  PosixOutputFile out_;
 };
 
 // Starts a program in a session of its own with standard input and output on
@@ -274,6 +294,11 @@ std::string normaliseAbsolute(const std::string& path) {
   return out;
 }
 
+void setBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 // Opens an existing regular file with a lock of its own (LOCK_EX or LOCK_SH)
 // taken without waiting, in blocking mode; the Windows code of the failure.
 uint32_t openExisting(const std::string& path, int openFlags, int lock, int& fd) {
@@ -284,10 +309,55 @@ uint32_t openExisting(const std::string& path, int openFlags, int lock, int& fd)
   if (!isRegularFile(opened.get(), st)) return base::kErrorAccessDenied;
   if (!lockNoWait(opened.get(), lock))
     return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
-  const int flags = fcntl(opened.get(), F_GETFL);
-  if (flags >= 0) fcntl(opened.get(), F_SETFL, flags & ~O_NONBLOCK);
+  setBlocking(opened.get());
   fd = opened.release();
   return 0;
+}
+
+// A file this process may write in place: a regular file of its own account,
+// under this one name, that no other account may write. Anything else at a
+// name the program writes (a link, a second name of another file, a file
+// planted by another account) could send its bytes elsewhere or let another
+// process change them after their check.
+bool ownedAlone(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1 &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the file for writing, locked (LOCK_EX), without following a link:
+// the file there when it is ownedAlone, else a new one made in place of what
+// was there (created exclusively, so that nothing slipped in between is
+// opened instead). Truncates nothing; the Windows code of the failure.
+uint32_t openOwnFile(const std::string& file, int& out, struct stat& st) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Descriptor fd(openPath(file, O_WRONLY | O_NOFOLLOW));
+    if (fd) {
+      if (!lockNoWait(fd.get(), LOCK_EX))
+        return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+      if (fstat(fd.get(), &st) != 0) return posix::windowsError(errno);
+      if (ownedAlone(st)) {
+        setBlocking(fd.get());
+        out = fd.release();
+        return 0;
+      }
+    } else if (errno != ELOOP && errno != ENOENT) {
+      return posix::windowsError(errno, file);
+    }
+    if (fd || errno == ELOOP) {
+      if (unlink(file.c_str()) != 0 && errno != ENOENT) return posix::windowsError(errno, file);
+    }
+    Descriptor created(openPath(file, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644));
+    if (!created) {
+      if (errno == EEXIST) continue;
+      return posix::windowsError(errno, file);
+    }
+    if (!lockNoWait(created.get(), LOCK_EX) || fstat(created.get(), &st) != 0)
+      return posix::windowsError(errno);
+    setBlocking(created.get());
+    out = created.release();
+    return 0;
+  }
+  return base::kErrorAlreadyExists;
 }
 
 class PosixPlatform : public Platform {
@@ -333,8 +403,10 @@ class PosixPlatform : public Platform {
   }
 
   std::optional<FileStamp> fileStamp(const std::string& path) override {
+    // A link is no file of ours: lstat, so that a link put in a checked
+    // file's place is seen as another file.
     struct stat st;
-    if (stat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (lstat(mapPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     auto nanoseconds = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
     return FileStamp{static_cast<uint64_t>(st.st_size), nanoseconds(st.st_mtim),
                      nanoseconds(st.st_ctim)};
@@ -344,25 +416,33 @@ class PosixPlatform : public Platform {
   // elsewhere keeps its contents.
   uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
     out.reset();
-    const std::string file = mapPath(path);
-    Descriptor fd(openPath(file, O_WRONLY | O_CREAT, 0666));
-    if (!fd) return posix::windowsError(errno, file);
+    int opened = -1;
     struct stat st;
-    if (!lockNoWait(fd.get(), LOCK_EX))
-      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
-    if (isRegularFile(fd.get(), st) && ftruncate(fd.get(), 0) != 0)
-      return posix::windowsError(errno);
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    if (uint32_t error = openOwnFile(mapPath(path), opened, st)) return error;
+    Descriptor fd(opened);
+    if (st.st_size != 0 && ftruncate(fd.get(), 0) != 0) return posix::windowsError(errno);
     out = std::make_unique<PosixOutputFile>(fd.release());
     return 0;
   }
 
-  uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+  uint32_t resumeFile(const std::string& path, uint64_t kept,
+                      std::unique_ptr<ResumedFile>& out) override {
     out.reset();
-    int fd = -1;
-    if (uint32_t error = openExisting(path, O_WRONLY | O_APPEND, LOCK_EX, fd)) return error;
-    out = std::make_unique<PosixOutputFile>(fd);
+    pauseForTest("resume");
+    const std::string file = mapPath(path);
+    Descriptor fd(openPath(file, O_RDWR | O_NOFOLLOW));
+    if (!fd) return posix::windowsError(errno, file);
+    if (!lockNoWait(fd.get(), LOCK_EX))
+      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return posix::windowsError(errno);
+    if (!ownedAlone(st) || static_cast<uint64_t>(st.st_size) < kept)
+      return base::kErrorAccessDenied;
+    if (ftruncate(fd.get(), static_cast<off_t>(kept)) != 0 ||
+        lseek(fd.get(), static_cast<off_t>(kept), SEEK_SET) < 0)
+      return posix::windowsError(errno);
+    setBlocking(fd.get());
+    out = std::make_unique<PosixResumedFile>(fd.release());
     return 0;
   }
 
@@ -381,6 +461,18 @@ class PosixPlatform : public Platform {
     return readAll(fd.get(), SIZE_MAX);
   }
 
+  std::optional<std::string> readShared(const std::string& path) override {
+    Descriptor fd(openPath(mapPath(path), O_RDONLY));
+    struct stat st;
+    if (!fd || !isRegularFile(fd.get(), st)) return std::nullopt;
+    return readAll(fd.get(), SIZE_MAX);
+  }
+
+  bool pathExists(const std::string& path) override {
+    struct stat st;
+    return lstat(mapPath(path).c_str(), &st) == 0;
+  }
+
   bool deleteFile(const std::string& path) override { return unlink(mapPath(path).c_str()) == 0; }
 
   bool copyFile(const std::string& from, const std::string& to) override {
@@ -389,11 +481,11 @@ class PosixPlatform : public Platform {
     Descriptor in(openPath(mapPath(from), O_RDONLY));
     struct stat source;
     if (!in || !isRegularFile(in.get(), source) || !lockNoWait(in.get(), LOCK_SH)) return false;
-    Descriptor out(openPath(target, O_WRONLY | O_CREAT, 0600));
+    int opened = -1;
     struct stat existing;
-    if (!out || !isRegularFile(out.get(), existing)) return false;
+    if (openOwnFile(target, opened, existing) != 0) return false;
+    Descriptor out(opened);
     if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) return false;
-    if (!lockNoWait(out.get(), LOCK_EX)) return false;
 
     bool copied = ftruncate(out.get(), 0) == 0;
     char buffer[65536];
@@ -430,7 +522,7 @@ class PosixPlatform : public Platform {
     const std::string source = mapPath(from);
     const std::string target = mapPath(to);
     {
-      Descriptor fd(openPath(source, O_RDONLY));
+      Descriptor fd(openPath(source, O_RDONLY | O_NOFOLLOW));
       if (!fd) return posix::windowsError(errno, source);
       if (fsync(fd.get()) != 0) return posix::windowsError(errno);
     }
@@ -451,6 +543,14 @@ class PosixPlatform : public Platform {
     std::string absolute = std::string(cwd) + "/" + file;
     std::free(cwd);
     return normaliseAbsolute(absolute);
+  }
+
+  std::optional<std::string> resolvedPath(const std::string& path) override {
+    char* resolved = realpath(mapPath(path).c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string out = resolved;
+    std::free(resolved);
+    return out;
   }
 
   std::string systemErrorText(uint32_t code) override { return posix::windowsErrorText(code); }

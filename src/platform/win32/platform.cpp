@@ -1,17 +1,20 @@
 // The Windows provider of the system services: the system's ANSI functions,
 // called with the program's byte strings as they are.
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 #include <winver.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "base/error.h"
 #include "platform/platform.h"
 #include "platform/test_pause.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 
@@ -93,28 +96,99 @@ class Win32OutputFile : public OutputFile {
   HANDLE handle_;
 };
 
+uint32_t readAt(HANDLE handle, uint64_t offset, void* data, size_t size, size_t& got) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD n = 0;
+  got = 0;
+  const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+  if (!ReadFile(handle, data, chunk, &n, &at)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_HANDLE_EOF ? 0 : error;
+  }
+  got = n;
+  return 0;
+}
+
 class Win32InputFile : public InputFile {
  public:
   explicit Win32InputFile(HANDLE handle) : handle_(handle) {}
   ~Win32InputFile() override { CloseHandle(handle_); }
   uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD n = 0;
-    got = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-    if (!ReadFile(handle_, data, chunk, &n, &at)) {
-      const DWORD error = GetLastError();
-      return error == ERROR_HANDLE_EOF ? 0 : error;
-    }
-    got = n;
-    return 0;
+    return readAt(handle_, offset, data, size, got);
   }
 
  private:
   HANDLE handle_;
 };
+
+// Reads move a synchronous handle's file pointer too: the writes go on from
+// the kept bytes' end wherever the reads stopped.
+class Win32ResumedFile : public ResumedFile {
+ public:
+  Win32ResumedFile(HANDLE handle, uint64_t kept) : handle_(handle), out_(handle), kept_(kept) {}
+  uint32_t write(const void* data, size_t size) override {
+    if (kept_) {
+      LARGE_INTEGER at;
+      at.QuadPart = static_cast<LONGLONG>(*kept_);
+      if (!SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) return GetLastError();
+      kept_.reset();
+    }
+    return out_.write(data, size);
+  }
+  uint32_t close() override { return out_.close(); }
+  uint32_t read(uint64_t offset, void* data, size_t size, size_t& got) override {
+    return readAt(handle_, offset, data, size, got);
+  }
+
+ private:
+  HANDLE handle_;
+  Win32OutputFile out_;
+  std::optional<uint64_t> kept_;
+};
+
+// The owners this process gives the files it makes (the token's owner for new
+// objects) and its user.
+bool IsOwnSid(PSID sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  bool own = false;
+  for (TOKEN_INFORMATION_CLASS kind : {TokenOwner, TokenUser}) {
+    alignas(8) unsigned char buffer[256];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, kind, buffer, sizeof buffer, &size)) continue;
+    // TOKEN_OWNER and TOKEN_USER both start with the SID's address.
+    PSID mine = *reinterpret_cast<PSID*>(buffer);
+    if (mine && EqualSid(mine, sid)) own = true;
+  }
+  CloseHandle(token);
+  return own;
+}
+
+// A file this process may write in place: a plain file (no link or other
+// reparse point) under this one name, owned by this process's account.
+// Anything else at a name the program writes (a link, a second name of
+// another file, a file planted by another account) could send its bytes
+// elsewhere or let another process change them after their check. The handle
+// is opened with READ_CONTROL and FILE_FLAG_OPEN_REPARSE_POINT.
+bool OwnedAlone(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      info.nNumberOfLinks != 1)
+    return false;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool own = owner && IsOwnSid(owner);
+  LocalFree(descriptor);
+  return own;
+}
+
+constexpr DWORD kNoLinkFollowed = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 
 class Win32Process : public Process {
  public:
@@ -144,14 +218,20 @@ class Win32Platform : public Platform {
   }
 
   std::optional<FileVersion> fileVersion(const std::string& path) override {
+    // version.dll is not a KnownDLL: from the system directory (system_library.h).
+    static const HMODULE library = systemLibrary(L"version.dll");
+    static const auto getSize = SYSTEM_FUNCTION(library, GetFileVersionInfoSizeA);
+    static const auto getInfo = SYSTEM_FUNCTION(library, GetFileVersionInfoA);
+    static const auto queryValue = SYSTEM_FUNCTION(library, VerQueryValueA);
+    if (!getSize || !getInfo || !queryValue) return std::nullopt;
     DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    const DWORD size = getSize(path.c_str(), &handle);
     if (size == 0) return std::nullopt;
     std::vector<char> info(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return std::nullopt;
+    if (!getInfo(path.c_str(), 0, size, info.data())) return std::nullopt;
     void* fixed = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(info.data(), "\\", &fixed, &length) || !fixed ||
+    if (!queryValue(info.data(), "\\", &fixed, &length) || !fixed ||
         length < sizeof(VS_FIXEDFILEINFO))
       return std::nullopt;
     const auto* version = static_cast<const VS_FIXEDFILEINFO*>(fixed);
@@ -188,27 +268,62 @@ class Win32Platform : public Platform {
                      written};
   }
 
+  // The file there is truncated only when it is ours alone; anything else
+  // goes and a new file takes its place, made only if nothing has slipped in
+  // meanwhile.
   uint32_t createFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
     out.reset();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return GetLastError();
-    out = std::make_unique<Win32OutputFile>(file);
-    return 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr,
+                                OPEN_EXISTING, kNoLinkFollowed, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        if (OwnedAlone(file)) {
+          const DWORD error = SetEndOfFile(file) ? 0 : GetLastError();
+          if (error) {
+            CloseHandle(file);
+            return error;
+          }
+          out = std::make_unique<Win32OutputFile>(file);
+          return 0;
+        }
+        CloseHandle(file);
+        if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+          return GetLastError();
+      } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return GetLastError();
+      }
+      file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        out = std::make_unique<Win32OutputFile>(file);
+        return 0;
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS) return GetLastError();
+    }
+    return ERROR_FILE_EXISTS;
   }
 
-  uint32_t appendFile(const std::string& path, std::unique_ptr<OutputFile>& out) override {
+  uint32_t resumeFile(const std::string& path, uint64_t kept,
+                      std::unique_ptr<ResumedFile>& out) override {
     out.reset();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    pauseForTest("resume");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, nullptr,
+                              OPEN_EXISTING, kNoLinkFollowed, nullptr);
     if (file == INVALID_HANDLE_VALUE) return GetLastError();
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_END)) {
-      const DWORD error = GetLastError();
+    LARGE_INTEGER size{};
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(kept);
+    DWORD error = 0;
+    if (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) < kept ||
+        !OwnedAlone(file))
+      error = ERROR_ACCESS_DENIED;
+    else if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
+      error = GetLastError();
+    if (error) {
       CloseHandle(file);
       return error;
     }
-    out = std::make_unique<Win32OutputFile>(file);
+    out = std::make_unique<Win32ResumedFile>(file, kept);
     return 0;
   }
 
@@ -222,7 +337,19 @@ class Win32Platform : public Platform {
   }
 
   std::optional<std::string> readFile(const std::string& path) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    return readSharing(path, FILE_SHARE_READ);
+  }
+
+  std::optional<std::string> readShared(const std::string& path) override {
+    return readSharing(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  }
+
+  bool pathExists(const std::string& path) override {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  std::optional<std::string> readSharing(const std::string& path, DWORD sharing) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string bytes;
@@ -279,6 +406,28 @@ class Win32Platform : public Platform {
     if (got == 0 || got >= needed) return path;
     full.resize(got);
     return full;
+  }
+
+  std::optional<std::string> resolvedPath(const std::string& path) override {
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string resolved(MAX_PATH, '\0');
+    DWORD length = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      length = GetFinalPathNameByHandleA(file, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (length < resolved.size()) break;
+      resolved.resize(length + 1);
+    }
+    CloseHandle(file);
+    if (length == 0 || length >= resolved.size()) return std::nullopt;
+    resolved.resize(length);
+    // "\\?\C:\dir" and "\\?\UNC\server\share": the usual forms.
+    if (resolved.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + resolved.substr(8);
+    if (resolved.rfind("\\\\?\\", 0) == 0) return resolved.substr(4);
+    return resolved;
   }
 
   std::string systemErrorText(uint32_t code) override {
