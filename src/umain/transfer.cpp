@@ -1,11 +1,13 @@
 // File transfer through the window's HTTP client, and the current transfer's
 // progress bar and byte line.
 #include <algorithm>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <vector>
 
 #include "base/error.h"
+#include "umain/attempt.h"
 #include "umain/file_reader.h"
 #include "umain/integrity.h"
 #include "umain/output_file.h"
@@ -15,9 +17,8 @@ namespace UMain {
 
 namespace {
 
-// A transfer that breaks in the body is resumed this many times, after a
-// pause that doubles from the first.
-constexpr int kResumeAttempts = 3;
+// A transfer that breaks in the body is resumed (kResumeAttempts times)
+// after a pause that doubles from the first.
 constexpr uint32_t kFirstResumePauseMs = 1000;
 
 // A Range request answered with another part than asked for, or a 206 whose
@@ -193,48 +194,71 @@ void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& targ
   DownloadChecked(url, target, DownloadPart(target), expected, kept);
 }
 
+namespace {
+
+// What the failure in flight is to the retry decision; a status other than
+// 416 to a range request, and anything unknown, is the transfer's end.
+Failure Classify(const std::exception_ptr& error, bool askedForRange) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const http::BrokenTransfer&) {
+    return Failure::Broken;
+  } catch (const RangeRefused&) {
+    return Failure::RangeRefused;
+  } catch (const http::StatusError& e) {
+    return askedForRange && e.status() == 416 ? Failure::RangeNotSatisfiable : Failure::Other;
+  } catch (const NotAsListed&) {
+    return Failure::NotAsListed;
+  } catch (...) {
+    return Failure::Other;
+  }
+}
+
+}  // namespace
+
 void TTFrmUpdate::DownloadChecked(const std::string& url, const std::string& target,
                                   const std::string& path, const release::Expected& expected,
                                   uint64_t kept) {
   try {
     StagedDownload staged(platform_, target, path, expected, transferFrom_);
+    Attempts attempts;
     // Only a file whose size and hash are listed can be taken up where it
     // stopped: every byte of it is checked at the end whatever the request
     // it came with.
-    const bool resumable = expected.size && expected.sha256;
-    if (!resumable || kept == 0 || kept >= *expected.size || !staged.keep(kept)) staged.create();
-    bool resumed = staged.size() > 0;
-    bool fetchedWholeAgain = false;
-    int breaks = 0;
+    attempts.resumable = expected.size && expected.sha256;
+    if (!attempts.resumable || kept == 0 || kept >= *expected.size || !staged.keep(kept))
+      staged.create();
+    attempts.kept = staged.size() > 0;
     for (;;) {
       transferFrom_ = static_cast<int64_t>(staged.size());
       if (staged.size() > 0) staged.askedFrom = staged.size();
+      std::exception_ptr error;
       try {
         Fetch(url, staged, staged.askedFrom);
         staged.finish();
         transferFrom_ = 0;
         return;
-      } catch (const http::BrokenTransfer&) {
-        if (!resumable || breaks == kResumeAttempts) throw;
-        ++breaks;
-        resumed = true;
-        ShowStatus("正在续传第 " + std::to_string(fileNumber_) + " 个文件(第 " +
-                   std::to_string(breaks) + " 次):" + target);
-        PauseBeforeResume(kFirstResumePauseMs << (breaks - 1));
-      } catch (const RangeRefused&) {
-        staged.create();
-      } catch (const http::StatusError& e) {
-        // A range the file does not have (it changed on the server, say).
-        if (!staged.askedFrom || e.status() != 416) throw;
-        staged.create();
-      } catch (const NotAsListed&) {
-        // Pieces of two versions of the file, or a prefix left by an
-        // earlier run that was not what it seemed: once more from the first
-        // byte, and only that attempt's failure is the transfer's.
-        if (!resumed || fetchedWholeAgain) throw;
-        fetchedWholeAgain = true;
-        resumed = false;
-        staged.create();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      const Failure failure = Classify(error, staged.askedFrom.has_value());
+      switch (NextAttempt(failure, attempts)) {
+        case Next::Fail:
+          std::rethrow_exception(error);
+        case Next::Resume:
+          ++attempts.resumes;
+          attempts.kept = true;
+          ShowStatus("正在续传第 " + std::to_string(fileNumber_) + " 个文件(第 " +
+                     std::to_string(attempts.resumes) + " 次):" + target);
+          PauseBeforeResume(kFirstResumePauseMs << (attempts.resumes - 1));
+          break;
+        case Next::Restart:
+          if (failure == Failure::NotAsListed) {
+            attempts.fetchedWholeAgain = true;
+            attempts.kept = false;
+          }
+          staged.create();
+          break;
       }
       staged.askedFrom.reset();
     }

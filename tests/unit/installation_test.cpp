@@ -4,6 +4,7 @@
 
 #include "doubles.h"
 #include "release/sha256.h"
+#include "umain/attempt.h"
 #include "umain/installation.h"
 #include "umain/plan.h"
 #include "umain/umain.h"
@@ -240,6 +241,38 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
       EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The retry decision: a break is taken up three times where the list lets the
+// bytes be checked at the end; a refused range starts the file over; a whole
+// file not as listed is fetched once more only when bytes of an earlier
+// attempt or run were in it.
+TEST(NextAttempt, ResumeRestartOrFail) {
+  using UMain::Failure;
+  using UMain::Next;
+  struct Case {
+    Failure failure;
+    UMain::Attempts attempts;
+    Next next;
+  } cases[] = {
+      {Failure::Broken, {true, 0, false, false}, Next::Resume},
+      {Failure::Broken, {true, 2, true, false}, Next::Resume},
+      {Failure::Broken, {true, 3, true, false}, Next::Fail},
+      {Failure::Broken, {false, 0, false, false}, Next::Fail},
+      {Failure::RangeRefused, {true, 1, true, false}, Next::Restart},
+      {Failure::RangeNotSatisfiable, {true, 0, true, false}, Next::Restart},
+      {Failure::NotAsListed, {true, 1, true, false}, Next::Restart},
+      {Failure::NotAsListed, {true, 0, false, false}, Next::Fail},
+      {Failure::NotAsListed, {true, 1, true, true}, Next::Fail},
+      {Failure::Other, {true, 0, true, false}, Next::Fail},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(UMain::NextAttempt(c.failure, c.attempts), c.next)
+        << static_cast<int>(c.failure) << " after " << c.attempts.resumes << " resumes";
 }
 
 }  // namespace
