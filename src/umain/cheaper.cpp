@@ -66,21 +66,22 @@ bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& 
   const release::Expected expected =
       patch ? release::Expected{file.patches[plan.patch].size, file.patches[plan.patch].sha256}
             : release::Expected{file.copy->size, file.copy->sha256};
-  const std::string delta = DeltaPart(file.name);
+  const std::string delta = Install.pathOf(file.name, Place::Delta);
   try {
     DownloadChecked(BaseURL + remote, file.name, delta, expected, 0);
     {
       // Every file is closed before the patch or copy is deleted: Windows
       // deletes no file that is open.
-      auto out = CreateOutputFile(platform_, DownloadPart(file.name), file.name);
+      auto out = CreateOutputFile(platform_, Install.pathOf(file.name, Place::Staged), file.name);
       FileSink sink(*out);
       CheckedSink check(sink, file.name, file.expected);
       CheckedWriter writer(check, Display);
       FileReader in(platform_, delta);
       if (patch) {
-        const std::optional<uint64_t> baseSize = platform_.fileSize(file.name);
+        const std::string installed = Install.pathOf(file.name);
+        const std::optional<uint64_t> baseSize = platform_.fileSize(installed);
         if (!baseSize) throw base::Error("the installed file is gone");
-        FileReader base(platform_, file.name);
+        FileReader base(platform_, installed);
         delta::applyPatch(base, *baseSize, in, *expected.size, writer);
       } else {
         delta::decompressCopy(in, *expected.size, *file.expected.size, writer);
@@ -95,7 +96,7 @@ bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& 
     // what the list says, the patch does not fit) costs the user nothing
     // but the plain file's transfer.
     std::ignore = platform_.deleteFile(delta);
-    std::ignore = platform_.deleteFile(DownloadPart(file.name));
+    std::ignore = platform_.deleteFile(Install.pathOf(file.name, Place::Staged));
     return false;
   }
 }

@@ -24,14 +24,32 @@ void MakeSubdirectories(platform::Platform& platform, const std::string& base,
   }
 }
 
-}  // namespace
-
 std::string DownloadPart(const std::string& name) {
   return name + std::string(release::kDownloadSuffix);
 }
 
 std::string DeltaPart(const std::string& name) {
   return name + std::string(release::kDeltaSuffix);
+}
+
+}  // namespace
+
+std::string Installation::pathOf(const std::string& name, Place place) const {
+  switch (place) {
+    case Place::Target:
+      break;
+    case Place::Staged:
+      return DownloadPart(name);
+    case Place::Delta:
+      return DeltaPart(name);
+    case Place::Installed:
+      return updatePath_ + name;
+    case Place::Restored:
+      return DownloadPart(updatePath_ + name);
+    case Place::Backup:
+      return backupPath_ + name;
+  }
+  return name;
 }
 
 std::string Installation::SameFileKey(const std::string& name) const {
@@ -45,8 +63,8 @@ void Installation::BackUp(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     auto [entry, first] = backupState_.emplace(SameFileKey(name), Backup::NotInstalled);
     if (!first) continue;
-    const std::string installed = updatePath_ + name;
-    const std::string backup = backupPath_ + name;
+    const std::string installed = pathOf(name, Place::Installed);
+    const std::string backup = pathOf(name, Place::Backup);
     if (!platform_.fileExists(installed)) continue;
     // The copy an earlier run left goes first; the copy below makes it anew.
     if (platform_.fileExists(backup)) std::ignore = platform_.deleteFile(backup);
@@ -60,7 +78,7 @@ void Installation::BackUp(const std::vector<std::string>& names) {
 void Installation::Checked(const std::string& name, const release::Expected& expected) {
   // A file of another size than listed is not what was checked (bytes added
   // while it was checked): no stamp, so that it is read again before its rename.
-  std::optional<platform::FileStamp> stamp = platform_.fileStamp(DownloadPart(name));
+  std::optional<platform::FileStamp> stamp = platform_.fileStamp(pathOf(name, Place::Staged));
   if (stamp && expected.size && stamp->size != *expected.size) stamp.reset();
   checked_[SameFileKey(name)] = {expected, stamp};
 }
@@ -68,7 +86,7 @@ void Installation::Checked(const std::string& name, const release::Expected& exp
 void Installation::CheckAgain(const std::string& name) {
   auto entry = checked_.find(SameFileKey(name));
   if (entry == checked_.end()) return;
-  const std::string part = DownloadPart(name);
+  const std::string part = pathOf(name, Place::Staged);
   const std::optional<platform::FileStamp> now = platform_.fileStamp(part);
   if (now && now == entry->second.stamp) return;
   // Written to while it waited: only its bytes can tell whether it is still
@@ -90,7 +108,7 @@ void Installation::Commit(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (!done.insert(SameFileKey(name)).second) continue;
     CheckAgain(name);
-    if (uint32_t error = platform_.replaceFile(DownloadPart(name), name))
+    if (uint32_t error = platform_.replaceFile(pathOf(name, Place::Staged), pathOf(name)))
       RaiseCannotReplace(name, error);
     replaced_.push_back(name);
   }
@@ -101,11 +119,11 @@ void Installation::Commit(const std::vector<std::string>& names) {
 // as it is: there is nothing better to do with it at this point.
 void Installation::RollBack() {
   for (const std::string& name : replaced_) {
-    const std::string installed = updatePath_ + name;
+    const std::string installed = pathOf(name, Place::Installed);
     auto entry = backupState_.find(SameFileKey(name));
     if (entry != backupState_.end() && entry->second == Backup::Copied) {
-      const std::string part = DownloadPart(installed);
-      if (platform_.copyFile(backupPath_ + name, part))
+      const std::string part = pathOf(name, Place::Restored);
+      if (platform_.copyFile(pathOf(name, Place::Backup), part))
         std::ignore = platform_.replaceFile(part, installed);
     } else {
       std::ignore = platform_.deleteFile(installed);
@@ -119,9 +137,8 @@ void Installation::DiscardStaged(const std::vector<std::string>& names) {
     // Downloads land in the working directory, restored copies beside the
     // installed files (in a deployment both are the same directory); either
     // may not exist.
-    std::ignore = platform_.deleteFile(DownloadPart(name));
-    std::ignore = platform_.deleteFile(DeltaPart(name));
-    std::ignore = platform_.deleteFile(DownloadPart(updatePath_ + name));
+    for (Place place : {Place::Staged, Place::Delta, Place::Restored})
+      std::ignore = platform_.deleteFile(pathOf(name, place));
   }
 }
 

@@ -17,12 +17,21 @@
 
 namespace UMain {
 
-// The file a listed file's new bytes are staged in, beside it: "sub\x.dll"
-// -> "sub\x.dll.update-part". The update list refuses names with this ending.
-std::string DownloadPart(const std::string& name);
-// The file a patch or compressed copy of it is downloaded into, beside it:
-// "sub\x.dll" -> "sub\x.dll.update-delta".
-std::string DeltaPart(const std::string& name);
+// Where the bytes of a listed file are. The run replaces the file of the
+// listed name in the working directory (where the client starts the updater:
+// its own directory) and stages its downloads beside it; the backup copies
+// the file of that name below the installation directory (UpdatePath) and
+// restores it there. In a deployment both are one directory; started
+// elsewhere, the updater writes its downloads there, as it always did.
+enum class Place {
+  Target,     // the file the run replaces: the name in the working directory
+  Staged,     // its download being made, beside it ("<name>.update-part"; the
+              // update list refuses names with that ending)
+  Delta,      // the patch or compressed copy it is made from ("<name>.update-delta")
+  Installed,  // the installed file the backup copies: below the installation directory
+  Restored,   // a backup copy on its way back, beside the installed file
+  Backup,     // the backup copy: below the backup directory
+};
 
 class Installation {
  public:
@@ -31,6 +40,10 @@ class Installation {
   Installation(platform::Platform& platform, const std::string& updatePath,
                const std::string& backupPath)
       : platform_(platform), updatePath_(updatePath), backupPath_(backupPath) {}
+
+  // The path of the listed name's bytes at that place: every path of an
+  // installed, staged or backed-up file comes from here.
+  std::string pathOf(const std::string& name, Place place = Place::Target) const;
 
   // Copies each installed file of `names` into the backup directory (a name
   // listed twice once); the installed files stay in place. A copy that

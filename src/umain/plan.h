@@ -13,7 +13,7 @@ namespace UMain {
 
 // What lies on disk for one listed file when the run starts.
 struct OnDisk {
-  // The size of the staged download (DownloadPart of the name) that a run cut
+  // The size of the staged download (Place::Staged of the name) that a run cut
   // off before its end left beside the target; nullopt when there is none.
   std::optional<uint64_t> stagedSize;
   // The target the download would replace: its size (nullopt when there is

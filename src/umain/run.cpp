@@ -90,10 +90,10 @@ std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
   replacing_.clear();
   for (const release::ListedFile& file : listedFiles_) {
     OnDisk disk;
-    disk.stagedSize = platform_.fileSize(DownloadPart(file.name));
-    disk.installedSize = platform_.fileSize(file.name);
+    disk.stagedSize = platform_.fileSize(Install.pathOf(file.name, Place::Staged));
+    disk.installedSize = platform_.fileSize(Install.pathOf(file.name));
     if (WantsInstalledHash(file, disk.installedSize))
-      disk.installedHash = HashFile(platform_, file.name, *disk.installedSize);
+      disk.installedHash = HashFile(platform_, Install.pathOf(file.name), *disk.installedSize);
     plans.push_back(PlanFile(file, disk));
     if (plans.back().discardStaged) Install.DiscardStaged({file.name});
     if (plans.back().fetch != Fetch::Current) replacing_.push_back(file.name);

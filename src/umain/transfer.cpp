@@ -191,7 +191,7 @@ void TTFrmUpdate::Download(const release::ListedFile& file, uint64_t kept) {
 
 void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
                                  const release::Expected& expected, uint64_t kept) {
-  DownloadChecked(url, target, DownloadPart(target), expected, kept);
+  DownloadChecked(url, target, Install.pathOf(target, Place::Staged), expected, kept);
 }
 
 namespace {

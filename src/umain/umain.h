@@ -82,7 +82,7 @@ class TTFrmUpdate : public ui::FormEvents {
 
   // File transfer and the current transfer's progress display.
   std::string GetText(const std::string& url);
-  // Downloads the listed file into its staged download (DownloadPart of its
+  // Downloads the listed file into its staged download (Place::Staged of its
   // name), checked against what the list says of it; the target itself is
   // replaced only when the installation commits. A failure of the transfer
   // raises TransferFailure with the text the user reads.
