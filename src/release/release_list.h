@@ -1,6 +1,6 @@
 // The release description "update.ini" as the updater reads it and the
-// publisher's tool writes it: [Version] NewVersion and, in [FileList], Count
-// and File<n>, each name optionally with Size<n> (a decimal byte count) and
+// publisher's tool writes it (readReleaseList, writeReleaseList): [Version] NewVersion and, in
+// [FileList], Count and File<n>, each name optionally with Size<n> (a decimal byte count) and
 // Hash<n> ("sha256:" and 64 hexadecimal digits), and then with cheaper ways to
 // the same bytes: a compressed copy (Copy<n>, CopySize<n>, CopyHash<n>) and
 // patches from older files (Patch<n>.<m>, PatchBase<n>.<m>, PatchSize<n>.<m>,
@@ -23,6 +23,7 @@ struct Expected {
   std::optional<uint64_t> size;
   std::optional<Digest> sha256;
   bool any() const { return size.has_value() || sha256.has_value(); }
+  bool operator==(const Expected&) const = default;
 };
 
 // A compressed copy of a listed file (one zstd frame), or a patch that makes
@@ -31,12 +32,14 @@ struct Copy {
   std::string name;
   uint64_t size = 0;
   Digest sha256{};
+  bool operator==(const Copy&) const = default;
 };
 struct Patch {
   std::string name;
   uint64_t size = 0;
   Digest sha256{};
   Digest baseSha256{};  // of the older file it applies to
+  bool operator==(const Patch&) const = default;
 };
 
 struct ListedFile {
@@ -44,6 +47,7 @@ struct ListedFile {
   Expected expected;
   std::optional<Copy> copy;
   std::vector<Patch> patches;  // in the list's order
+  bool operator==(const ListedFile&) const = default;
 };
 
 struct ReleaseList {
@@ -54,6 +58,7 @@ struct ReleaseList {
   // Whether the text has a [FileList] or a [Version] section at all: an error
   // page or other text the server sent instead of the list has neither.
   bool describesRelease = false;
+  bool operator==(const ReleaseList&) const = default;
 };
 
 // Reads the description's bytes. Raises base::Error for a name that
@@ -66,6 +71,18 @@ struct ReleaseList {
 // and Hash<n>, which every way to it ends in checking ("Copy3 in update.ini
 // without Size3 and Hash3").
 ReleaseList readReleaseList(const std::string& bytes);
+
+// The description's bytes as the publisher's tool writes them (in
+// release_list_write.cpp, which the updater does not link), which
+// readReleaseList gives back as `list`: [Version] NewVersion, [FileList] Count
+// and each file's keys in the order above (Size<n> and Hash<n> where the file
+// has them), then [Release] Expires unless it is empty; every line ends in CR
+// LF. It holds for names and values that the profile reader keeps as they are,
+// which the caller checks: no control character, no blank at either end, not
+// in matching quotes, at most ini::kMaxValueLength bytes, and names that
+// isUnsafeName accepts; a copy or patch needs its file's Size<n> and Hash<n>.
+// The text always has both sections that describesRelease looks for.
+std::string writeReleaseList(const ReleaseList& list);
 
 // The updater downloads each file beside its target, under the target's name
 // with this ending, and renames it over the target once the whole release has

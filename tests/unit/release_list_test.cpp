@@ -1,5 +1,6 @@
-// Size<n> and Hash<n>: how the list reads them, and the SHA-256 that checks a
-// download against them (the checks themselves are in transfer_test.cpp).
+// Size<n> and Hash<n>: how the list reads them and the tool writes them, and
+// the SHA-256 that checks a download against them (the checks themselves are
+// in transfer_test.cpp).
 #include <gtest/gtest.h>
 
 #include "base/error.h"
@@ -92,6 +93,69 @@ TEST(ReleaseKeys, CopiesAndPatchesAreReadWhole) {
     } catch (const base::Error& e) {
       EXPECT_EQ(e.message(), message) << keys;
     }
+  }
+}
+
+// The tool's writer against the updater's reader: each list comes back as it
+// was written, line by line in the layout that a signature covers (CR LF,
+// keys in this order, Size and Hash only where the file has them).
+TEST(ReleaseKeys, WrittenListsAreReadBackUnchanged) {
+  auto digest = [](uint8_t byte) {
+    release::Digest d;
+    d.fill(byte);
+    return d;
+  };
+  auto hash = [](char digit) { return "sha256:" + std::string(64, digit); };
+  auto lines = [](std::initializer_list<std::string> each) {
+    std::string text;
+    for (const std::string& line : each) text += line + "\r\n";
+    return text;
+  };
+  struct Case {
+    release::ReleaseList list;
+    std::string text;
+  } cases[] = {
+      {{{{"client.exe", {8, digest(0xaa)}, {}, {}}, {"notes.txt", {}, {}, {}}}, "6.3", "", true},
+       lines({"[Version]", "NewVersion=6.3", "[FileList]", "Count=2", "File1=client.exe", "Size1=8",
+              "Hash1=" + hash('a'), "File2=notes.txt"})},
+      // 中文\a.dll in code page 936, as the tool lists it for the Windows updater.
+      {{{{"\xD6\xD0\xCE\xC4\\a.dll",
+          {300, digest(0xbb)},
+          release::Copy{"delta/c.zst", 20, digest(0xcc)},
+          {{"delta/1.patch", 9, digest(0xdd), digest(0xee)},
+           {"delta/2.patch", 10, digest(0xee), digest(0x11)}}},
+         {"data\\b.dll", {0, digest(0x11)}, {}, {}}},
+        "6.3.0.12",
+        "2030-01-07T15:52:36Z",
+        true},
+       lines({"[Version]",
+              "NewVersion=6.3.0.12",
+              "[FileList]",
+              "Count=2",
+              "File1=\xD6\xD0\xCE\xC4\\a.dll",
+              "Size1=300",
+              "Hash1=" + hash('b'),
+              "Copy1=delta/c.zst",
+              "CopySize1=20",
+              "CopyHash1=" + hash('c'),
+              "Patch1.1=delta/1.patch",
+              "PatchBase1.1=" + hash('e'),
+              "PatchSize1.1=9",
+              "PatchHash1.1=" + hash('d'),
+              "Patch1.2=delta/2.patch",
+              "PatchBase1.2=" + hash('1'),
+              "PatchSize1.2=10",
+              "PatchHash1.2=" + hash('e'),
+              "File2=data\\b.dll",
+              "Size2=0",
+              "Hash2=" + hash('1'),
+              "[Release]",
+              "Expires=2030-01-07T15:52:36Z"})},
+  };
+  for (const Case& c : cases) {
+    const std::string text = release::writeReleaseList(c.list);
+    EXPECT_EQ(text, c.text);
+    EXPECT_TRUE(release::readReleaseList(text) == c.list) << text;
   }
 }
 
