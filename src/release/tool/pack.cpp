@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -348,30 +347,22 @@ int pack(const Invocation& invocation, const Console& console) {
     }
   }
 
-  std::ostringstream ini;
-  ini << "[Version]\r\nNewVersion=" << *listedVersion << "\r\n[FileList]\r\nCount=" << listed.size()
-      << "\r\n";
-  for (size_t i = 0; i < listed.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini << "File" << n << "=" << listed[i]->listed << "\r\nSize" << n << "="
-        << listed[i]->digest.size << "\r\nHash" << n << "=" << hashText(listed[i]->digest.sha256)
-        << "\r\n";
-    if (const std::optional<DeltaFile>& copy = listed[i]->copy) {
-      ini << "Copy" << n << "=" << copy->name << "\r\nCopySize" << n << "=" << copy->digest.size
-          << "\r\nCopyHash" << n << "=" << hashText(copy->digest.sha256) << "\r\n";
-    }
-    for (size_t p = 0; p < listed[i]->patches.size(); ++p) {
-      const auto& patch = listed[i]->patches[p];
-      const std::string m = n + "." + std::to_string(p + 1);
-      ini << "Patch" << m << "=" << patch.file.name << "\r\nPatchBase" << m << "="
-          << hashText(patch.base) << "\r\nPatchSize" << m << "=" << patch.file.digest.size
-          << "\r\nPatchHash" << m << "=" << hashText(patch.file.digest.sha256) << "\r\n";
-    }
+  ReleaseList list;
+  list.newVersion = *listedVersion;
+  if (expires) list.expires = utcTimeText(*expires);
+  for (const Candidate* file : listed) {
+    ListedFile& entry = list.files.emplace_back();
+    entry.name = file->listed;
+    entry.expected = {file->digest.size, file->digest.sha256};
+    if (file->copy)
+      entry.copy = Copy{file->copy->name, file->copy->digest.size, file->copy->digest.sha256};
+    for (const Candidate::Patch& patch : file->patches)
+      entry.patches.push_back(
+          {patch.file.name, patch.file.digest.size, patch.file.digest.sha256, patch.base});
   }
-  if (expires) ini << "[Release]\r\nExpires=" << utcTimeText(*expires) << "\r\n";
   const fs::path target = root / "update.ini";
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << ini.str();
+  out << writeReleaseList(list);
   out.close();
   if (!out) return console.fail("pack", "cannot write \"" + utf8Of(target) + "\"");
 
