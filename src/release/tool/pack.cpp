@@ -234,34 +234,68 @@ std::optional<int64_t> expiryOf(const Invocation& invocation, bool signing) {
   return unixNow() + static_cast<int64_t>(*count) * 86400;
 }
 
+// What the command line asks of pack, checked before anything is read.
+struct PackOptions {
+  std::string folder;  // DIR as given, as messages show it
+  fs::path root;
+  Encoding encoding = Encoding::Gbk;
+  std::string version;  // as given, in UTF-8
+  bool since = false;
+  fs::path oldRoot;  // --since OLD_DIR
+  bool compress = false;
+  std::vector<fs::path> olderReleases;  // --delta-from, in order
+  std::optional<int64_t> expires;
+  std::optional<SecretKey> key;  // --sign
+};
+
+// The options, with every folder they name checked and the signing key read;
+// nullopt once it has said which folder is none. Raises UsageError for an
+// option it cannot use, std::runtime_error for a key it cannot read.
+std::optional<PackOptions> packOptions(const Invocation& invocation, const Console& console) {
+  PackOptions options;
+  options.encoding = encodingOf(invocation);
+  options.folder = invocation.operands[0];
+  options.root = pathOf(options.folder);
+  options.version = invocation.option("--version");
+  options.since = invocation.options.count("--since") > 0;
+  options.oldRoot = pathOf(invocation.option("--since"));
+  options.compress = invocation.options.count("--compress") > 0;
+  for (const std::string& folder : invocation.values("--delta-from"))
+    options.olderReleases.push_back(pathOf(folder));
+  options.expires = expiryOf(invocation, invocation.options.count("--sign") > 0);
+  std::error_code error;
+  auto none = [&](const std::string& folder) {
+    console.fail("pack", quoted(folder) + " is not a folder");
+    return std::nullopt;
+  };
+  if (!fs::is_directory(options.root, error)) return none(options.folder);
+  // The key is read before anything is written, so that a key that fails
+  // leaves no unsigned list behind.
+  if (invocation.options.count("--sign")) options.key = readSecretKey(invocation.option("--sign"));
+  if (options.since && !fs::is_directory(options.oldRoot, error))
+    return none(invocation.option("--since"));
+  for (const std::string& folder : invocation.values("--delta-from"))
+    if (!fs::is_directory(pathOf(folder), error)) return none(folder);
+  return options;
+}
+
 }  // namespace
 
 int pack(const Invocation& invocation, const Console& console) {
-  const Encoding encoding = encodingOf(invocation);
-  const fs::path root = pathOf(invocation.operands[0]);
-  const bool since = invocation.options.count("--since") > 0;
-  const fs::path oldRoot = pathOf(invocation.option("--since"));
-  const bool compress = invocation.options.count("--compress") > 0;
-  std::vector<fs::path> olderReleases;
-  for (const std::string& folder : invocation.values("--delta-from"))
-    olderReleases.push_back(pathOf(folder));
-  const std::optional<int64_t> expires =
-      expiryOf(invocation, invocation.options.count("--sign") > 0);
+  const std::optional<PackOptions> options = packOptions(invocation, console);
+  if (!options) return kFailed;
+  const Encoding encoding = options->encoding;
+  const fs::path& root = options->root;
+  const bool since = options->since;
+  const fs::path& oldRoot = options->oldRoot;
+  const bool compress = options->compress;
+  const std::vector<fs::path>& olderReleases = options->olderReleases;
+  const std::optional<int64_t>& expires = options->expires;
+  const std::optional<SecretKey>& key = options->key;
   std::error_code error;
-  if (!fs::is_directory(root, error))
-    return console.fail("pack", quoted(invocation.operands[0]) + " is not a folder");
-  // The key is read before anything is written, so that a key that fails
-  // leaves no unsigned list behind.
-  std::optional<SecretKey> key;
-  if (invocation.options.count("--sign")) key = readSecretKey(invocation.option("--sign"));
-  if (since && !fs::is_directory(oldRoot, error))
-    return console.fail("pack", quoted(invocation.option("--since")) + " is not a folder");
-  for (const std::string& folder : invocation.values("--delta-from"))
-    if (!fs::is_directory(pathOf(folder), error))
-      return console.fail("pack", quoted(folder) + " is not a folder");
 
   std::vector<std::string> refusals;
-  const std::string version = invocation.option("--version");
+  const std::string& version = options->version;
   std::optional<std::string> listedVersion = fromUtf8(version, encoding);
   if (!listedVersion) {
     refusals.push_back("the version \"" + version + "\" has a character that " +
