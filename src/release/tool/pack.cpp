@@ -279,43 +279,43 @@ std::optional<PackOptions> packOptions(const Invocation& invocation, const Conso
   return options;
 }
 
-}  // namespace
+// A release as pack makes it up: its version and its files as update.ini
+// lists them.
+struct Release {
+  std::string version;           // in the release's encoding
+  std::vector<Candidate> files;  // by name
+};
 
-int pack(const Invocation& invocation, const Console& console) {
-  const std::optional<PackOptions> options = packOptions(invocation, console);
-  if (!options) return kFailed;
-  const Encoding encoding = options->encoding;
-  const fs::path& root = options->root;
-  const bool since = options->since;
-  const fs::path& oldRoot = options->oldRoot;
-  const bool compress = options->compress;
-  const std::vector<fs::path>& olderReleases = options->olderReleases;
-  const std::optional<int64_t>& expires = options->expires;
-  const std::optional<SecretKey>& key = options->key;
-  std::error_code error;
-
+// The release's version and the files under DIR, each with its listed name;
+// nullopt once it has said why it refuses them: a folder without files, or,
+// a line each, every version or name that the updater would refuse or that
+// update.ini could not carry unchanged.
+std::optional<Release> acceptedRelease(const PackOptions& options, const Console& console) {
   std::vector<std::string> refusals;
-  const std::string& version = options->version;
-  std::optional<std::string> listedVersion = fromUtf8(version, encoding);
+  const std::string& version = options.version;
+  std::optional<std::string> listedVersion = fromUtf8(version, options.encoding);
   if (!listedVersion) {
     refusals.push_back("the version \"" + version + "\" has a character that " +
-                       encodingName(encoding) + " cannot hold");
+                       encodingName(options.encoding) + " cannot hold");
   } else if (std::string problem = valueProblem(*listedVersion); !problem.empty()) {
     refusals.push_back("the version \"" + version + "\" " + problem);
-  } else if (key && !isVersion(version)) {
+  } else if (options.key && !isVersion(version)) {
     refusals.push_back("the version \"" + version +
                        "\" is not dotted numbers (like 6.3.0.12), which an updater that checks "
                        "signatures refuses");
   }
 
-  std::vector<fs::path> skipped = olderReleases;
-  if (since) skipped.push_back(oldRoot);
-  std::vector<Candidate> files = filesUnder(root, skipped);
-  if (files.empty())
-    return console.fail("pack", quoted(invocation.operands[0]) + " holds no files to release");
+  std::vector<fs::path> skipped = options.olderReleases;
+  if (options.since) skipped.push_back(options.oldRoot);
+  std::vector<Candidate> files = filesUnder(options.root, skipped);
+  if (files.empty()) {
+    console.fail("pack", quoted(options.folder) + " holds no files to release");
+    return std::nullopt;
+  }
   std::map<std::string, std::string> byFoldedName;  // Windows names ignore case
   for (Candidate& file : files) {
-    if (std::string problem = nameProblem(file.relative, encoding, file.listed); !problem.empty()) {
+    if (std::string problem = nameProblem(file.relative, options.encoding, file.listed);
+        !problem.empty()) {
       refusals.push_back("\"" + file.name + "\" " + problem);
       continue;
     }
@@ -326,8 +326,29 @@ int pack(const Invocation& invocation, const Console& console) {
   }
   if (!refusals.empty()) {
     for (const std::string& refusal : refusals) console.fail("pack", "refused: " + refusal);
-    return kFailed;
+    return std::nullopt;
   }
+  return Release{std::move(*listedVersion), std::move(files)};
+}
+
+}  // namespace
+
+int pack(const Invocation& invocation, const Console& console) {
+  const std::optional<PackOptions> options = packOptions(invocation, console);
+  if (!options) return kFailed;
+  const fs::path& root = options->root;
+  const bool since = options->since;
+  const fs::path& oldRoot = options->oldRoot;
+  const bool compress = options->compress;
+  const std::vector<fs::path>& olderReleases = options->olderReleases;
+  const std::optional<int64_t>& expires = options->expires;
+  const std::optional<SecretKey>& key = options->key;
+  std::error_code error;
+
+  std::optional<Release> release = acceptedRelease(*options, console);
+  if (!release) return kFailed;
+  const std::string& version = options->version;
+  std::vector<Candidate>& files = release->files;
 
   // Hash every file once; with --since also the old file of the same size.
   uint64_t work = 0;
@@ -382,7 +403,7 @@ int pack(const Invocation& invocation, const Console& console) {
   }
 
   ReleaseList list;
-  list.newVersion = *listedVersion;
+  list.newVersion = release->version;
   if (expires) list.expires = utcTimeText(*expires);
   for (const Candidate* file : listed) {
     ListedFile& entry = list.files.emplace_back();
