@@ -331,6 +331,55 @@ std::optional<Release> acceptedRelease(const PackOptions& options, const Console
   return Release{std::move(*listedVersion), std::move(files)};
 }
 
+// Hashes every file once (with --since also the old file of the same name
+// where it has the same size) and keeps in the release only the files that
+// --since does not leave out: those without an old file of the same bytes.
+// Returns how many it left out.
+size_t hashRelease(const PackOptions& options, Release& release, const Console& console) {
+  std::error_code error;
+  uint64_t work = 0;
+  for (const Candidate& file : release.files) {
+    work += file.size;
+    if (options.since && isRegularFile(options.oldRoot / file.relative) &&
+        fs::file_size(options.oldRoot / file.relative, error) == file.size)
+      work += file.size;
+  }
+  std::vector<Candidate> listed;
+  size_t unchanged = 0;
+  Progress progress(console.err, work);
+  for (Candidate& file : release.files) {
+    file.digest = hashFile(file.path, progress);
+    const fs::path old = options.oldRoot / file.relative;
+    if (options.since && isRegularFile(old) && fs::file_size(old, error) == file.digest.size &&
+        hashFile(old, progress).sha256 == file.digest.sha256) {
+      ++unchanged;
+      continue;
+    }
+    listed.push_back(std::move(file));
+  }
+  release.files = std::move(listed);
+  return unchanged;
+}
+
+// With --compress and --delta-from, writes the compressed copies and the
+// patches of the release's files into DIR/delta/ and keeps on each file
+// those that save bytes (writeDeltas). The progress counts the matching of
+// each patch, the compression of each copy and the hashing of each older file.
+void makeDeltas(const PackOptions& options, Release& release, const Console& console) {
+  std::error_code error;
+  uint64_t work = 0;
+  for (const Candidate& file : release.files) {
+    if (options.compress) work += file.digest.size;
+    for (const fs::path& older : options.olderReleases)
+      if (isRegularFile(older / file.relative))
+        work += file.digest.size + fs::file_size(older / file.relative, error);
+  }
+  if (work == 0) return;
+  Progress progress(console.err, work, "patches and copies");
+  for (Candidate& file : release.files)
+    writeDeltas(file, options.root, options.compress, options.olderReleases, progress);
+}
+
 }  // namespace
 
 int pack(const Invocation& invocation, const Console& console) {
@@ -348,70 +397,35 @@ int pack(const Invocation& invocation, const Console& console) {
   std::optional<Release> release = acceptedRelease(*options, console);
   if (!release) return kFailed;
   const std::string& version = options->version;
-  std::vector<Candidate>& files = release->files;
 
-  // Hash every file once; with --since also the old file of the same size.
-  uint64_t work = 0;
-  for (const Candidate& file : files) {
-    work += file.size;
-    if (since && isRegularFile(oldRoot / file.relative) &&
-        fs::file_size(oldRoot / file.relative, error) == file.size)
-      work += file.size;
-  }
-  std::vector<Candidate*> listed;
-  size_t unchanged = 0;
+  const size_t unchanged = hashRelease(*options, *release, console);
+  makeDeltas(*options, *release, console);
+  const std::vector<Candidate>& listed = release->files;
   uint64_t listedBytes = 0;
-  {
-    Progress progress(console.err, work);
-    for (Candidate& file : files) {
-      file.digest = hashFile(file.path, progress);
-      const fs::path old = oldRoot / file.relative;
-      if (since && isRegularFile(old) && fs::file_size(old, error) == file.digest.size &&
-          hashFile(old, progress).sha256 == file.digest.sha256) {
-        ++unchanged;
-        continue;
-      }
-      listed.push_back(&file);
-      listedBytes += file.digest.size;
-    }
-  }
-
-  // Patches and compressed copies: the matching of each patch, the
-  // compression of each copy and the hashing of each older file count.
-  uint64_t deltaWork = 0;
-  for (const Candidate* file : listed) {
-    if (compress) deltaWork += file->digest.size;
-    for (const fs::path& older : olderReleases)
-      if (isRegularFile(older / file->relative))
-        deltaWork += file->digest.size + fs::file_size(older / file->relative, error);
-  }
   size_t patchCount = 0, copyCount = 0;
   uint64_t patchBytes = 0, copyBytes = 0;
-  if (deltaWork > 0) {
-    Progress progress(console.err, deltaWork, "patches and copies");
-    for (Candidate* file : listed) {
-      writeDeltas(*file, root, compress, olderReleases, progress);
-      if (file->copy) {
-        ++copyCount;
-        copyBytes += file->copy->digest.size;
-      }
-      for (const auto& patch : file->patches) {
-        ++patchCount;
-        patchBytes += patch.file.digest.size;
-      }
+  for (const Candidate& file : listed) {
+    listedBytes += file.digest.size;
+    if (file.copy) {
+      ++copyCount;
+      copyBytes += file.copy->digest.size;
+    }
+    for (const auto& patch : file.patches) {
+      ++patchCount;
+      patchBytes += patch.file.digest.size;
     }
   }
 
   ReleaseList list;
   list.newVersion = release->version;
   if (expires) list.expires = utcTimeText(*expires);
-  for (const Candidate* file : listed) {
+  for (const Candidate& file : listed) {
     ListedFile& entry = list.files.emplace_back();
-    entry.name = file->listed;
-    entry.expected = {file->digest.size, file->digest.sha256};
-    if (file->copy)
-      entry.copy = Copy{file->copy->name, file->copy->digest.size, file->copy->digest.sha256};
-    for (const Candidate::Patch& patch : file->patches)
+    entry.name = file.listed;
+    entry.expected = {file.digest.size, file.digest.sha256};
+    if (file.copy)
+      entry.copy = Copy{file.copy->name, file.copy->digest.size, file.copy->digest.sha256};
+    for (const Candidate::Patch& patch : file.patches)
       entry.patches.push_back(
           {patch.file.name, patch.file.digest.size, patch.file.digest.sha256, patch.base});
   }
