@@ -3,7 +3,10 @@
 // with --delta-from and --compress it writes patches and compressed copies
 // into DIR/delta/ and lists those that save bytes; with --expires it dates
 // the list, with --sign it signs it (and dates it 30 days ahead unless
-// --expires says otherwise).
+// --expires says otherwise). pack() runs the steps in order: the options
+// (packOptions), the refusals (acceptedRelease), hashing (hashRelease), the
+// patches and copies (makeDeltas), writing update.ini (writeList), the
+// summary (summarize) and the signature.
 #include <algorithm>
 #include <exception>
 #include <fstream>
@@ -283,7 +286,7 @@ std::optional<PackOptions> packOptions(const Invocation& invocation, const Conso
 // lists them.
 struct Release {
   std::string version;           // in the release's encoding
-  std::vector<Candidate> files;  // by name
+  std::vector<Candidate> files;  // by name; after hashRelease, those it lists
 };
 
 // The release's version and the files under DIR, each with its listed name;
@@ -380,27 +383,37 @@ void makeDeltas(const PackOptions& options, Release& release, const Console& con
     writeDeltas(file, options.root, options.compress, options.olderReleases, progress);
 }
 
-}  // namespace
+// Writes DIR/update.ini: the version, each file with its size, hash,
+// compressed copy and patches, and the time it expires where it has one;
+// false once it has said that the file cannot be written.
+bool writeList(const PackOptions& options, const Release& release, const Console& console) {
+  ReleaseList list;
+  list.newVersion = release.version;
+  if (options.expires) list.expires = utcTimeText(*options.expires);
+  for (const Candidate& file : release.files) {
+    ListedFile& entry = list.files.emplace_back();
+    entry.name = file.listed;
+    entry.expected = {file.digest.size, file.digest.sha256};
+    if (file.copy)
+      entry.copy = Copy{file.copy->name, file.copy->digest.size, file.copy->digest.sha256};
+    for (const Candidate::Patch& patch : file.patches)
+      entry.patches.push_back(
+          {patch.file.name, patch.file.digest.size, patch.file.digest.sha256, patch.base});
+  }
+  const fs::path target = options.root / "update.ini";
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out << writeReleaseList(list);
+  out.close();
+  if (out) return true;
+  console.fail("pack", "cannot write \"" + utf8Of(target) + "\"");
+  return false;
+}
 
-int pack(const Invocation& invocation, const Console& console) {
-  const std::optional<PackOptions> options = packOptions(invocation, console);
-  if (!options) return kFailed;
-  const fs::path& root = options->root;
-  const bool since = options->since;
-  const fs::path& oldRoot = options->oldRoot;
-  const bool compress = options->compress;
-  const std::vector<fs::path>& olderReleases = options->olderReleases;
-  const std::optional<int64_t>& expires = options->expires;
-  const std::optional<SecretKey>& key = options->key;
-  std::error_code error;
-
-  std::optional<Release> release = acceptedRelease(*options, console);
-  if (!release) return kFailed;
-  const std::string& version = options->version;
-
-  const size_t unchanged = hashRelease(*options, *release, console);
-  makeDeltas(*options, *release, console);
-  const std::vector<Candidate>& listed = release->files;
+// Says what the list holds: its files and their bytes, how many --since left
+// out, the patches and copies listed and their bytes, and when it expires.
+void summarize(const PackOptions& options, const Release& release, size_t unchanged,
+               const Console& console) {
+  const std::vector<Candidate>& listed = release.files;
   uint64_t listedBytes = 0;
   size_t patchCount = 0, copyCount = 0;
   uint64_t patchBytes = 0, copyBytes = 0;
@@ -415,43 +428,41 @@ int pack(const Invocation& invocation, const Console& console) {
       patchBytes += patch.file.digest.size;
     }
   }
-
-  ReleaseList list;
-  list.newVersion = release->version;
-  if (expires) list.expires = utcTimeText(*expires);
-  for (const Candidate& file : listed) {
-    ListedFile& entry = list.files.emplace_back();
-    entry.name = file.listed;
-    entry.expected = {file.digest.size, file.digest.sha256};
-    if (file.copy)
-      entry.copy = Copy{file.copy->name, file.copy->digest.size, file.copy->digest.sha256};
-    for (const Candidate::Patch& patch : file.patches)
-      entry.patches.push_back(
-          {patch.file.name, patch.file.digest.size, patch.file.digest.sha256, patch.base});
-  }
-  const fs::path target = root / "update.ini";
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << writeReleaseList(list);
-  out.close();
-  if (!out) return console.fail("pack", "cannot write \"" + utf8Of(target) + "\"");
-
-  console.out << "wrote " << utf8Of(target) << ": version " << version << ", " << listed.size()
-              << (listed.size() == 1 ? " file, " : " files, ") << byteText(listedBytes);
-  if (since)
-    console.out << "; " << unchanged << " unchanged since " << utf8Of(oldRoot) << " left out";
+  console.out << "wrote " << utf8Of(options.root / "update.ini") << ": version " << options.version
+              << ", " << listed.size() << (listed.size() == 1 ? " file, " : " files, ")
+              << byteText(listedBytes);
+  if (options.since)
+    console.out << "; " << unchanged << " unchanged since " << utf8Of(options.oldRoot)
+                << " left out";
   console.out << "\n";
-  if (!olderReleases.empty())
+  if (!options.olderReleases.empty())
     console.out << patchCount << (patchCount == 1 ? " patch" : " patches") << " listed ("
                 << byteText(patchBytes) << ")\n";
-  if (compress)
+  if (options.compress)
     console.out << copyCount << (copyCount == 1 ? " compressed copy" : " compressed copies")
                 << " listed (" << byteText(copyBytes) << ")\n";
-  if (since && listed.empty())
-    console.err << "note: no file differs from " << utf8Of(oldRoot) << ": the release lists none\n";
-  if (expires) console.out << "the list expires on " << utcTimeText(*expires) << "\n";
-  if (key)
-    signList(root, *key, console);
-  else if (isRegularFile(root / "update.ini.minisig"))
+  if (options.since && listed.empty())
+    console.err << "note: no file differs from " << utf8Of(options.oldRoot)
+                << ": the release lists none\n";
+  if (options.expires)
+    console.out << "the list expires on " << utcTimeText(*options.expires) << "\n";
+}
+
+}  // namespace
+
+int pack(const Invocation& invocation, const Console& console) {
+  const std::optional<PackOptions> options = packOptions(invocation, console);
+  if (!options) return kFailed;
+  std::optional<Release> release = acceptedRelease(*options, console);
+  if (!release) return kFailed;
+  const size_t unchanged = hashRelease(*options, *release, console);
+  makeDeltas(*options, *release, console);
+  if (!writeList(*options, *release, console)) return kFailed;
+  summarize(*options, *release, unchanged, console);
+  // A signature of the former list does not fit the new one.
+  if (options->key)
+    signList(options->root, *options->key, console);
+  else if (isRegularFile(options->root / "update.ini.minisig"))
     console.err << "note: update.ini.minisig belongs to the former update.ini; sign again\n";
   return kOk;
 }
