@@ -29,14 +29,26 @@ struct DeltaCounts {
   size_t total = 0;
 };
 
+// Why the file cannot be the listed one before its bytes are read: it is
+// missing, or it is not of the size listed (where one is); empty otherwise.
+std::string sizeProblem(const fs::path& path, const std::optional<uint64_t>& size) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return "(missing)";
+  if (const uint64_t actual = fs::file_size(path, error); size && actual != *size)
+    return "(" + std::to_string(actual) + " bytes, the list says " + std::to_string(*size) + ")";
+  return "";
+}
+
+// Why the file's bytes are not the listed ones; empty when they have the SHA-256.
+std::string hashProblem(const fs::path& path, const Digest& sha256, Progress& progress) {
+  return hashFile(path, progress).sha256 == sha256 ? "" : "(SHA-256 differs)";
+}
+
 // Why the file does not have the size and SHA-256; empty when it has them.
 std::string digestProblem(const fs::path& path, uint64_t size, const Digest& sha256,
                           Progress& progress) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return "(missing)";
-  if (const uint64_t actual = fs::file_size(path, error); actual != size)
-    return "(" + std::to_string(actual) + " bytes, the list says " + std::to_string(size) + ")";
-  return hashFile(path, progress).sha256 == sha256 ? "" : "(SHA-256 differs)";
+  const std::string problem = sizeProblem(path, size);
+  return problem.empty() ? hashProblem(path, sha256, progress) : problem;
 }
 
 // Why what a patch made or a copy held is not the listed file; empty when it is.
