@@ -234,24 +234,17 @@ int verify(const Invocation& invocation, const Console& console) {
       entry.problem = std::string("(not a name in ") + encodingName(encoding) + ")";
     }
     if (entry.problem.empty() && !file.expected.any()) entry.problem = "(no Size or Hash listed)";
-    if (entry.problem.empty() && !fs::is_regular_file(entry.path, error))
-      entry.problem = "(missing)";
-    if (entry.problem.empty()) {
-      const uint64_t size = fs::file_size(entry.path, error);
-      if (file.expected.size && size != *file.expected.size)
-        entry.problem = "(" + std::to_string(size) + " bytes, the list says " +
-                        std::to_string(*file.expected.size) + ")";
-      else if (file.expected.sha256)
-        work += size;
-    }
+    if (entry.problem.empty()) entry.problem = sizeProblem(entry.path, file.expected.size);
+    if (entry.problem.empty() && file.expected.sha256) work += fs::file_size(entry.path, error);
     entries.push_back(std::move(entry));
   }
   {
+    // Every file's size is checked before any is hashed, so that the
+    // progress counts only the bytes that are hashed.
     Progress progress(console.err, work);
     for (Entry& entry : entries) {
       if (!entry.problem.empty() || !entry.expected->sha256) continue;
-      if (hashFile(entry.path, progress).sha256 != *entry.expected->sha256)
-        entry.problem = "(SHA-256 differs)";
+      entry.problem = hashProblem(entry.path, *entry.expected->sha256, progress);
     }
   }
 
