@@ -17,26 +17,29 @@ FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
     plan.discardStaged = disk.stagedSize.has_value();
     return plan;
   }
+  // A patch made for exactly the installed bytes.
+  std::optional<size_t> patch;
+  for (size_t i = 0; disk.installedHash && i < file.patches.size() && !patch; ++i)
+    if (file.patches[i].baseSha256 == *disk.installedHash) patch = i;
   // What a cut-off run staged of a file whose size and hash are listed is
-  // taken up where it stopped: every byte is checked at the end. Anything
-  // else it left goes first, so that nothing of it can reach the
-  // installation.
+  // taken up where it stopped (every byte is checked at the end), unless
+  // the patch costs fewer bytes than the rest. Anything else it left goes
+  // first, so that nothing of it can reach the installation.
   if (expected.size && expected.sha256 && disk.stagedSize && *disk.stagedSize > 0 &&
-      *disk.stagedSize < *expected.size) {
+      *disk.stagedSize < *expected.size &&
+      !(patch && file.patches[*patch].size < *expected.size - *disk.stagedSize)) {
     plan.fetch = Fetch::Resume;
     plan.resumeFrom = *disk.stagedSize;
     return plan;
   }
   plan.discardStaged = disk.stagedSize.has_value();
-  // The cheaper ways, when the list names them: a patch made for exactly
-  // the installed bytes, else the compressed copy. Either ends in the same
-  // check as the plain file, which is fetched when they fail.
-  for (size_t i = 0; disk.installedHash && i < file.patches.size(); ++i) {
-    if (file.patches[i].baseSha256 == *disk.installedHash) {
-      plan.fetch = Fetch::Patch;
-      plan.patch = i;
-      return plan;
-    }
+  // The cheaper ways, when the list names them: the patch, else the
+  // compressed copy. Either ends in the same check as the plain file, which
+  // is fetched when they fail.
+  if (patch) {
+    plan.fetch = Fetch::Patch;
+    plan.patch = *patch;
+    return plan;
   }
   if (file.copy) plan.fetch = Fetch::Copy;
   return plan;

@@ -207,9 +207,15 @@ TEST_F(InstallationTest, EmptyListDoesNothing) {
 // a file whose size and hash are listed is taken up when it is shorter than
 // the file; anything else it left goes.
 TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
-  const release::Digest listedHash{1}, otherHash{2};
+  const release::Digest listedHash{1}, otherHash{2}, oldHash{3}, unknownHash{4};
   release::ListedFile hashed{"a.dll", {3, listedHash}, {}, {}};
   release::ListedFile sized{"b.dll", {3, std::nullopt}, {}, {}};
+  // 100 bytes, with a copy of 60 and a patch of 20 from the installed oldHash.
+  release::ListedFile cheaper{"c.dll",
+                              {100, listedHash},
+                              release::Copy{"c.dll.copy", 60, {}},
+                              {release::Patch{"c.dll.from-other", 5, {}, otherHash},
+                               release::Patch{"c.dll.from-old", 20, {}, oldHash}}};
   using UMain::Fetch;
   const std::nullopt_t none = std::nullopt;
   struct Case {
@@ -230,6 +236,13 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
            Case{hashed, {2, 3, listedHash}, Fetch::Current, true},
            Case{hashed, {none, 3, otherHash}, Fetch::Whole, false},
            Case{hashed, {2, 4, listedHash}, Fetch::Resume, false},
+           Case{cheaper, {none, 90, oldHash}, Fetch::Patch, false},
+           Case{cheaper, {none, 90, unknownHash}, Fetch::Copy, false},
+           Case{cheaper, {none, none, none}, Fetch::Copy, false},
+           // A staged part: resumed while the rest costs no more than the patch.
+           Case{cheaper, {50, 90, oldHash}, Fetch::Patch, true},
+           Case{cheaper, {80, 90, oldHash}, Fetch::Resume, false},
+           Case{cheaper, {50, 90, unknownHash}, Fetch::Resume, false},
        }) {
     const UMain::FilePlan plan = UMain::PlanFile(c.file, c.disk);
     const std::string what = c.file.name + " staged " +
@@ -239,6 +252,9 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
     EXPECT_EQ(plan.discardStaged, c.discard) << what;
     if (c.fetch == Fetch::Resume) {
       EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
+    }
+    if (c.fetch == Fetch::Patch) {
+      EXPECT_EQ(c.file.patches[plan.patch].name, "c.dll.from-old") << what;
     }
   }
 }
