@@ -13,9 +13,9 @@
 
 #include "base/error.h"
 #include "delta/delta.h"
+#include "delta/make/make_patch.h"
 #include "release/release_list.h"
 #include "release/sha256.h"
-#include "release/tool/make_patch.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "delta_base.h"
-#include "release/tool/make_patch.h"
+#include "delta/make/make_patch.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

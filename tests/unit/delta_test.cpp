@@ -12,8 +12,8 @@
 #include "base/error.h"
 #include "delta/address_map.h"
 #include "delta/delta.h"
+#include "delta/make/make_patch.h"
 #include "delta/patch_format.h"
-#include "release/tool/make_patch.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 
 #include "base/text.h"
 #include "base/windows_case.h"
+#include "delta/make/make_patch.h"
 #include "ini/profile.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/deltas.h"
 #include "release/tool/files.h"
-#include "release/tool/make_patch.h"
 
 namespace release::tool {
 

@@ -1,4 +1,4 @@
-#include "release/tool/executable.h"
+#include "delta/make/executable.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "release/tool/make_patch.h"
+#include "delta/make/make_patch.h"
 
 #include <divsufsort.h>
 #include <divsufsort64.h>
@@ -15,8 +15,8 @@
 
 #include "delta/address_map.h"
 #include "delta/delta.h"
+#include "delta/make/executable.h"
 #include "delta/patch_format.h"
-#include "release/tool/executable.h"
 
 namespace release::tool {
 
