@@ -17,8 +17,8 @@
 
 namespace {
 
-using release::tool::compressFrame;
-using release::tool::makePatch;
+using delta::compressFrame;
+using delta::makePatch;
 
 // Bytes in memory; a read outside them is a fault of the code under test.
 class MemoryReader : public delta::Reader {

@@ -18,7 +18,7 @@
 #include "delta/make/executable.h"
 #include "delta/patch_format.h"
 
-namespace release::tool {
+namespace delta {
 
 namespace {
 
@@ -182,7 +182,7 @@ std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
 
 // Where each stretch of the base went: the longer stretches first, so that
 // a short match elsewhere does not take the place of the code around it.
-std::vector<delta::Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
+std::vector<Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
   for (uint64_t shortest = kMinMappedStretch;; shortest *= 2) {
     std::vector<const Step*> stretches;
     for (const Step& step : steps)
@@ -205,11 +205,11 @@ std::vector<delta::Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
         ++next;
       }
     }
-    std::vector<delta::Breakpoint> breakpoints;
+    std::vector<Breakpoint> breakpoints;
     for (const auto& [start, stretch] : painted)
       if (breakpoints.empty() ? stretch.second != 0 : breakpoints.back().shift != stretch.second)
         breakpoints.push_back({start, stretch.second});
-    if (breakpoints.size() <= delta::kMaxBreakpoints) return breakpoints;
+    if (breakpoints.size() <= kMaxBreakpoints) return breakpoints;
   }
 }
 
@@ -239,16 +239,16 @@ class DiffRuns {
     if (!literals_.empty()) flush();
     leadingZeros_ += pendingZeros_;
     if (leadingZeros_ > 0) {
-      delta::appendVarint(out_, leadingZeros_);
-      delta::appendVarint(out_, 0);
+      appendVarint(out_, leadingZeros_);
+      appendVarint(out_, 0);
     }
     return std::move(out_);
   }
 
  private:
   void flush() {
-    delta::appendVarint(out_, leadingZeros_);
-    delta::appendVarint(out_, literals_.size());
+    appendVarint(out_, leadingZeros_);
+    appendVarint(out_, literals_.size());
     out_ += literals_;
     literals_.clear();
     leadingZeros_ = 0;
@@ -262,7 +262,7 @@ class DiffRuns {
 
 // The diff stream of the steps against the base with the map's prediction.
 std::string diffStream(std::string_view old, std::string_view now, const std::vector<Step>& steps,
-                       const delta::AddressMap& map) {
+                       const AddressMap& map) {
   const auto* oldBytes = reinterpret_cast<const unsigned char*>(old.data());
   const auto* nowBytes = reinterpret_cast<const unsigned char*>(now.data());
   std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, now.size())));
@@ -324,7 +324,7 @@ ZstdOptions forStream(int windowLog) {
 std::string compressFrame(std::string_view bytes, const ZstdOptions& options) {
   std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
   if (!context) throw std::runtime_error("out of memory");
-  const int windowLog = std::min(options.windowLog, delta::kMaxWindowLog);
+  const int windowLog = std::min(options.windowLog, kMaxWindowLog);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, options.level);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, windowLog);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
@@ -352,15 +352,15 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
   Worker extraWorker([&] {
     std::string bytes;
     for (const Step& step : steps) bytes.append(now.substr(step.newStart + step.add, step.copy));
-    extra = compressFrame(bytes, forStream(delta::kExtraWindowLog));
+    extra = compressFrame(bytes, forStream(kExtraWindowLog));
   });
 
   // With the address prediction where the base is an x86 executable and the
   // prediction leaves fewer bytes to give.
-  delta::AddressMap map;
+  AddressMap map;
   std::string diff = diffStream(old, now, steps, map);
   if (const std::optional<ExecutableLayout> layout = executableLayout(old)) {
-    delta::AddressMap predicting(layout->rules, layout->segments, breakpointsOf(steps));
+    AddressMap predicting(layout->rules, layout->segments, breakpointsOf(steps));
     std::string predicted = diffStream(old, now, steps, predicting);
     if (predicted.size() < diff.size()) {
       diff = std::move(predicted);
@@ -369,24 +369,24 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
   }
   std::string control;
   for (const Step& step : steps) {
-    delta::appendVarint(control, step.add);
-    delta::appendVarint(control, step.copy);
-    delta::appendVarint(control, delta::zigzag(step.seek));
+    appendVarint(control, step.add);
+    appendVarint(control, step.copy);
+    appendVarint(control, zigzag(step.seek));
   }
-  delta::PatchHeader header;
+  PatchHeader header;
   header.rules = map.rules();
   header.newSize = now.size();
   header.baseSize = old.size();
   const std::string mapFrame =
-      map.rules() ? compressFrame(map.encode(), forStream(delta::kMapWindowLog)) : "";
-  const std::string controlFrame = compressFrame(control, forStream(delta::kControlWindowLog));
-  const std::string diffFrame = compressFrame(diff, forStream(delta::kDiffWindowLog));
+      map.rules() ? compressFrame(map.encode(), forStream(kMapWindowLog)) : "";
+  const std::string controlFrame = compressFrame(control, forStream(kControlWindowLog));
+  const std::string diffFrame = compressFrame(diff, forStream(kDiffWindowLog));
   extraWorker.join();
   header.mapSize = mapFrame.size();
   header.controlSize = controlFrame.size();
   header.diffSize = diffFrame.size();
   header.extraSize = extra.size();
-  return delta::encodeHeader(header) + mapFrame + controlFrame + diffFrame + extra;
+  return encodeHeader(header) + mapFrame + controlFrame + diffFrame + extra;
 }
 
-}  // namespace release::tool
+}  // namespace delta

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-namespace release::tool {
+namespace delta {
 
 struct ZstdOptions {
   int level = 19;
-  int windowLog = 23;      // at most delta::kMaxWindowLog
+  int windowLog = 23;      // at most kMaxWindowLog
   bool fitTables = false;  // match finder tables no larger than the bytes need
 };
 
@@ -30,4 +30,4 @@ using PatchProgress = std::function<void(uint64_t)>;
 std::string makePatch(std::string_view old, std::string_view now,
                       const PatchProgress& progress = {});
 
-}  // namespace release::tool
+}  // namespace delta

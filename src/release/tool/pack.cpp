@@ -172,7 +172,7 @@ void writeDeltas(Candidate& file, const fs::path& root, bool compress,
   if (compress) {
     copier = std::thread([&] {
       try {
-        copy = compressFrame(*bytes);
+        copy = delta::compressFrame(*bytes);
       } catch (...) {
         copyFailure = std::current_exception();
       }
@@ -184,8 +184,9 @@ void writeDeltas(Candidate& file, const fs::path& root, bool compress,
       const std::optional<std::string> old = readBytes(base);
       if (!old) throw std::runtime_error("cannot read " + quoted(utf8Of(base)));
       try {
-        patches.emplace_back(makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
-                             digest.sha256);
+        patches.emplace_back(
+            delta::makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
+            digest.sha256);
       } catch (const std::bad_alloc&) {
         throw std::runtime_error("not enough memory to make a patch of " + tool::quoted(file.name) +
                                  " (it takes about six times the older file's size)");
