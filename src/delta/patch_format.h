@@ -47,6 +47,8 @@
 #include <string>
 #include <string_view>
 
+#include "delta/bytes.h"
+
 namespace delta {
 
 inline constexpr std::string_view kPatchMagic = "DLTPATCH";
@@ -74,24 +76,5 @@ std::string encodeHeader(const PatchHeader& header);
 // are given; raises base::Error when it is not a patch of this format or when
 // its streams do not fill the patch exactly.
 PatchHeader decodeHeader(const unsigned char* bytes, uint64_t patchSize);
-
-// The most bytes a varint of 64 bits takes.
-inline constexpr size_t kMaxVarintSize = 10;
-
-inline void appendVarint(std::string& out, uint64_t value) {
-  while (value >= 0x80) {
-    out += static_cast<char>((value & 0x7F) | 0x80);
-    value >>= 7;
-  }
-  out += static_cast<char>(value);
-}
-
-inline uint64_t zigzag(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-}
-
-inline int64_t unzigzag(uint64_t value) {
-  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
-}
 
 }  // namespace delta
