@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/error.h"
-#include "delta/patch_format.h"
+#include "delta/bytes.h"
 
 namespace delta {
 
@@ -79,25 +79,19 @@ struct ByteClasses {
 };
 constexpr ByteClasses kClasses;
 
-uint64_t little(const unsigned char* bytes, unsigned width) {
-  uint64_t value = 0;
-  for (unsigned i = width; i-- > 0;) value = value << 8 | bytes[i];
-  return value;
-}
-
-uint64_t readVarint(std::string_view bytes, size_t& at) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < kMaxVarintSize && at < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[at++]);
-    if (i == kMaxVarintSize - 1 && byte > 1) break;
-    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
-    if (!(byte & 0x80)) return value;
-  }
-  throw base::Error("Damaged patch: its address map is cut short or malformed");
-}
-
 [[noreturn]] void badMap(const std::string& why) {
   throw base::Error("Damaged patch: its address map " + why);
+}
+
+// The varint at bytes[at], which moves past it.
+uint64_t varintAt(std::string_view bytes, size_t& at) {
+  const auto next = [&] {
+    if (at == bytes.size()) badMap("is cut short or malformed");
+    return bytes[at++];
+  };
+  uint64_t value;
+  if (!readVarint(next, value)) badMap("is cut short or malformed");
+  return value;
 }
 
 }  // namespace
@@ -154,28 +148,28 @@ std::string AddressMap::encode() const {
 
 AddressMap AddressMap::decode(uint32_t rules, std::string_view bytes) {
   size_t at = 0;
-  const uint64_t segmentCount = readVarint(bytes, at);
+  const uint64_t segmentCount = varintAt(bytes, at);
   if (segmentCount > kMaxSegments) badMap("has too many segments");
   std::vector<Segment> segments(static_cast<size_t>(segmentCount));
   for (Segment& s : segments) {
-    s.offset = readVarint(bytes, at);
-    s.fileSize = readVarint(bytes, at);
-    s.address = readVarint(bytes, at);
-    s.memorySize = readVarint(bytes, at);
-    const uint64_t code = readVarint(bytes, at);
+    s.offset = varintAt(bytes, at);
+    s.fileSize = varintAt(bytes, at);
+    s.address = varintAt(bytes, at);
+    s.memorySize = varintAt(bytes, at);
+    const uint64_t code = varintAt(bytes, at);
     if (code > 1) badMap("has a segment of an unknown kind");
     s.code = code == 1;
-    s.extraShift = unzigzag(readVarint(bytes, at));
+    s.extraShift = unzigzag(varintAt(bytes, at));
   }
-  const uint64_t breakpointCount = readVarint(bytes, at);
+  const uint64_t breakpointCount = varintAt(bytes, at);
   if (breakpointCount > kMaxBreakpoints) badMap("has too many breakpoints");
   std::vector<Breakpoint> breakpoints(static_cast<size_t>(breakpointCount));
   uint64_t last = 0;
   for (size_t i = 0; i < breakpoints.size(); ++i) {
-    const uint64_t gap = readVarint(bytes, at);
+    const uint64_t gap = varintAt(bytes, at);
     if ((i > 0 && gap == 0) || gap > ~last) badMap("has breakpoints out of order");
     breakpoints[i].start = last += gap;
-    breakpoints[i].shift = unzigzag(readVarint(bytes, at));
+    breakpoints[i].shift = unzigzag(varintAt(bytes, at));
   }
   if (at != bytes.size()) badMap("has bytes after its end");
   return AddressMap(rules, std::move(segments), std::move(breakpoints));

@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "delta/address_map.h"
+#include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/patch_format.h"
 #include "delta/zstd_frame.h"
@@ -24,15 +25,11 @@ constexpr size_t kMaxMapBytes = size_t{2} << 20;
 }
 
 // A LEB128 varint of at most 64 bits.
-uint64_t readVarint(FrameReader& stream, const char* name) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < kMaxVarintSize; ++i) {
-    const unsigned char byte = stream.byte();
-    if (i == kMaxVarintSize - 1 && byte > 1) break;
-    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
-    if (!(byte & 0x80)) return value;
-  }
-  damaged(std::string("a number in its ") + name + " stream is too long");
+uint64_t varintOf(FrameReader& stream, const char* name) {
+  uint64_t value;
+  if (!readVarint([&] { return stream.byte(); }, value))
+    damaged(std::string("a number in its ") + name + " stream is too long");
+  return value;
 }
 
 // The diff stream's bytes, out of its runs of zeros and of bytes as they are.
@@ -44,8 +41,8 @@ class DiffBytes {
   void addTo(unsigned char* to, size_t n) {
     while (n > 0) {
       if (zeros_ == 0 && literals_ == 0) {
-        zeros_ = readVarint(stream_, "diff");
-        literals_ = readVarint(stream_, "diff");
+        zeros_ = varintOf(stream_, "diff");
+        literals_ = varintOf(stream_, "diff");
         if (zeros_ == 0 && literals_ == 0) damaged("its diff stream holds an empty run");
       }
       if (zeros_ > 0) {
@@ -119,9 +116,9 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
   uint64_t old = 0;   // the old position, always within [0, baseSize]
   bool first = true;
   while (made < header.newSize) {
-    const uint64_t add = readVarint(control, "control");
-    const uint64_t copy = readVarint(control, "control");
-    const int64_t seek = unzigzag(readVarint(control, "control"));
+    const uint64_t add = varintOf(control, "control");
+    const uint64_t copy = varintOf(control, "control");
+    const int64_t seek = unzigzag(varintOf(control, "control"));
     const uint64_t left = header.newSize - made;
     if (add > left || copy > left - add)
       damaged("it makes more than its " + std::to_string(header.newSize) + " bytes");

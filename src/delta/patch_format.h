@@ -47,8 +47,6 @@
 #include <string>
 #include <string_view>
 
-#include "delta/bytes.h"
-
 namespace delta {
 
 inline constexpr std::string_view kPatchMagic = "DLTPATCH";

@@ -11,6 +11,7 @@
 
 #include "base/error.h"
 #include "delta/address_map.h"
+#include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/make/make_patch.h"
 #include "delta/patch_format.h"

@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
+#include "delta/bytes.h"
+
 namespace delta {
 
 namespace {
-
-uint64_t little(std::string_view file, uint64_t at, unsigned width) {
-  uint64_t value = 0;
-  for (unsigned i = width; i-- > 0;) value = value << 8 | static_cast<unsigned char>(file[at + i]);
-  return value;
-}
 
 bool fits(std::string_view file, uint64_t at, uint64_t size) {
   return at <= file.size() && size <= file.size() - at;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "delta/address_map.h"
+#include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/make/executable.h"
 #include "delta/patch_format.h"
