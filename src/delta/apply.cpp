@@ -10,6 +10,7 @@
 #include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/patch_format.h"
+#include "delta/streams.h"
 #include "delta/zstd_frame.h"
 
 namespace delta {
@@ -19,56 +20,6 @@ namespace {
 constexpr size_t kPiece = size_t{256} << 10;
 // More than an address map of kMaxSegments and kMaxBreakpoints can take.
 constexpr size_t kMaxMapBytes = size_t{2} << 20;
-
-[[noreturn]] void damaged(const std::string& why) {
-  throw base::Error("Damaged patch: " + why);
-}
-
-// A LEB128 varint of at most 64 bits.
-uint64_t varintOf(FrameReader& stream, const char* name) {
-  uint64_t value;
-  if (!readVarint([&] { return stream.byte(); }, value))
-    damaged(std::string("a number in its ") + name + " stream is too long");
-  return value;
-}
-
-// The diff stream's bytes, out of its runs of zeros and of bytes as they are.
-class DiffBytes {
- public:
-  explicit DiffBytes(FrameReader& stream) : stream_(stream) {}
-
-  // Adds the next n bytes to those at `to`.
-  void addTo(unsigned char* to, size_t n) {
-    while (n > 0) {
-      if (zeros_ == 0 && literals_ == 0) {
-        zeros_ = varintOf(stream_, "diff");
-        literals_ = varintOf(stream_, "diff");
-        if (zeros_ == 0 && literals_ == 0) damaged("its diff stream holds an empty run");
-      }
-      if (zeros_ > 0) {
-        const size_t skip = static_cast<size_t>(std::min<uint64_t>(zeros_, n));
-        zeros_ -= skip;
-        to += skip;
-        n -= skip;
-        continue;
-      }
-      const unsigned char* bytes;
-      const size_t got = stream_.next(bytes, static_cast<size_t>(std::min<uint64_t>(literals_, n)));
-      if (got == 0) damaged("its diff stream ends early");
-      for (size_t i = 0; i < got; ++i) to[i] = static_cast<unsigned char>(to[i] + bytes[i]);
-      literals_ -= got;
-      to += got;
-      n -= got;
-    }
-  }
-
-  bool atEnd() { return zeros_ == 0 && literals_ == 0 && stream_.atEnd(); }
-
- private:
-  FrameReader& stream_;
-  uint64_t zeros_ = 0;
-  uint64_t literals_ = 0;
-};
 
 PatchHeader readHeader(Reader& patch, uint64_t patchSize) {
   if (patchSize < kPatchHeaderSize) throw base::Error("Patch is cut short");
@@ -83,10 +34,10 @@ AddressMap readMap(Reader& patch, const PatchHeader& header) {
   std::string bytes;
   const unsigned char* data;
   while (const size_t got = stream.next(data, kPiece)) {
-    if (got > kMaxMapBytes - bytes.size()) damaged("its address map is too large");
+    if (got > kMaxMapBytes - bytes.size()) damagedPatch("its address map is too large");
     bytes.append(reinterpret_cast<const char*>(data), got);
   }
-  if (!stream.atEnd()) damaged("its address map has bytes after its end");
+  if (!stream.atEnd()) damagedPatch("its address map has bytes after its end");
   return AddressMap::decode(header.rules, bytes);
 }
 
@@ -121,9 +72,9 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
     const int64_t seek = unzigzag(varintOf(control, "control"));
     const uint64_t left = header.newSize - made;
     if (add > left || copy > left - add)
-      damaged("it makes more than its " + std::to_string(header.newSize) + " bytes");
-    if (add > baseSize - old) damaged("it reads past the base's end");
-    if (add + copy == 0 && !first) damaged("a step makes nothing");
+      damagedPatch("it makes more than its " + std::to_string(header.newSize) + " bytes");
+    if (add > baseSize - old) damagedPatch("it reads past the base's end");
+    if (add + copy == 0 && !first) damagedPatch("a step makes nothing");
     first = false;
 
     // Where the new bytes lie against the old ones; wraps around like the
@@ -150,7 +101,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
       const unsigned char* bytes;
       const size_t got =
           extra.next(bytes, static_cast<size_t>(std::min<uint64_t>(copy - done, kPiece)));
-      if (got == 0) damaged("its extra stream ends early");
+      if (got == 0) damagedPatch("its extra stream ends early");
       out.write(bytes, got);
       done += got;
     }
@@ -160,11 +111,11 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
     old += add;
     const uint64_t back = seek < 0 ? static_cast<uint64_t>(-(seek + 1)) + 1 : 0;
     if (seek < 0 ? back > old : static_cast<uint64_t>(seek) > baseSize - old)
-      damaged("it seeks outside the base");
+      damagedPatch("it seeks outside the base");
     old = seek < 0 ? old - back : old + static_cast<uint64_t>(seek);
   }
   if (!control.atEnd() || !diff.atEnd() || !extra.atEnd())
-    damaged("it holds more than its " + std::to_string(header.newSize) + " bytes");
+    damagedPatch("it holds more than its " + std::to_string(header.newSize) + " bytes");
 }
 
 }  // namespace delta

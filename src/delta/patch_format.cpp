@@ -43,4 +43,8 @@ PatchHeader decodeHeader(const unsigned char* bytes, uint64_t patchSize) {
   return header;
 }
 
+void damagedPatch(const std::string& why) {
+  throw base::Error("Damaged patch: " + why);
+}
+
 }  // namespace delta

@@ -75,4 +75,7 @@ std::string encodeHeader(const PatchHeader& header);
 // its streams do not fill the patch exactly.
 PatchHeader decodeHeader(const unsigned char* bytes, uint64_t patchSize);
 
+// Raises base::Error "Damaged patch: <why>".
+[[noreturn]] void damagedPatch(const std::string& why);
+
 }  // namespace delta

@@ -18,6 +18,7 @@
 #include "delta/delta.h"
 #include "delta/make/executable.h"
 #include "delta/patch_format.h"
+#include "delta/streams.h"
 
 namespace delta {
 
@@ -37,9 +38,6 @@ constexpr int64_t kLongMatch = 64;
 // Stretches shorter than this do not place the address map's breakpoints: a
 // few bytes that happen to match elsewhere say nothing about where code went.
 constexpr uint64_t kMinMappedStretch = 64;
-// Zeros between two differing bytes stay among the bytes given as they are
-// when there are fewer of them than this: a run costs two counts.
-constexpr size_t kMinZeroRun = 3;
 // Pieces in which steps are predicted and differenced.
 constexpr uint64_t kPiece = uint64_t{1} << 20;
 // The new file's bytes matched between two progress reports.
@@ -213,53 +211,6 @@ std::vector<Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
     if (breakpoints.size() <= kMaxBreakpoints) return breakpoints;
   }
 }
-
-// The diff stream's runs, written as the bytes come.
-class DiffRuns {
- public:
-  void add(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-      if (bytes[i] == 0) {
-        ++pendingZeros_;
-        continue;
-      }
-      if (literals_.empty()) {
-        leadingZeros_ += pendingZeros_;
-      } else if (pendingZeros_ < kMinZeroRun) {
-        literals_.append(pendingZeros_, '\0');
-      } else {
-        flush();
-        leadingZeros_ = pendingZeros_;
-      }
-      pendingZeros_ = 0;
-      literals_ += static_cast<char>(bytes[i]);
-    }
-  }
-
-  std::string finish() {
-    if (!literals_.empty()) flush();
-    leadingZeros_ += pendingZeros_;
-    if (leadingZeros_ > 0) {
-      appendVarint(out_, leadingZeros_);
-      appendVarint(out_, 0);
-    }
-    return std::move(out_);
-  }
-
- private:
-  void flush() {
-    appendVarint(out_, leadingZeros_);
-    appendVarint(out_, literals_.size());
-    out_ += literals_;
-    literals_.clear();
-    leadingZeros_ = 0;
-  }
-
-  std::string out_;
-  std::string literals_;
-  uint64_t leadingZeros_ = 0;
-  uint64_t pendingZeros_ = 0;
-};
 
 // The diff stream of the steps against the base with the map's prediction.
 std::string diffStream(std::string_view old, std::string_view now, const std::vector<Step>& steps,
