@@ -7,7 +7,6 @@
 
 #include "base/error.h"
 #include "delta/address_map.h"
-#include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/patch_format.h"
 #include "delta/streams.h"
@@ -58,7 +57,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
   FrameReader control(patch, at, header.controlSize, kControlWindowLog, "patch");
   FrameReader diffStream(patch, at += header.controlSize, header.diffSize, kDiffWindowLog, "patch");
   FrameReader extra(patch, at += header.diffSize, header.extraSize, kExtraWindowLog, "patch");
-  DiffBytes diff(diffStream);
+  DiffReader diff(diffStream);
 
   const size_t windowSize = kPiece + kContextBefore + kContextAfter;
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
@@ -67,9 +66,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
   uint64_t old = 0;   // the old position, always within [0, baseSize]
   bool first = true;
   while (made < header.newSize) {
-    const uint64_t add = varintOf(control, "control");
-    const uint64_t copy = varintOf(control, "control");
-    const int64_t seek = unzigzag(varintOf(control, "control"));
+    const auto [add, copy, seek] = readTriple(control);
     const uint64_t left = header.newSize - made;
     if (add > left || copy > left - add)
       damagedPatch("it makes more than its " + std::to_string(header.newSize) + " bytes");

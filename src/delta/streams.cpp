@@ -13,8 +13,7 @@ namespace {
 // when there are fewer of them than this: a run costs two counts.
 constexpr size_t kMinZeroRun = 3;
 
-}  // namespace
-
+// A LEB128 varint of at most 64 bits of the stream, which `name` names in errors.
 uint64_t varintOf(FrameReader& stream, const char* name) {
   uint64_t value;
   if (!readVarint([&] { return stream.byte(); }, value))
@@ -22,7 +21,23 @@ uint64_t varintOf(FrameReader& stream, const char* name) {
   return value;
 }
 
-void DiffBytes::addTo(unsigned char* to, size_t n) {
+}  // namespace
+
+void appendTriple(std::string& control, const Triple& triple) {
+  appendVarint(control, triple.add);
+  appendVarint(control, triple.copy);
+  appendVarint(control, zigzag(triple.seek));
+}
+
+Triple readTriple(FrameReader& control) {
+  Triple triple;
+  triple.add = varintOf(control, "control");
+  triple.copy = varintOf(control, "control");
+  triple.seek = unzigzag(varintOf(control, "control"));
+  return triple;
+}
+
+void DiffReader::addTo(unsigned char* to, size_t n) {
   while (n > 0) {
     if (zeros_ == 0 && literals_ == 0) {
       zeros_ = varintOf(stream_, "diff");
@@ -46,7 +61,7 @@ void DiffBytes::addTo(unsigned char* to, size_t n) {
   }
 }
 
-void DiffRuns::add(const uint8_t* bytes, size_t n) {
+void DiffWriter::add(const uint8_t* bytes, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     if (bytes[i] == 0) {
       ++pendingZeros_;
@@ -65,7 +80,7 @@ void DiffRuns::add(const uint8_t* bytes, size_t n) {
   }
 }
 
-std::string DiffRuns::finish() {
+std::string DiffWriter::finish() {
   if (!literals_.empty()) flush();
   leadingZeros_ += pendingZeros_;
   if (leadingZeros_ > 0) {
@@ -75,7 +90,7 @@ std::string DiffRuns::finish() {
   return std::move(out_);
 }
 
-void DiffRuns::flush() {
+void DiffWriter::flush() {
   appendVarint(out_, leadingZeros_);
   appendVarint(out_, literals_.size());
   out_ += literals_;

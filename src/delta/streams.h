@@ -1,5 +1,9 @@
-// The diff stream of a patch (patch_format.h): its writer, which the maker
-// uses, and its reader, which the applier uses.
+// The control and diff streams of a patch (patch_format.h), each with its
+// writer, which the maker uses, and its reader, which the applier uses. The
+// map stream's pair is AddressMap::encode and decode (address_map.h); the
+// extra stream holds the new file's bytes as they are, with nothing to encode.
+// The readers take the stream decompressed as it comes and raise base::Error
+// ("Damaged patch: ...") on what their writers never write.
 #pragma once
 
 #include <cstddef>
@@ -10,17 +14,26 @@
 
 namespace delta {
 
-// A LEB128 varint of at most 64 bits of the stream, which `name` names in errors.
-uint64_t varintOf(FrameReader& stream, const char* name);
+// One triple of the control stream: `add` bytes made from the base, `copy`
+// bytes taken from the extra stream, then the old position moved by add + seek.
+struct Triple {
+  uint64_t add = 0;
+  uint64_t copy = 0;
+  int64_t seek = 0;
+};
+
+void appendTriple(std::string& control, const Triple& triple);
+Triple readTriple(FrameReader& control);
 
 // The diff stream's bytes, out of its runs of zeros and of bytes as they are.
-class DiffBytes {
+class DiffReader {
  public:
-  explicit DiffBytes(FrameReader& stream) : stream_(stream) {}
+  explicit DiffReader(FrameReader& stream) : stream_(stream) {}
 
   // Adds the next n bytes to those at `to`.
   void addTo(unsigned char* to, size_t n);
 
+  // Whether the stream has given every byte and holds nothing more.
   bool atEnd() { return zeros_ == 0 && literals_ == 0 && stream_.atEnd(); }
 
  private:
@@ -30,10 +43,11 @@ class DiffBytes {
 };
 
 // The diff stream's runs, written as the bytes come.
-class DiffRuns {
+class DiffWriter {
  public:
+  // Takes the next n bytes.
   void add(const uint8_t* bytes, size_t n);
-
+  // The stream of all the bytes taken.
   std::string finish();
 
  private:

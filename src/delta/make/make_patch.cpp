@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "delta/address_map.h"
-#include "delta/bytes.h"
 #include "delta/delta.h"
 #include "delta/make/executable.h"
 #include "delta/patch_format.h"
@@ -218,7 +217,7 @@ std::string diffStream(std::string_view old, std::string_view now, const std::ve
   const auto* oldBytes = reinterpret_cast<const unsigned char*>(old.data());
   const auto* nowBytes = reinterpret_cast<const unsigned char*>(now.data());
   std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, now.size())));
-  DiffRuns runs;
+  DiffWriter runs;
   for (const Step& step : steps) {
     const auto shift = static_cast<int64_t>(step.newStart - step.oldStart);
     for (uint64_t done = 0; done < step.add; done += kPiece) {
@@ -320,11 +319,7 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
     }
   }
   std::string control;
-  for (const Step& step : steps) {
-    appendVarint(control, step.add);
-    appendVarint(control, step.copy);
-    appendVarint(control, zigzag(step.seek));
-  }
+  for (const Step& step : steps) appendTriple(control, {step.add, step.copy, step.seek});
   PatchHeader header;
   header.rules = map.rules();
   header.newSize = now.size();
