@@ -196,68 +196,108 @@ bool AddressMap::targetShift(uint64_t address, uint64_t& shift) const {
   return true;
 }
 
-void AddressMap::predict(const unsigned char* window, uint64_t windowBegin, uint64_t windowEnd,
-                         uint64_t stepBegin, uint64_t stepEnd, int64_t stepShift,
-                         uint64_t pieceBegin, uint64_t pieceEnd, unsigned char* piece) const {
-  if (rules_ == 0 || pieceBegin >= pieceEnd) return;
-  (void)windowEnd;
-  auto at = [&](uint64_t offset) { return window + (offset - windowBegin); };
-  // Adds the difference that moving the field's value makes to its bytes
-  // within the piece.
-  auto move = [&](uint64_t q, unsigned width, uint64_t value, uint64_t by) {
-    const uint64_t moved = value + by;
-    for (unsigned i = 0; i < width; ++i) {
-      const uint64_t x = q + i;
-      if (x < pieceBegin || x >= pieceEnd) continue;
-      piece[x - pieceBegin] += static_cast<unsigned char>((moved >> (8 * i)) - (value >> (8 * i)));
-    }
-  };
-  // Fields start within the step and at most 7 bytes before the piece, so
-  // that those reaching into it count.
-  const uint64_t first = std::max(stepBegin, pieceBegin > 7 ? pieceBegin - 7 : 0);
-  const uint64_t last = std::min(pieceEnd, stepEnd);  // fields start before it
-  const bool branches = rules_ & (kRuleBranch | kRuleRipRelative);
-  for (const Segment& s : segments_) {
-    const uint64_t from = std::max(first, s.offset);
-    const uint64_t to = std::min(last, s.offset + s.fileSize);
-    for (uint64_t q = from; q < to; ++q) {
-      const uint64_t room = stepEnd - q;
-      if (room < 4) break;
-      if (branches && s.code && q >= 1) {
-        const int before = *at(q - 1);
-        const uint8_t classes = kClasses.of[before];
-        bool field = false;
-        if (classes && (rules_ & kRuleBranch))
-          field = (classes & kBranchOpcode) ||
-                  ((classes & kJccSecond) && q >= 2 && (kClasses.of[*at(q - 2)] & kTwoByte));
-        if (!field && (classes & kRipModRm) && (rules_ & kRuleRipRelative))
-          field = q >= 2 && (kClasses.of[*at(q - 2)] & kRipOpcode);
-        if (field) {
-          const uint64_t displacement = little(at(q), 4);
-          const uint64_t source = s.address + (q - s.offset) + 4;
-          const uint64_t target =
-              source + static_cast<uint64_t>(static_cast<int64_t>(
-                           static_cast<int32_t>(static_cast<uint32_t>(displacement))));
-          uint64_t shift;
-          if (targetShift(target, shift)) {
-            const uint64_t by =
-                shift - static_cast<uint64_t>(stepShift) - static_cast<uint64_t>(s.extraShift);
-            if (by) move(q, 4, displacement, by);
-          }
-        }
-      }
-      if ((rules_ & kRuleAddress64) && q % 8 == 0 && room >= 8) {
-        const uint64_t value = little(at(q), 8);
-        uint64_t shift;
-        if (targetShift(value, shift) && shift) move(q, 8, value, shift);
-      }
-      if (rules_ & kRuleAddress32) {
-        const uint64_t value = little(at(q), 4);
-        uint64_t shift;
-        if (targetShift(value, shift) && shift) move(q, 4, value, shift);
+// One piece's prediction, a function per rule: which fields of the step the
+// rules pick that reach into the piece, and how far each moves.
+class AddressMap::Prediction {
+ public:
+  Prediction(const AddressMap& map, const Window& base, const Step& step, uint64_t pieceBegin,
+             uint64_t pieceEnd, unsigned char* piece)
+      : map_(map),
+        rules_(map.rules_),
+        base_(base),
+        step_(step),
+        pieceBegin_(pieceBegin),
+        pieceEnd_(pieceEnd),
+        piece_(piece) {}
+
+  void run() {
+    // Fields start within the step and at most 7 bytes before the piece, so
+    // that those reaching into it count; each has at least 4 bytes, all
+    // within the step.
+    const uint64_t first = std::max(step_.begin, pieceBegin_ > 7 ? pieceBegin_ - 7 : 0);
+    const uint64_t last = std::min(pieceEnd_, step_.end);
+    for (const Segment& s : map_.segments_) {
+      const uint64_t from = std::max(first, s.offset);
+      const uint64_t to = std::min(last, s.offset + s.fileSize);
+      for (uint64_t q = from; q < to && step_.end - q >= 4; ++q) {
+        if (s.code && (branch(q) || ripRelative(q))) moveDisplacement(s, q);
+        if (address64(q)) moveAddress(q, 8);
+        if (address32(q)) moveAddress(q, 4);
       }
     }
   }
+
+ private:
+  // Rule 1: the displacement of a call or jump (E8, E9, 0F 80..8F).
+  bool branch(uint64_t q) const {
+    if (!(rules_ & kRuleBranch) || q < 1) return false;
+    const uint8_t before = kClasses.of[*base_.at(q - 1)];
+    return (before & kBranchOpcode) ||
+           ((before & kJccSecond) && q >= 2 && (kClasses.of[*base_.at(q - 2)] & kTwoByte));
+  }
+
+  // Rule 2: an operand relative to the instruction pointer (ModRM 00xxx101
+  // after one of the common opcodes).
+  bool ripRelative(uint64_t q) const {
+    return (rules_ & kRuleRipRelative) && q >= 2 && (kClasses.of[*base_.at(q - 1)] & kRipModRm) &&
+           (kClasses.of[*base_.at(q - 2)] & kRipOpcode);
+  }
+
+  // Rule 4: a 64-bit address at an offset that is a multiple of 8.
+  bool address64(uint64_t q) const {
+    return (rules_ & kRuleAddress64) && q % 8 == 0 && step_.end - q >= 8;
+  }
+
+  // Rule 8: a 32-bit address anywhere.
+  bool address32(uint64_t) const { return rules_ & kRuleAddress32; }
+
+  // A displacement moves by how far its target moved, less how far the field
+  // itself moved: the step's shift and its segment's extra shift.
+  void moveDisplacement(const Segment& s, uint64_t q) {
+    const uint64_t displacement = little(base_.at(q), 4);
+    const uint64_t source = s.address + (q - s.offset) + 4;
+    const uint64_t target =
+        source + static_cast<uint64_t>(static_cast<int64_t>(
+                     static_cast<int32_t>(static_cast<uint32_t>(displacement))));
+    uint64_t shift;
+    if (!map_.targetShift(target, shift)) return;
+    const uint64_t by =
+        shift - static_cast<uint64_t>(step_.shift) - static_cast<uint64_t>(s.extraShift);
+    if (by) move(q, 4, displacement, by);
+  }
+
+  // An address moves by how far what it points at moved.
+  void moveAddress(uint64_t q, unsigned width) {
+    const uint64_t value = little(base_.at(q), width);
+    uint64_t shift;
+    if (map_.targetShift(value, shift) && shift) move(q, width, value, shift);
+  }
+
+  // Adds the difference that moving the field's value makes to its bytes
+  // within the piece.
+  void move(uint64_t q, unsigned width, uint64_t value, uint64_t by) {
+    const uint64_t moved = value + by;
+    for (unsigned i = 0; i < width; ++i) {
+      const uint64_t x = q + i;
+      if (x < pieceBegin_ || x >= pieceEnd_) continue;
+      piece_[x - pieceBegin_] +=
+          static_cast<unsigned char>((moved >> (8 * i)) - (value >> (8 * i)));
+    }
+  }
+
+  const AddressMap& map_;
+  const uint32_t rules_;
+  const Window& base_;
+  const Step& step_;
+  const uint64_t pieceBegin_;
+  const uint64_t pieceEnd_;
+  unsigned char* const piece_;
+};
+
+void AddressMap::predict(const Window& base, const Step& step, uint64_t pieceBegin,
+                         uint64_t pieceEnd, unsigned char* piece) const {
+  if (rules_ == 0 || pieceBegin >= pieceEnd) return;
+  Prediction(*this, base, step, pieceBegin, pieceEnd, piece).run();
 }
 
 }  // namespace delta

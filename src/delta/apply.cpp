@@ -85,7 +85,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
         const uint64_t windowEnd = std::min(baseSize, begin + n + kContextAfter);
         base.read(windowBegin, window.get(), static_cast<size_t>(windowEnd - windowBegin));
         std::memcpy(piece.get(), window.get() + (begin - windowBegin), n);
-        map.predict(window.get(), windowBegin, windowEnd, old, old + add, shift, begin, begin + n,
+        map.predict({window.get(), windowBegin}, {old, old + add, shift}, begin, begin + n,
                     piece.get());
       } else {
         base.read(begin, piece.get(), n);

@@ -220,16 +220,18 @@ TEST(AddressMap, PredictsTheSameBytesHoweverAStepIsCut) {
   const uint64_t stepBegin = 100, stepEnd = base.size() - 50;
   const auto* bytes = reinterpret_cast<const unsigned char*>(base.data());
   std::string whole = base.substr(stepBegin, stepEnd - stepBegin);
-  map.predict(bytes, 0, base.size(), stepBegin, stepEnd, 12, stepBegin, stepEnd,
+  map.predict({bytes, 0}, {stepBegin, stepEnd, 12}, stepBegin, stepEnd,
               reinterpret_cast<unsigned char*>(whole.data()));
   ASSERT_NE(whole, base.substr(stepBegin, stepEnd - stepBegin));
   std::mt19937 random(9);
   for (uint64_t begin = stepBegin; begin < stepEnd;) {
     const uint64_t end = std::min(stepEnd, begin + 1 + random() % 5000);
     const uint64_t windowBegin = begin - std::min(begin, delta::kContextBefore);
+    // The window alone, as the applier reads it: a read outside it is out of bounds.
     const uint64_t windowEnd = std::min<uint64_t>(base.size(), end + delta::kContextAfter);
+    const std::vector<unsigned char> window(bytes + windowBegin, bytes + windowEnd);
     std::string piece = base.substr(begin, end - begin);
-    map.predict(bytes + windowBegin, windowBegin, windowEnd, stepBegin, stepEnd, 12, begin, end,
+    map.predict({window.data(), windowBegin}, {stepBegin, stepEnd, 12}, begin, end,
                 reinterpret_cast<unsigned char*>(piece.data()));
     ASSERT_EQ(piece, whole.substr(begin - stepBegin, end - begin)) << begin;
     begin = end;

@@ -24,10 +24,7 @@ namespace delta {
 namespace {
 
 // One triple of the control stream, with where it reads and writes.
-struct Step {
-  uint64_t add = 0;
-  uint64_t copy = 0;
-  int64_t seek = 0;
+struct PlacedTriple : Triple {
   uint64_t oldStart = 0;
   uint64_t newStart = 0;
 };
@@ -78,13 +75,13 @@ int64_t longestMatch(const Index* sa, const uint8_t* old, int64_t oldSize, const
 // between two alignments is split where the bytes favour each side, and what
 // neither covers is given as it is (the extra stream).
 template <typename Index>
-std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::string_view nowText,
-                             const PatchProgress& progress) {
+std::vector<PlacedTriple> matchSteps(const Index* sa, std::string_view oldText,
+                                     std::string_view nowText, const PatchProgress& progress) {
   const auto* old = reinterpret_cast<const uint8_t*>(oldText.data());
   const auto* now = reinterpret_cast<const uint8_t*>(nowText.data());
   const auto oldSize = static_cast<int64_t>(oldText.size());
   const auto nowSize = static_cast<int64_t>(nowText.size());
-  std::vector<Step> steps;
+  std::vector<PlacedTriple> steps;
   int64_t scan = 0, length = 0, pos = 0;
   int64_t lastScan = 0, lastPos = 0, lastOffset = 0, reported = 0;
   while (scan < nowSize) {
@@ -154,8 +151,9 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
     if (forward + copy == 0 && !steps.empty())
       steps.back().seek += seek;
     else
-      steps.push_back({static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), seek,
-                       static_cast<uint64_t>(lastPos), static_cast<uint64_t>(lastScan)});
+      steps.push_back({{static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), seek},
+                       static_cast<uint64_t>(lastPos),
+                       static_cast<uint64_t>(lastScan)});
     lastScan = scan - backward;
     lastPos = pos - backward;
     lastOffset = pos - scan;
@@ -165,8 +163,8 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
 }
 
 template <typename Index>
-std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
-                                     const PatchProgress& progress) {
+std::vector<PlacedTriple> suffixSortAndMatch(std::string_view old, std::string_view now,
+                                             const PatchProgress& progress) {
   std::unique_ptr<Index[]> sa(new Index[old.size() + 1]);
   const auto* bytes = reinterpret_cast<const sauchar_t*>(old.data());
   int failed;
@@ -180,15 +178,15 @@ std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
 
 // Where each stretch of the base went: the longer stretches first, so that
 // a short match elsewhere does not take the place of the code around it.
-std::vector<Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
+std::vector<Breakpoint> breakpointsOf(const std::vector<PlacedTriple>& steps) {
   for (uint64_t shortest = kMinMappedStretch;; shortest *= 2) {
-    std::vector<const Step*> stretches;
-    for (const Step& step : steps)
+    std::vector<const PlacedTriple*> stretches;
+    for (const PlacedTriple& step : steps)
       if (step.add >= shortest) stretches.push_back(&step);
     std::stable_sort(stretches.begin(), stretches.end(),
-                     [](const Step* a, const Step* b) { return a->add > b->add; });
+                     [](const PlacedTriple* a, const PlacedTriple* b) { return a->add > b->add; });
     std::map<uint64_t, std::pair<uint64_t, int64_t>> painted;  // start -> (end, shift)
-    for (const Step* step : stretches) {
+    for (const PlacedTriple* step : stretches) {
       const int64_t shift = static_cast<int64_t>(step->newStart - step->oldStart);
       uint64_t from = step->oldStart;
       const uint64_t end = step->oldStart + step->add;
@@ -212,20 +210,20 @@ std::vector<Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
 }
 
 // The diff stream of the steps against the base with the map's prediction.
-std::string diffStream(std::string_view old, std::string_view now, const std::vector<Step>& steps,
-                       const AddressMap& map) {
+std::string diffStream(std::string_view old, std::string_view now,
+                       const std::vector<PlacedTriple>& steps, const AddressMap& map) {
   const auto* oldBytes = reinterpret_cast<const unsigned char*>(old.data());
   const auto* nowBytes = reinterpret_cast<const unsigned char*>(now.data());
   std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, now.size())));
   DiffWriter runs;
-  for (const Step& step : steps) {
+  for (const PlacedTriple& step : steps) {
     const auto shift = static_cast<int64_t>(step.newStart - step.oldStart);
     for (uint64_t done = 0; done < step.add; done += kPiece) {
       const uint64_t begin = step.oldStart + done;
       const size_t n = static_cast<size_t>(std::min(kPiece, step.add - done));
       std::memcpy(piece.data(), oldBytes + begin, n);
-      map.predict(oldBytes, 0, old.size(), step.oldStart, step.oldStart + step.add, shift, begin,
-                  begin + n, piece.data());
+      map.predict({oldBytes, 0}, {step.oldStart, step.oldStart + step.add, shift}, begin, begin + n,
+                  piece.data());
       const unsigned char* target = nowBytes + step.newStart + done;
       for (size_t i = 0; i < n; ++i) piece[i] = static_cast<unsigned char>(target[i] - piece[i]);
       runs.add(piece.data(), n);
@@ -294,15 +292,16 @@ std::string compressFrame(std::string_view bytes, const ZstdOptions& options) {
 }
 
 std::string makePatch(std::string_view old, std::string_view now, const PatchProgress& progress) {
-  const std::vector<Step> steps = old.size() < (size_t{1} << 31)
-                                      ? suffixSortAndMatch<saidx_t>(old, now, progress)
-                                      : suffixSortAndMatch<saidx64_t>(old, now, progress);
+  const std::vector<PlacedTriple> steps = old.size() < (size_t{1} << 31)
+                                              ? suffixSortAndMatch<saidx_t>(old, now, progress)
+                                              : suffixSortAndMatch<saidx64_t>(old, now, progress);
 
   // The extra stream on a thread of its own while the rest is worked out.
   std::string extra;
   Worker extraWorker([&] {
     std::string bytes;
-    for (const Step& step : steps) bytes.append(now.substr(step.newStart + step.add, step.copy));
+    for (const PlacedTriple& step : steps)
+      bytes.append(now.substr(step.newStart + step.add, step.copy));
     extra = compressFrame(bytes, forStream(kExtraWindowLog));
   });
 
@@ -319,7 +318,7 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
     }
   }
   std::string control;
-  for (const Step& step : steps) appendTriple(control, {step.add, step.copy, step.seek});
+  for (const PlacedTriple& step : steps) appendTriple(control, step);
   PatchHeader header;
   header.rules = map.rules();
   header.newSize = now.size();
