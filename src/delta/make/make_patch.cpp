@@ -6,16 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <map>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "delta/address_map.h"
 #include "delta/delta.h"
 #include "delta/make/executable.h"
+#include "delta/make/worker.h"
 #include "delta/patch_format.h"
 #include "delta/streams.h"
 
@@ -231,31 +230,6 @@ std::string diffStream(std::string_view old, std::string_view now,
   }
   return runs.finish();
 }
-
-// Runs fn on a thread of its own; join() rethrows what it raised.
-class Worker {
- public:
-  template <typename Fn>
-  explicit Worker(Fn fn)
-      : thread_([this, fn] {
-          try {
-            fn();
-          } catch (...) {
-            failure_ = std::current_exception();
-          }
-        }) {}
-  ~Worker() {
-    if (thread_.joinable()) thread_.join();
-  }
-  void join() {
-    thread_.join();
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  std::exception_ptr failure_;
-  std::thread thread_;
-};
 
 // A patch's stream: the window as the format allows, the match finder's
 // tables fitted to the stream (level 19's own are sized for the largest
