@@ -18,9 +18,14 @@ class Worker {
             failure_ = std::current_exception();
           }
         }) {}
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+  // Waits for the thread; what it raised is dropped (an error of the caller's
+  // is on its way out).
   ~Worker() {
     if (thread_.joinable()) thread_.join();
   }
+  // Waits for the thread and raises what it raised.
   void join() {
     thread_.join();
     if (failure_) std::rethrow_exception(failure_);
