@@ -1,5 +1,8 @@
-// The patch's layout, shared by the applier and the publisher's tool that
-// makes patches. All numbers are little-endian.
+// The patch's layout, shared by the applier (apply.cpp) and the maker
+// (make/make_patch.cpp, the publisher's tool's alone). Each part is written
+// and read in one place, side by side: the header here, the numbers in
+// bytes.h, the control and diff streams in streams.h, the map stream in
+// address_map.h. All numbers of the header are little-endian.
 //
 //   offset  size  field
 //   0       8     magic "DLTPATCH"
@@ -30,6 +33,9 @@
 // The diff stream holds those bytes as runs: a varint count of zero bytes,
 // a varint count of bytes that follow as they are, those bytes, and again,
 // never two counts of 0 in a row, until every triple has its bytes.
+//
+// The extra stream holds the bytes that the triples take as they are, in
+// order.
 //
 // The map stream is the AddressMap (address_map.h): a varint count of
 // segments (at most 128), each as offset, file size, address, memory size,

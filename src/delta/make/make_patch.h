@@ -3,6 +3,8 @@
 // differences of executable code", with the address prediction of
 // delta/address_map.h for x86 executables) and compressed copies, both
 // compressed with zstd at a high level within the windows the updater accepts.
+// The publisher's tool and the tests link this folder; the updater never does
+// (zstd's encoder and libdivsufsort stay out of it).
 #pragma once
 
 #include <cstdint>
