@@ -9,10 +9,6 @@ namespace delta {
 
 namespace {
 
-// Zeros between two differing bytes stay among the bytes given as they are
-// when there are fewer of them than this: a run costs two counts.
-constexpr size_t kMinZeroRun = 3;
-
 // A LEB128 varint of at most 64 bits of the stream, which `name` names in errors.
 uint64_t varintOf(FrameReader& stream, const char* name) {
   uint64_t value;
@@ -22,12 +18,6 @@ uint64_t varintOf(FrameReader& stream, const char* name) {
 }
 
 }  // namespace
-
-void appendTriple(std::string& control, const Triple& triple) {
-  appendVarint(control, triple.add);
-  appendVarint(control, triple.copy);
-  appendVarint(control, zigzag(triple.seek));
-}
 
 Triple readTriple(FrameReader& control) {
   Triple triple;
@@ -59,43 +49,6 @@ void DiffReader::addTo(unsigned char* to, size_t n) {
     to += got;
     n -= got;
   }
-}
-
-void DiffWriter::add(const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    if (bytes[i] == 0) {
-      ++pendingZeros_;
-      continue;
-    }
-    if (literals_.empty()) {
-      leadingZeros_ += pendingZeros_;
-    } else if (pendingZeros_ < kMinZeroRun) {
-      literals_.append(pendingZeros_, '\0');
-    } else {
-      flush();
-      leadingZeros_ = pendingZeros_;
-    }
-    pendingZeros_ = 0;
-    literals_ += static_cast<char>(bytes[i]);
-  }
-}
-
-std::string DiffWriter::finish() {
-  if (!literals_.empty()) flush();
-  leadingZeros_ += pendingZeros_;
-  if (leadingZeros_ > 0) {
-    appendVarint(out_, leadingZeros_);
-    appendVarint(out_, 0);
-  }
-  return std::move(out_);
-}
-
-void DiffWriter::flush() {
-  appendVarint(out_, leadingZeros_);
-  appendVarint(out_, literals_.size());
-  out_ += literals_;
-  literals_.clear();
-  leadingZeros_ = 0;
 }
 
 }  // namespace delta

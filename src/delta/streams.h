@@ -3,13 +3,17 @@
 // map stream's pair is AddressMap::encode and decode (address_map.h); the
 // extra stream holds the new file's bytes as they are, with nothing to encode.
 // The readers take the stream decompressed as it comes and raise base::Error
-// ("Damaged patch: ...") on what their writers never write.
+// ("Damaged patch: ...") on what their writers never write. The writers are
+// inline, so that the updater, which only reads, carries none of their code
+// (the Windows linker keeps every function of an object that it links).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
+#include "delta/bytes.h"
 #include "delta/zstd_frame.h"
 
 namespace delta {
@@ -22,7 +26,12 @@ struct Triple {
   int64_t seek = 0;
 };
 
-void appendTriple(std::string& control, const Triple& triple);
+inline void appendTriple(std::string& control, const Triple& triple) {
+  appendVarint(control, triple.add);
+  appendVarint(control, triple.copy);
+  appendVarint(control, zigzag(triple.seek));
+}
+
 Triple readTriple(FrameReader& control);
 
 // The diff stream's bytes, out of its runs of zeros and of bytes as they are.
@@ -46,12 +55,48 @@ class DiffReader {
 class DiffWriter {
  public:
   // Takes the next n bytes.
-  void add(const uint8_t* bytes, size_t n);
+  void add(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (bytes[i] == 0) {
+        ++pendingZeros_;
+        continue;
+      }
+      if (literals_.empty()) {
+        leadingZeros_ += pendingZeros_;
+      } else if (pendingZeros_ < kMinZeroRun) {
+        literals_.append(pendingZeros_, '\0');
+      } else {
+        flush();
+        leadingZeros_ = pendingZeros_;
+      }
+      pendingZeros_ = 0;
+      literals_ += static_cast<char>(bytes[i]);
+    }
+  }
+
   // The stream of all the bytes taken.
-  std::string finish();
+  std::string finish() {
+    if (!literals_.empty()) flush();
+    leadingZeros_ += pendingZeros_;
+    if (leadingZeros_ > 0) {
+      appendVarint(out_, leadingZeros_);
+      appendVarint(out_, 0);
+    }
+    return std::move(out_);
+  }
 
  private:
-  void flush();
+  // Zeros between two differing bytes stay among the bytes given as they are
+  // when there are fewer of them than this: a run costs two counts.
+  static constexpr size_t kMinZeroRun = 3;
+
+  void flush() {
+    appendVarint(out_, leadingZeros_);
+    appendVarint(out_, literals_.size());
+    out_ += literals_;
+    literals_.clear();
+    leadingZeros_ = 0;
+  }
 
   std::string out_;
   std::string literals_;
