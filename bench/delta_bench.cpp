@@ -13,9 +13,9 @@
 
 #include "base/error.h"
 #include "delta/delta.h"
+#include "delta/make/make_patch.h"
 #include "release/release_list.h"
 #include "release/sha256.h"
-#include "release/tool/make_patch.h"
 
 namespace {
 
@@ -96,9 +96,9 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   try {
     if (command == "make" && argc == 5) {
-      writeFile(argv[4], release::tool::makePatch(readFile(argv[2]), readFile(argv[3])));
+      writeFile(argv[4], delta::makePatch(readFile(argv[2]), readFile(argv[3])));
     } else if (command == "compress" && argc == 4) {
-      writeFile(argv[3], release::tool::compressFrame(readFile(argv[2])));
+      writeFile(argv[3], delta::compressFrame(readFile(argv[2])));
     } else if (command == "apply" && argc == 5) {
       FileReader base(argv[2]);
       std::cout << release::hashText(hashFile(base)) << "  " << argv[2] << "\n";

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/error.h"
-#include "delta/patch_format.h"
+#include "delta/bytes.h"
 
 namespace delta {
 
@@ -79,25 +79,19 @@ struct ByteClasses {
 };
 constexpr ByteClasses kClasses;
 
-uint64_t little(const unsigned char* bytes, unsigned width) {
-  uint64_t value = 0;
-  for (unsigned i = width; i-- > 0;) value = value << 8 | bytes[i];
-  return value;
-}
-
-uint64_t readVarint(std::string_view bytes, size_t& at) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < kMaxVarintSize && at < bytes.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[at++]);
-    if (i == kMaxVarintSize - 1 && byte > 1) break;
-    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
-    if (!(byte & 0x80)) return value;
-  }
-  throw base::Error("Damaged patch: its address map is cut short or malformed");
-}
-
 [[noreturn]] void badMap(const std::string& why) {
   throw base::Error("Damaged patch: its address map " + why);
+}
+
+// The varint at bytes[at], which moves past it.
+uint64_t varintAt(std::string_view bytes, size_t& at) {
+  const auto next = [&] {
+    if (at == bytes.size()) badMap("is cut short or malformed");
+    return bytes[at++];
+  };
+  uint64_t value;
+  if (!readVarint(next, value)) badMap("is cut short or malformed");
+  return value;
 }
 
 }  // namespace
@@ -154,28 +148,28 @@ std::string AddressMap::encode() const {
 
 AddressMap AddressMap::decode(uint32_t rules, std::string_view bytes) {
   size_t at = 0;
-  const uint64_t segmentCount = readVarint(bytes, at);
+  const uint64_t segmentCount = varintAt(bytes, at);
   if (segmentCount > kMaxSegments) badMap("has too many segments");
   std::vector<Segment> segments(static_cast<size_t>(segmentCount));
   for (Segment& s : segments) {
-    s.offset = readVarint(bytes, at);
-    s.fileSize = readVarint(bytes, at);
-    s.address = readVarint(bytes, at);
-    s.memorySize = readVarint(bytes, at);
-    const uint64_t code = readVarint(bytes, at);
+    s.offset = varintAt(bytes, at);
+    s.fileSize = varintAt(bytes, at);
+    s.address = varintAt(bytes, at);
+    s.memorySize = varintAt(bytes, at);
+    const uint64_t code = varintAt(bytes, at);
     if (code > 1) badMap("has a segment of an unknown kind");
     s.code = code == 1;
-    s.extraShift = unzigzag(readVarint(bytes, at));
+    s.extraShift = unzigzag(varintAt(bytes, at));
   }
-  const uint64_t breakpointCount = readVarint(bytes, at);
+  const uint64_t breakpointCount = varintAt(bytes, at);
   if (breakpointCount > kMaxBreakpoints) badMap("has too many breakpoints");
   std::vector<Breakpoint> breakpoints(static_cast<size_t>(breakpointCount));
   uint64_t last = 0;
   for (size_t i = 0; i < breakpoints.size(); ++i) {
-    const uint64_t gap = readVarint(bytes, at);
+    const uint64_t gap = varintAt(bytes, at);
     if ((i > 0 && gap == 0) || gap > ~last) badMap("has breakpoints out of order");
     breakpoints[i].start = last += gap;
-    breakpoints[i].shift = unzigzag(readVarint(bytes, at));
+    breakpoints[i].shift = unzigzag(varintAt(bytes, at));
   }
   if (at != bytes.size()) badMap("has bytes after its end");
   return AddressMap(rules, std::move(segments), std::move(breakpoints));
@@ -202,68 +196,108 @@ bool AddressMap::targetShift(uint64_t address, uint64_t& shift) const {
   return true;
 }
 
-void AddressMap::predict(const unsigned char* window, uint64_t windowBegin, uint64_t windowEnd,
-                         uint64_t stepBegin, uint64_t stepEnd, int64_t stepShift,
-                         uint64_t pieceBegin, uint64_t pieceEnd, unsigned char* piece) const {
-  if (rules_ == 0 || pieceBegin >= pieceEnd) return;
-  (void)windowEnd;
-  auto at = [&](uint64_t offset) { return window + (offset - windowBegin); };
-  // Adds the difference that moving the field's value makes to its bytes
-  // within the piece.
-  auto move = [&](uint64_t q, unsigned width, uint64_t value, uint64_t by) {
-    const uint64_t moved = value + by;
-    for (unsigned i = 0; i < width; ++i) {
-      const uint64_t x = q + i;
-      if (x < pieceBegin || x >= pieceEnd) continue;
-      piece[x - pieceBegin] += static_cast<unsigned char>((moved >> (8 * i)) - (value >> (8 * i)));
-    }
-  };
-  // Fields start within the step and at most 7 bytes before the piece, so
-  // that those reaching into it count.
-  const uint64_t first = std::max(stepBegin, pieceBegin > 7 ? pieceBegin - 7 : 0);
-  const uint64_t last = std::min(pieceEnd, stepEnd);  // fields start before it
-  const bool branches = rules_ & (kRuleBranch | kRuleRipRelative);
-  for (const Segment& s : segments_) {
-    const uint64_t from = std::max(first, s.offset);
-    const uint64_t to = std::min(last, s.offset + s.fileSize);
-    for (uint64_t q = from; q < to; ++q) {
-      const uint64_t room = stepEnd - q;
-      if (room < 4) break;
-      if (branches && s.code && q >= 1) {
-        const int before = *at(q - 1);
-        const uint8_t classes = kClasses.of[before];
-        bool field = false;
-        if (classes && (rules_ & kRuleBranch))
-          field = (classes & kBranchOpcode) ||
-                  ((classes & kJccSecond) && q >= 2 && (kClasses.of[*at(q - 2)] & kTwoByte));
-        if (!field && (classes & kRipModRm) && (rules_ & kRuleRipRelative))
-          field = q >= 2 && (kClasses.of[*at(q - 2)] & kRipOpcode);
-        if (field) {
-          const uint64_t displacement = little(at(q), 4);
-          const uint64_t source = s.address + (q - s.offset) + 4;
-          const uint64_t target =
-              source + static_cast<uint64_t>(static_cast<int64_t>(
-                           static_cast<int32_t>(static_cast<uint32_t>(displacement))));
-          uint64_t shift;
-          if (targetShift(target, shift)) {
-            const uint64_t by =
-                shift - static_cast<uint64_t>(stepShift) - static_cast<uint64_t>(s.extraShift);
-            if (by) move(q, 4, displacement, by);
-          }
-        }
-      }
-      if ((rules_ & kRuleAddress64) && q % 8 == 0 && room >= 8) {
-        const uint64_t value = little(at(q), 8);
-        uint64_t shift;
-        if (targetShift(value, shift) && shift) move(q, 8, value, shift);
-      }
-      if (rules_ & kRuleAddress32) {
-        const uint64_t value = little(at(q), 4);
-        uint64_t shift;
-        if (targetShift(value, shift) && shift) move(q, 4, value, shift);
+// One piece's prediction, a function per rule: which fields of the step the
+// rules pick that reach into the piece, and how far each moves.
+class AddressMap::Prediction {
+ public:
+  Prediction(const AddressMap& map, const Window& base, const Step& step, uint64_t pieceBegin,
+             uint64_t pieceEnd, unsigned char* piece)
+      : map_(map),
+        rules_(map.rules_),
+        base_(base),
+        step_(step),
+        pieceBegin_(pieceBegin),
+        pieceEnd_(pieceEnd),
+        piece_(piece) {}
+
+  void run() {
+    // Fields start within the step and at most 7 bytes before the piece, so
+    // that those reaching into it count; each has at least 4 bytes, all
+    // within the step.
+    const uint64_t first = std::max(step_.begin, pieceBegin_ > 7 ? pieceBegin_ - 7 : 0);
+    const uint64_t last = std::min(pieceEnd_, step_.end);
+    for (const Segment& s : map_.segments_) {
+      const uint64_t from = std::max(first, s.offset);
+      const uint64_t to = std::min(last, s.offset + s.fileSize);
+      for (uint64_t q = from; q < to && step_.end - q >= 4; ++q) {
+        if (s.code && (branch(q) || ripRelative(q))) moveDisplacement(s, q);
+        if (address64(q)) moveAddress(q, 8);
+        if (address32(q)) moveAddress(q, 4);
       }
     }
   }
+
+ private:
+  // Rule 1: the displacement of a call or jump (E8, E9, 0F 80..8F).
+  bool branch(uint64_t q) const {
+    if (!(rules_ & kRuleBranch) || q < 1) return false;
+    const uint8_t before = kClasses.of[*base_.at(q - 1)];
+    return (before & kBranchOpcode) ||
+           ((before & kJccSecond) && q >= 2 && (kClasses.of[*base_.at(q - 2)] & kTwoByte));
+  }
+
+  // Rule 2: an operand relative to the instruction pointer (ModRM 00xxx101
+  // after one of the common opcodes).
+  bool ripRelative(uint64_t q) const {
+    return (rules_ & kRuleRipRelative) && q >= 2 && (kClasses.of[*base_.at(q - 1)] & kRipModRm) &&
+           (kClasses.of[*base_.at(q - 2)] & kRipOpcode);
+  }
+
+  // Rule 4: a 64-bit address at an offset that is a multiple of 8.
+  bool address64(uint64_t q) const {
+    return (rules_ & kRuleAddress64) && q % 8 == 0 && step_.end - q >= 8;
+  }
+
+  // Rule 8: a 32-bit address anywhere.
+  bool address32(uint64_t) const { return rules_ & kRuleAddress32; }
+
+  // A displacement moves by how far its target moved, less how far the field
+  // itself moved: the step's shift and its segment's extra shift.
+  void moveDisplacement(const Segment& s, uint64_t q) {
+    const uint64_t displacement = little(base_.at(q), 4);
+    const uint64_t source = s.address + (q - s.offset) + 4;
+    const uint64_t target =
+        source + static_cast<uint64_t>(static_cast<int64_t>(
+                     static_cast<int32_t>(static_cast<uint32_t>(displacement))));
+    uint64_t shift;
+    if (!map_.targetShift(target, shift)) return;
+    const uint64_t by =
+        shift - static_cast<uint64_t>(step_.shift) - static_cast<uint64_t>(s.extraShift);
+    if (by) move(q, 4, displacement, by);
+  }
+
+  // An address moves by how far what it points at moved.
+  void moveAddress(uint64_t q, unsigned width) {
+    const uint64_t value = little(base_.at(q), width);
+    uint64_t shift;
+    if (map_.targetShift(value, shift) && shift) move(q, width, value, shift);
+  }
+
+  // Adds the difference that moving the field's value makes to its bytes
+  // within the piece.
+  void move(uint64_t q, unsigned width, uint64_t value, uint64_t by) {
+    const uint64_t moved = value + by;
+    for (unsigned i = 0; i < width; ++i) {
+      const uint64_t x = q + i;
+      if (x < pieceBegin_ || x >= pieceEnd_) continue;
+      piece_[x - pieceBegin_] +=
+          static_cast<unsigned char>((moved >> (8 * i)) - (value >> (8 * i)));
+    }
+  }
+
+  const AddressMap& map_;
+  const uint32_t rules_;
+  const Window& base_;
+  const Step& step_;
+  const uint64_t pieceBegin_;
+  const uint64_t pieceEnd_;
+  unsigned char* const piece_;
+};
+
+void AddressMap::predict(const Window& base, const Step& step, uint64_t pieceBegin,
+                         uint64_t pieceEnd, unsigned char* piece) const {
+  if (rules_ == 0 || pieceBegin >= pieceEnd) return;
+  Prediction(*this, base, step, pieceBegin, pieceEnd, piece).run();
 }
 
 }  // namespace delta

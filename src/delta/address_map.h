@@ -60,6 +60,25 @@ inline constexpr size_t kMaxBreakpoints = size_t{1} << 16;
 inline constexpr uint64_t kContextBefore = 9;
 inline constexpr uint64_t kContextAfter = 7;
 
+// A step of the control stream as the prediction sees it: it makes new bytes
+// from the base's [begin, end), which moved by `shift` in the new file (the
+// step's new position less its old one, wrapping around).
+struct Step {
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  int64_t shift = 0;
+};
+
+// The base's bytes from offset `begin` on, at `bytes`: for a piece of a step,
+// at least from kContextBefore bytes before the piece to kContextAfter bytes
+// after it, as far as the base has them.
+struct Window {
+  const unsigned char* bytes = nullptr;
+  uint64_t begin = 0;
+  // Where the base's byte at that offset is.
+  const unsigned char* at(uint64_t offset) const { return bytes + (offset - begin); }
+};
+
 class AddressMap {
  public:
   AddressMap() = default;
@@ -76,16 +95,15 @@ class AddressMap {
   const std::vector<Segment>& segments() const { return segments_; }
   const std::vector<Breakpoint>& breakpoints() const { return breakpoints_; }
 
-  // A step makes new bytes from the base's [stepBegin, stepEnd), moved by
-  // stepShift. Adds the prediction to piece, which holds the base's bytes of
-  // [pieceBegin, pieceEnd) within that range; window holds the base's bytes
-  // [windowBegin, windowEnd) = [pieceBegin - kContextBefore, pieceEnd +
-  // kContextAfter) as far as the base has them.
-  void predict(const unsigned char* window, uint64_t windowBegin, uint64_t windowEnd,
-               uint64_t stepBegin, uint64_t stepEnd, int64_t stepShift, uint64_t pieceBegin,
-               uint64_t pieceEnd, unsigned char* piece) const;
+  // Adds the step's prediction to piece, which holds the base's bytes of
+  // [pieceBegin, pieceEnd) within the step's range, read from the window
+  // around it.
+  void predict(const Window& base, const Step& step, uint64_t pieceBegin, uint64_t pieceEnd,
+               unsigned char* piece) const;
 
  private:
+  class Prediction;
+
   // The segment whose addresses hold the address; null when none does.
   const Segment* segmentAt(uint64_t address) const;
   // How far the target at that address moved; false when it is in no segment.

@@ -9,6 +9,7 @@
 #include "delta/address_map.h"
 #include "delta/delta.h"
 #include "delta/patch_format.h"
+#include "delta/streams.h"
 #include "delta/zstd_frame.h"
 
 namespace delta {
@@ -18,60 +19,6 @@ namespace {
 constexpr size_t kPiece = size_t{256} << 10;
 // More than an address map of kMaxSegments and kMaxBreakpoints can take.
 constexpr size_t kMaxMapBytes = size_t{2} << 20;
-
-[[noreturn]] void damaged(const std::string& why) {
-  throw base::Error("Damaged patch: " + why);
-}
-
-// A LEB128 varint of at most 64 bits.
-uint64_t readVarint(FrameReader& stream, const char* name) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < kMaxVarintSize; ++i) {
-    const unsigned char byte = stream.byte();
-    if (i == kMaxVarintSize - 1 && byte > 1) break;
-    value |= static_cast<uint64_t>(byte & 0x7F) << (7 * i);
-    if (!(byte & 0x80)) return value;
-  }
-  damaged(std::string("a number in its ") + name + " stream is too long");
-}
-
-// The diff stream's bytes, out of its runs of zeros and of bytes as they are.
-class DiffBytes {
- public:
-  explicit DiffBytes(FrameReader& stream) : stream_(stream) {}
-
-  // Adds the next n bytes to those at `to`.
-  void addTo(unsigned char* to, size_t n) {
-    while (n > 0) {
-      if (zeros_ == 0 && literals_ == 0) {
-        zeros_ = readVarint(stream_, "diff");
-        literals_ = readVarint(stream_, "diff");
-        if (zeros_ == 0 && literals_ == 0) damaged("its diff stream holds an empty run");
-      }
-      if (zeros_ > 0) {
-        const size_t skip = static_cast<size_t>(std::min<uint64_t>(zeros_, n));
-        zeros_ -= skip;
-        to += skip;
-        n -= skip;
-        continue;
-      }
-      const unsigned char* bytes;
-      const size_t got = stream_.next(bytes, static_cast<size_t>(std::min<uint64_t>(literals_, n)));
-      if (got == 0) damaged("its diff stream ends early");
-      for (size_t i = 0; i < got; ++i) to[i] = static_cast<unsigned char>(to[i] + bytes[i]);
-      literals_ -= got;
-      to += got;
-      n -= got;
-    }
-  }
-
-  bool atEnd() { return zeros_ == 0 && literals_ == 0 && stream_.atEnd(); }
-
- private:
-  FrameReader& stream_;
-  uint64_t zeros_ = 0;
-  uint64_t literals_ = 0;
-};
 
 PatchHeader readHeader(Reader& patch, uint64_t patchSize) {
   if (patchSize < kPatchHeaderSize) throw base::Error("Patch is cut short");
@@ -86,10 +33,10 @@ AddressMap readMap(Reader& patch, const PatchHeader& header) {
   std::string bytes;
   const unsigned char* data;
   while (const size_t got = stream.next(data, kPiece)) {
-    if (got > kMaxMapBytes - bytes.size()) damaged("its address map is too large");
+    if (got > kMaxMapBytes - bytes.size()) damagedPatch("its address map is too large");
     bytes.append(reinterpret_cast<const char*>(data), got);
   }
-  if (!stream.atEnd()) damaged("its address map has bytes after its end");
+  if (!stream.atEnd()) damagedPatch("its address map has bytes after its end");
   return AddressMap::decode(header.rules, bytes);
 }
 
@@ -110,7 +57,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
   FrameReader control(patch, at, header.controlSize, kControlWindowLog, "patch");
   FrameReader diffStream(patch, at += header.controlSize, header.diffSize, kDiffWindowLog, "patch");
   FrameReader extra(patch, at += header.diffSize, header.extraSize, kExtraWindowLog, "patch");
-  DiffBytes diff(diffStream);
+  DiffReader diff(diffStream);
 
   const size_t windowSize = kPiece + kContextBefore + kContextAfter;
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
@@ -119,14 +66,12 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
   uint64_t old = 0;   // the old position, always within [0, baseSize]
   bool first = true;
   while (made < header.newSize) {
-    const uint64_t add = readVarint(control, "control");
-    const uint64_t copy = readVarint(control, "control");
-    const int64_t seek = unzigzag(readVarint(control, "control"));
+    const auto [add, copy, seek] = readTriple(control);
     const uint64_t left = header.newSize - made;
     if (add > left || copy > left - add)
-      damaged("it makes more than its " + std::to_string(header.newSize) + " bytes");
-    if (add > baseSize - old) damaged("it reads past the base's end");
-    if (add + copy == 0 && !first) damaged("a step makes nothing");
+      damagedPatch("it makes more than its " + std::to_string(header.newSize) + " bytes");
+    if (add > baseSize - old) damagedPatch("it reads past the base's end");
+    if (add + copy == 0 && !first) damagedPatch("a step makes nothing");
     first = false;
 
     // Where the new bytes lie against the old ones; wraps around like the
@@ -140,7 +85,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
         const uint64_t windowEnd = std::min(baseSize, begin + n + kContextAfter);
         base.read(windowBegin, window.get(), static_cast<size_t>(windowEnd - windowBegin));
         std::memcpy(piece.get(), window.get() + (begin - windowBegin), n);
-        map.predict(window.get(), windowBegin, windowEnd, old, old + add, shift, begin, begin + n,
+        map.predict({window.get(), windowBegin}, {old, old + add, shift}, begin, begin + n,
                     piece.get());
       } else {
         base.read(begin, piece.get(), n);
@@ -153,7 +98,7 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
       const unsigned char* bytes;
       const size_t got =
           extra.next(bytes, static_cast<size_t>(std::min<uint64_t>(copy - done, kPiece)));
-      if (got == 0) damaged("its extra stream ends early");
+      if (got == 0) damagedPatch("its extra stream ends early");
       out.write(bytes, got);
       done += got;
     }
@@ -163,11 +108,11 @@ void applyPatch(Reader& base, uint64_t baseSize, Reader& patch, uint64_t patchSi
     old += add;
     const uint64_t back = seek < 0 ? static_cast<uint64_t>(-(seek + 1)) + 1 : 0;
     if (seek < 0 ? back > old : static_cast<uint64_t>(seek) > baseSize - old)
-      damaged("it seeks outside the base");
+      damagedPatch("it seeks outside the base");
     old = seek < 0 ? old - back : old + static_cast<uint64_t>(seek);
   }
   if (!control.atEnd() || !diff.atEnd() || !extra.atEnd())
-    damaged("it holds more than its " + std::to_string(header.newSize) + " bytes");
+    damagedPatch("it holds more than its " + std::to_string(header.newSize) + " bytes");
 }
 
 }  // namespace delta

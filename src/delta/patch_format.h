@@ -1,5 +1,8 @@
-// The patch's layout, shared by the applier and the publisher's tool that
-// makes patches. All numbers are little-endian.
+// The patch's layout, shared by the applier (apply.cpp) and the maker
+// (make/make_patch.cpp, the publisher's tool's alone). Each part is written
+// and read in one place, side by side: the header here, the numbers in
+// bytes.h, the control and diff streams in streams.h, the map stream in
+// address_map.h. All numbers of the header are little-endian.
 //
 //   offset  size  field
 //   0       8     magic "DLTPATCH"
@@ -30,6 +33,9 @@
 // The diff stream holds those bytes as runs: a varint count of zero bytes,
 // a varint count of bytes that follow as they are, those bytes, and again,
 // never two counts of 0 in a row, until every triple has its bytes.
+//
+// The extra stream holds the bytes that the triples take as they are, in
+// order.
 //
 // The map stream is the AddressMap (address_map.h): a varint count of
 // segments (at most 128), each as offset, file size, address, memory size,
@@ -75,23 +81,7 @@ std::string encodeHeader(const PatchHeader& header);
 // its streams do not fill the patch exactly.
 PatchHeader decodeHeader(const unsigned char* bytes, uint64_t patchSize);
 
-// The most bytes a varint of 64 bits takes.
-inline constexpr size_t kMaxVarintSize = 10;
-
-inline void appendVarint(std::string& out, uint64_t value) {
-  while (value >= 0x80) {
-    out += static_cast<char>((value & 0x7F) | 0x80);
-    value >>= 7;
-  }
-  out += static_cast<char>(value);
-}
-
-inline uint64_t zigzag(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-}
-
-inline int64_t unzigzag(uint64_t value) {
-  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
-}
+// Raises base::Error "Damaged patch: <why>".
+[[noreturn]] void damagedPatch(const std::string& why);
 
 }  // namespace delta

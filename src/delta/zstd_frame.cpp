@@ -94,18 +94,6 @@ size_t FrameReader::next(const unsigned char*& data, size_t n) {
   return n;
 }
 
-void FrameReader::read(void* out, size_t n) {
-  auto* to = static_cast<unsigned char*>(out);
-  while (n > 0) {
-    if (pos_ == end_) fill();
-    const size_t take = std::min(n, end_ - pos_);
-    std::memcpy(to, out_.get() + pos_, take);
-    pos_ += take;
-    to += take;
-    n -= take;
-  }
-}
-
 bool FrameReader::atEnd() {
   if (pos_ != end_) return false;
   if (!frameDone_ && decompressMore()) return false;

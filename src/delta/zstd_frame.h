@@ -25,9 +25,6 @@ class FrameReader {
   // Up to n decompressed bytes, at least one unless the frame has ended;
   // points into the reader's own buffer, valid until the next call.
   size_t next(const unsigned char*& data, size_t n);
-  // Exactly n decompressed bytes into out; raises base::Error when the frame
-  // ends before.
-  void read(void* out, size_t n);
   // The next byte, which must exist.
   unsigned char byte() {
     if (pos_ == end_) fill();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "delta_base.h"
-#include "release/tool/make_patch.h"
+#include "delta/make/make_patch.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     ok = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
          std::fclose(out) == 0 && ok;
   };
-  using release::tool::compressFrame;
-  using release::tool::makePatch;
+  using delta::compressFrame;
+  using delta::makePatch;
   const std::string base = fuzz_delta::base();
   std::string edited = base;
   edited.replace(3000, 40, "a few bytes of new code and data");

@@ -1,7 +1,8 @@
 // Patches and compressed copies: made by the publisher's tool, applied as the
 // updater applies them (through the Reader and Writer seams), on generated
-// files; damaged and foreign inputs refused with base::Error; the address
-// prediction that makes patches of moved code small.
+// files; each stream read back as its writer wrote it; damaged and foreign
+// inputs refused with base::Error; the address prediction that makes patches
+// of moved code small.
 #include <gtest/gtest.h>
 
 #include <zstd.h>
@@ -11,14 +12,17 @@
 
 #include "base/error.h"
 #include "delta/address_map.h"
+#include "delta/bytes.h"
 #include "delta/delta.h"
+#include "delta/make/make_patch.h"
 #include "delta/patch_format.h"
-#include "release/tool/make_patch.h"
+#include "delta/streams.h"
+#include "delta/zstd_frame.h"
 
 namespace {
 
-using release::tool::compressFrame;
-using release::tool::makePatch;
+using delta::compressFrame;
+using delta::makePatch;
 
 // Bytes in memory; a read outside them is a fault of the code under test.
 class MemoryReader : public delta::Reader {
@@ -216,16 +220,18 @@ TEST(AddressMap, PredictsTheSameBytesHoweverAStepIsCut) {
   const uint64_t stepBegin = 100, stepEnd = base.size() - 50;
   const auto* bytes = reinterpret_cast<const unsigned char*>(base.data());
   std::string whole = base.substr(stepBegin, stepEnd - stepBegin);
-  map.predict(bytes, 0, base.size(), stepBegin, stepEnd, 12, stepBegin, stepEnd,
+  map.predict({bytes, 0}, {stepBegin, stepEnd, 12}, stepBegin, stepEnd,
               reinterpret_cast<unsigned char*>(whole.data()));
   ASSERT_NE(whole, base.substr(stepBegin, stepEnd - stepBegin));
   std::mt19937 random(9);
   for (uint64_t begin = stepBegin; begin < stepEnd;) {
     const uint64_t end = std::min(stepEnd, begin + 1 + random() % 5000);
     const uint64_t windowBegin = begin - std::min(begin, delta::kContextBefore);
+    // The window alone, as the applier reads it: a read outside it is out of bounds.
     const uint64_t windowEnd = std::min<uint64_t>(base.size(), end + delta::kContextAfter);
+    const std::vector<unsigned char> window(bytes + windowBegin, bytes + windowEnd);
     std::string piece = base.substr(begin, end - begin);
-    map.predict(bytes + windowBegin, windowBegin, windowEnd, stepBegin, stepEnd, 12, begin, end,
+    map.predict({window.data(), windowBegin}, {stepBegin, stepEnd, 12}, begin, end,
                 reinterpret_cast<unsigned char*>(piece.data()));
     ASSERT_EQ(piece, whole.substr(begin - stepBegin, end - begin)) << begin;
     begin = end;
@@ -323,6 +329,55 @@ TEST(Patch, StepsOutsideTheBaseOrTheNewSizeAreRefused) {
        "Damaged patch: a number in its control stream is too long"},
   };
   for (const auto& r : refusals) EXPECT_EQ(ErrorOf([&] { Apply(base, r.patch); }), r.message);
+}
+
+// A stream as the applier reads it: one frame, decompressed as it is read.
+struct Stream {
+  Stream(const std::string& bytes, int windowLog)
+      : frame(compressFrame(bytes)),
+        reader(frame),
+        in(reader, 0, frame.size(), windowLog, "patch") {}
+  std::string frame;
+  MemoryReader reader;
+  delta::FrameReader in;
+};
+
+// Each stream's reader gives back what its writer wrote: triples at the ends
+// of their ranges, and diff bytes however zeros and other bytes alternate,
+// written and read in pieces that cut through their runs.
+TEST(PatchStreams, ReadBackWhatTheirWritersWrote) {
+  const delta::Triple triples[] = {{0, 0, 0},
+                                   {1, 2, -3},
+                                   {~uint64_t{0}, 0, INT64_MIN},
+                                   {0, ~uint64_t{0}, INT64_MAX},
+                                   {300, 70000, -1}};
+  std::string control;
+  for (const delta::Triple& t : triples) delta::appendTriple(control, t);
+  Stream controlStream(control, delta::kControlWindowLog);
+  for (const delta::Triple& t : triples) {
+    const delta::Triple back = delta::readTriple(controlStream.in);
+    EXPECT_EQ(std::tie(back.add, back.copy, back.seek), std::tie(t.add, t.copy, t.seek));
+  }
+  EXPECT_TRUE(controlStream.in.atEnd());
+
+  std::string mixed = Random(20000, 7);
+  for (size_t at = 0; at < mixed.size(); at += 1 + at % 13) mixed.replace(at, at % 9, at % 9, '\0');
+  const std::string diffs[] = {"", std::string(1000, '\0'), "only bytes",
+                               std::string("\0\0a\0b\0\0\0\0c\0\0", 13), mixed};
+  for (const std::string& bytes : diffs) {
+    delta::DiffWriter writer;
+    for (size_t at = 0; at < bytes.size(); at += 5)
+      writer.add(reinterpret_cast<const uint8_t*>(bytes.data()) + at,
+                 std::min<size_t>(5, bytes.size() - at));
+    Stream diffStream(writer.finish(), delta::kDiffWindowLog);
+    delta::DiffReader diff(diffStream.in);
+    std::string back(bytes.size(), '\0');
+    for (size_t at = 0; at < back.size(); at += 7)
+      diff.addTo(reinterpret_cast<unsigned char*>(back.data()) + at,
+                 std::min<size_t>(7, back.size() - at));
+    EXPECT_EQ(back, bytes) << bytes.size();
+    EXPECT_TRUE(diff.atEnd()) << bytes.size();
+  }
 }
 
 // A zstd frame of the bytes whose window is 2^windowLog, however few the bytes.

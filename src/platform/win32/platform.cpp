@@ -14,6 +14,7 @@
 #include "base/error.h"
 #include "platform/platform.h"
 #include "platform/test_pause.h"
+#include "platform/win32/file_name_case.h"
 #include "platform/win32/system_library.h"
 
 namespace platform {
@@ -511,9 +512,7 @@ class Win32Platform : public Platform {
     return 0;
   }
 
-  // The name in the code page's upper case by the system's own table, the
-  // one its file systems compare names by (invariant, not the user's
-  // language: a Turkish "i" is no exception).
+  // The name in the code page's upper case by the system's own table.
   std::string sameFileKey(const std::string& path) override {
     std::string key = Platform::sameFileKey(path);
     const int units =
@@ -521,12 +520,11 @@ class Win32Platform : public Platform {
     if (units <= 0) return key;
     std::wstring wide(static_cast<size_t>(units), L'\0');
     MultiByteToWideChar(CP_ACP, 0, key.data(), static_cast<int>(key.size()), wide.data(), units);
-    std::wstring upper(wide.size(), L'\0');
-    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), units, upper.data(),
-                      units, nullptr, nullptr, 0) != units)
-      return key;
+    const std::optional<std::wstring> upper = upperCaseAsFileNames(wide);
+    if (!upper) return key;
     // The UTF-16 units as bytes: a key, never shown or opened.
-    return std::string(reinterpret_cast<const char*>(upper.data()), upper.size() * sizeof(wchar_t));
+    return std::string(reinterpret_cast<const char*>(upper->data()),
+                       upper->size() * sizeof(wchar_t));
   }
 
   size_t charLength(std::string_view text, size_t at) override {
@@ -546,6 +544,15 @@ class Win32Platform : public Platform {
 Platform& systemPlatform() {
   static Win32Platform platform;
   return platform;
+}
+
+std::optional<std::wstring> upperCaseAsFileNames(std::wstring_view text) {
+  const int units = static_cast<int>(text.size());
+  std::wstring upper(text.size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), units, upper.data(), units,
+                    nullptr, nullptr, 0) != units)
+    return std::nullopt;
+  return upper;
 }
 
 }  // namespace platform

@@ -8,22 +8,21 @@
 // patches and copies (makeDeltas), writing update.ini (writeList), the
 // summary (summarize) and the signature.
 #include <algorithm>
-#include <exception>
 #include <fstream>
 #include <map>
 #include <new>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "base/text.h"
 #include "base/windows_case.h"
+#include "delta/make/make_patch.h"
+#include "delta/make/worker.h"
 #include "ini/profile.h"
 #include "release/list_checks.h"
 #include "release/release_list.h"
 #include "release/tool/deltas.h"
 #include "release/tool/files.h"
-#include "release/tool/make_patch.h"
 
 namespace release::tool {
 
@@ -169,36 +168,22 @@ void writeDeltas(Candidate& file, const fs::path& root, bool compress,
   if (!bytes) throw std::runtime_error("cannot read " + quoted(utf8Of(file.path)));
 
   std::string copy;
-  std::exception_ptr copyFailure;
-  std::thread copier;
-  if (compress) {
-    copier = std::thread([&] {
-      try {
-        copy = compressFrame(*bytes);
-      } catch (...) {
-        copyFailure = std::current_exception();
-      }
-    });
-  }
+  std::optional<delta::Worker> copier;
+  if (compress) copier.emplace([&] { copy = delta::compressFrame(*bytes); });
   std::vector<std::pair<std::string, Digest>> patches;
-  try {
-    for (const auto& [base, digest] : bases) {
-      const std::optional<std::string> old = readBytes(base);
-      if (!old) throw std::runtime_error("cannot read " + quoted(utf8Of(base)));
-      try {
-        patches.emplace_back(makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
-                             digest.sha256);
-      } catch (const std::bad_alloc&) {
-        throw std::runtime_error("not enough memory to make a patch of " + tool::quoted(file.name) +
-                                 " (it takes about six times the older file's size)");
-      }
+  for (const auto& [base, digest] : bases) {
+    const std::optional<std::string> old = readBytes(base);
+    if (!old) throw std::runtime_error("cannot read " + quoted(utf8Of(base)));
+    try {
+      patches.emplace_back(
+          delta::makePatch(*old, *bytes, [&](uint64_t done) { progress.add(done); }),
+          digest.sha256);
+    } catch (const std::bad_alloc&) {
+      throw std::runtime_error("not enough memory to make a patch of " + tool::quoted(file.name) +
+                               " (it takes about six times the older file's size)");
     }
-  } catch (...) {
-    if (copier.joinable()) copier.join();
-    throw;
   }
-  if (copier.joinable()) copier.join();
-  if (copyFailure) std::rethrow_exception(copyFailure);
+  if (copier) copier->join();
   if (compress) progress.add(bytes->size());
 
   uint64_t cheapest = bytes->size();

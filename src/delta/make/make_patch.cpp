@@ -1,4 +1,4 @@
-#include "release/tool/make_patch.h"
+#include "delta/make/make_patch.h"
 
 #include <divsufsort.h>
 #include <divsufsort64.h>
@@ -6,27 +6,24 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <map>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "delta/address_map.h"
 #include "delta/delta.h"
+#include "delta/make/executable.h"
+#include "delta/make/worker.h"
 #include "delta/patch_format.h"
-#include "release/tool/executable.h"
+#include "delta/streams.h"
 
-namespace release::tool {
+namespace delta {
 
 namespace {
 
 // One triple of the control stream, with where it reads and writes.
-struct Step {
-  uint64_t add = 0;
-  uint64_t copy = 0;
-  int64_t seek = 0;
+struct PlacedTriple : Triple {
   uint64_t oldStart = 0;
   uint64_t newStart = 0;
 };
@@ -36,9 +33,6 @@ constexpr int64_t kLongMatch = 64;
 // Stretches shorter than this do not place the address map's breakpoints: a
 // few bytes that happen to match elsewhere say nothing about where code went.
 constexpr uint64_t kMinMappedStretch = 64;
-// Zeros between two differing bytes stay among the bytes given as they are
-// when there are fewer of them than this: a run costs two counts.
-constexpr size_t kMinZeroRun = 3;
 // Pieces in which steps are predicted and differenced.
 constexpr uint64_t kPiece = uint64_t{1} << 20;
 // The new file's bytes matched between two progress reports.
@@ -80,13 +74,13 @@ int64_t longestMatch(const Index* sa, const uint8_t* old, int64_t oldSize, const
 // between two alignments is split where the bytes favour each side, and what
 // neither covers is given as it is (the extra stream).
 template <typename Index>
-std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::string_view nowText,
-                             const PatchProgress& progress) {
+std::vector<PlacedTriple> matchSteps(const Index* sa, std::string_view oldText,
+                                     std::string_view nowText, const PatchProgress& progress) {
   const auto* old = reinterpret_cast<const uint8_t*>(oldText.data());
   const auto* now = reinterpret_cast<const uint8_t*>(nowText.data());
   const auto oldSize = static_cast<int64_t>(oldText.size());
   const auto nowSize = static_cast<int64_t>(nowText.size());
-  std::vector<Step> steps;
+  std::vector<PlacedTriple> steps;
   int64_t scan = 0, length = 0, pos = 0;
   int64_t lastScan = 0, lastPos = 0, lastOffset = 0, reported = 0;
   while (scan < nowSize) {
@@ -156,8 +150,9 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
     if (forward + copy == 0 && !steps.empty())
       steps.back().seek += seek;
     else
-      steps.push_back({static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), seek,
-                       static_cast<uint64_t>(lastPos), static_cast<uint64_t>(lastScan)});
+      steps.push_back({{static_cast<uint64_t>(forward), static_cast<uint64_t>(copy), seek},
+                       static_cast<uint64_t>(lastPos),
+                       static_cast<uint64_t>(lastScan)});
     lastScan = scan - backward;
     lastPos = pos - backward;
     lastOffset = pos - scan;
@@ -167,8 +162,8 @@ std::vector<Step> matchSteps(const Index* sa, std::string_view oldText, std::str
 }
 
 template <typename Index>
-std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
-                                     const PatchProgress& progress) {
+std::vector<PlacedTriple> suffixSortAndMatch(std::string_view old, std::string_view now,
+                                             const PatchProgress& progress) {
   std::unique_ptr<Index[]> sa(new Index[old.size() + 1]);
   const auto* bytes = reinterpret_cast<const sauchar_t*>(old.data());
   int failed;
@@ -182,15 +177,15 @@ std::vector<Step> suffixSortAndMatch(std::string_view old, std::string_view now,
 
 // Where each stretch of the base went: the longer stretches first, so that
 // a short match elsewhere does not take the place of the code around it.
-std::vector<delta::Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
+std::vector<Breakpoint> breakpointsOf(const std::vector<PlacedTriple>& steps) {
   for (uint64_t shortest = kMinMappedStretch;; shortest *= 2) {
-    std::vector<const Step*> stretches;
-    for (const Step& step : steps)
+    std::vector<const PlacedTriple*> stretches;
+    for (const PlacedTriple& step : steps)
       if (step.add >= shortest) stretches.push_back(&step);
     std::stable_sort(stretches.begin(), stretches.end(),
-                     [](const Step* a, const Step* b) { return a->add > b->add; });
+                     [](const PlacedTriple* a, const PlacedTriple* b) { return a->add > b->add; });
     std::map<uint64_t, std::pair<uint64_t, int64_t>> painted;  // start -> (end, shift)
-    for (const Step* step : stretches) {
+    for (const PlacedTriple* step : stretches) {
       const int64_t shift = static_cast<int64_t>(step->newStart - step->oldStart);
       uint64_t from = step->oldStart;
       const uint64_t end = step->oldStart + step->add;
@@ -205,76 +200,29 @@ std::vector<delta::Breakpoint> breakpointsOf(const std::vector<Step>& steps) {
         ++next;
       }
     }
-    std::vector<delta::Breakpoint> breakpoints;
+    std::vector<Breakpoint> breakpoints;
     for (const auto& [start, stretch] : painted)
       if (breakpoints.empty() ? stretch.second != 0 : breakpoints.back().shift != stretch.second)
         breakpoints.push_back({start, stretch.second});
-    if (breakpoints.size() <= delta::kMaxBreakpoints) return breakpoints;
+    if (breakpoints.size() <= kMaxBreakpoints) return breakpoints;
   }
 }
 
-// The diff stream's runs, written as the bytes come.
-class DiffRuns {
- public:
-  void add(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-      if (bytes[i] == 0) {
-        ++pendingZeros_;
-        continue;
-      }
-      if (literals_.empty()) {
-        leadingZeros_ += pendingZeros_;
-      } else if (pendingZeros_ < kMinZeroRun) {
-        literals_.append(pendingZeros_, '\0');
-      } else {
-        flush();
-        leadingZeros_ = pendingZeros_;
-      }
-      pendingZeros_ = 0;
-      literals_ += static_cast<char>(bytes[i]);
-    }
-  }
-
-  std::string finish() {
-    if (!literals_.empty()) flush();
-    leadingZeros_ += pendingZeros_;
-    if (leadingZeros_ > 0) {
-      delta::appendVarint(out_, leadingZeros_);
-      delta::appendVarint(out_, 0);
-    }
-    return std::move(out_);
-  }
-
- private:
-  void flush() {
-    delta::appendVarint(out_, leadingZeros_);
-    delta::appendVarint(out_, literals_.size());
-    out_ += literals_;
-    literals_.clear();
-    leadingZeros_ = 0;
-  }
-
-  std::string out_;
-  std::string literals_;
-  uint64_t leadingZeros_ = 0;
-  uint64_t pendingZeros_ = 0;
-};
-
 // The diff stream of the steps against the base with the map's prediction.
-std::string diffStream(std::string_view old, std::string_view now, const std::vector<Step>& steps,
-                       const delta::AddressMap& map) {
+std::string diffStream(std::string_view old, std::string_view now,
+                       const std::vector<PlacedTriple>& steps, const AddressMap& map) {
   const auto* oldBytes = reinterpret_cast<const unsigned char*>(old.data());
   const auto* nowBytes = reinterpret_cast<const unsigned char*>(now.data());
   std::vector<unsigned char> piece(static_cast<size_t>(std::min<uint64_t>(kPiece, now.size())));
-  DiffRuns runs;
-  for (const Step& step : steps) {
+  DiffWriter runs;
+  for (const PlacedTriple& step : steps) {
     const auto shift = static_cast<int64_t>(step.newStart - step.oldStart);
     for (uint64_t done = 0; done < step.add; done += kPiece) {
       const uint64_t begin = step.oldStart + done;
       const size_t n = static_cast<size_t>(std::min(kPiece, step.add - done));
       std::memcpy(piece.data(), oldBytes + begin, n);
-      map.predict(oldBytes, 0, old.size(), step.oldStart, step.oldStart + step.add, shift, begin,
-                  begin + n, piece.data());
+      map.predict({oldBytes, 0}, {step.oldStart, step.oldStart + step.add, shift}, begin, begin + n,
+                  piece.data());
       const unsigned char* target = nowBytes + step.newStart + done;
       for (size_t i = 0; i < n; ++i) piece[i] = static_cast<unsigned char>(target[i] - piece[i]);
       runs.add(piece.data(), n);
@@ -282,31 +230,6 @@ std::string diffStream(std::string_view old, std::string_view now, const std::ve
   }
   return runs.finish();
 }
-
-// Runs fn on a thread of its own; join() rethrows what it raised.
-class Worker {
- public:
-  template <typename Fn>
-  explicit Worker(Fn fn)
-      : thread_([this, fn] {
-          try {
-            fn();
-          } catch (...) {
-            failure_ = std::current_exception();
-          }
-        }) {}
-  ~Worker() {
-    if (thread_.joinable()) thread_.join();
-  }
-  void join() {
-    thread_.join();
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  std::exception_ptr failure_;
-  std::thread thread_;
-};
 
 // A patch's stream: the window as the format allows, the match finder's
 // tables fitted to the stream (level 19's own are sized for the largest
@@ -324,7 +247,7 @@ ZstdOptions forStream(int windowLog) {
 std::string compressFrame(std::string_view bytes, const ZstdOptions& options) {
   std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
   if (!context) throw std::runtime_error("out of memory");
-  const int windowLog = std::min(options.windowLog, delta::kMaxWindowLog);
+  const int windowLog = std::min(options.windowLog, kMaxWindowLog);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, options.level);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, windowLog);
   ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
@@ -343,24 +266,25 @@ std::string compressFrame(std::string_view bytes, const ZstdOptions& options) {
 }
 
 std::string makePatch(std::string_view old, std::string_view now, const PatchProgress& progress) {
-  const std::vector<Step> steps = old.size() < (size_t{1} << 31)
-                                      ? suffixSortAndMatch<saidx_t>(old, now, progress)
-                                      : suffixSortAndMatch<saidx64_t>(old, now, progress);
+  const std::vector<PlacedTriple> steps = old.size() < (size_t{1} << 31)
+                                              ? suffixSortAndMatch<saidx_t>(old, now, progress)
+                                              : suffixSortAndMatch<saidx64_t>(old, now, progress);
 
   // The extra stream on a thread of its own while the rest is worked out.
   std::string extra;
   Worker extraWorker([&] {
     std::string bytes;
-    for (const Step& step : steps) bytes.append(now.substr(step.newStart + step.add, step.copy));
-    extra = compressFrame(bytes, forStream(delta::kExtraWindowLog));
+    for (const PlacedTriple& step : steps)
+      bytes.append(now.substr(step.newStart + step.add, step.copy));
+    extra = compressFrame(bytes, forStream(kExtraWindowLog));
   });
 
   // With the address prediction where the base is an x86 executable and the
   // prediction leaves fewer bytes to give.
-  delta::AddressMap map;
+  AddressMap map;
   std::string diff = diffStream(old, now, steps, map);
   if (const std::optional<ExecutableLayout> layout = executableLayout(old)) {
-    delta::AddressMap predicting(layout->rules, layout->segments, breakpointsOf(steps));
+    AddressMap predicting(layout->rules, layout->segments, breakpointsOf(steps));
     std::string predicted = diffStream(old, now, steps, predicting);
     if (predicted.size() < diff.size()) {
       diff = std::move(predicted);
@@ -368,25 +292,21 @@ std::string makePatch(std::string_view old, std::string_view now, const PatchPro
     }
   }
   std::string control;
-  for (const Step& step : steps) {
-    delta::appendVarint(control, step.add);
-    delta::appendVarint(control, step.copy);
-    delta::appendVarint(control, delta::zigzag(step.seek));
-  }
-  delta::PatchHeader header;
+  for (const PlacedTriple& step : steps) appendTriple(control, step);
+  PatchHeader header;
   header.rules = map.rules();
   header.newSize = now.size();
   header.baseSize = old.size();
   const std::string mapFrame =
-      map.rules() ? compressFrame(map.encode(), forStream(delta::kMapWindowLog)) : "";
-  const std::string controlFrame = compressFrame(control, forStream(delta::kControlWindowLog));
-  const std::string diffFrame = compressFrame(diff, forStream(delta::kDiffWindowLog));
+      map.rules() ? compressFrame(map.encode(), forStream(kMapWindowLog)) : "";
+  const std::string controlFrame = compressFrame(control, forStream(kControlWindowLog));
+  const std::string diffFrame = compressFrame(diff, forStream(kDiffWindowLog));
   extraWorker.join();
   header.mapSize = mapFrame.size();
   header.controlSize = controlFrame.size();
   header.diffSize = diffFrame.size();
   header.extraSize = extra.size();
-  return delta::encodeHeader(header) + mapFrame + controlFrame + diffFrame + extra;
+  return encodeHeader(header) + mapFrame + controlFrame + diffFrame + extra;
 }
 
-}  // namespace release::tool
+}  // namespace delta

@@ -3,6 +3,8 @@
 // differences of executable code", with the address prediction of
 // delta/address_map.h for x86 executables) and compressed copies, both
 // compressed with zstd at a high level within the windows the updater accepts.
+// The publisher's tool and the tests link this folder; the updater never does
+// (zstd's encoder and libdivsufsort stay out of it).
 #pragma once
 
 #include <cstdint>
@@ -10,11 +12,11 @@
 #include <string>
 #include <string_view>
 
-namespace release::tool {
+namespace delta {
 
 struct ZstdOptions {
   int level = 19;
-  int windowLog = 23;      // at most delta::kMaxWindowLog
+  int windowLog = 23;      // at most kMaxWindowLog
   bool fitTables = false;  // match finder tables no larger than the bytes need
 };
 
@@ -30,4 +32,4 @@ using PatchProgress = std::function<void(uint64_t)>;
 std::string makePatch(std::string_view old, std::string_view now,
                       const PatchProgress& progress = {});
 
-}  // namespace release::tool
+}  // namespace delta

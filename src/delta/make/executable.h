@@ -8,15 +8,15 @@
 
 #include "delta/address_map.h"
 
-namespace release::tool {
+namespace delta {
 
 struct ExecutableLayout {
   uint32_t rules = 0;  // the address rules that fit the machine
-  std::vector<delta::Segment> segments;
+  std::vector<Segment> segments;
 };
 
 // The layout of an ELF or PE file for x86 or x86-64 whose loaded parts lie
 // in order, both in the file and in memory; nullopt for anything else.
 std::optional<ExecutableLayout> executableLayout(std::string_view file);
 
-}  // namespace release::tool
+}  // namespace delta

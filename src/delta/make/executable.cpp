@@ -1,23 +1,19 @@
-#include "release/tool/executable.h"
+#include "delta/make/executable.h"
 
 #include <algorithm>
 
-namespace release::tool {
+#include "delta/bytes.h"
+
+namespace delta {
 
 namespace {
-
-uint64_t little(std::string_view file, uint64_t at, unsigned width) {
-  uint64_t value = 0;
-  for (unsigned i = width; i-- > 0;) value = value << 8 | static_cast<unsigned char>(file[at + i]);
-  return value;
-}
 
 bool fits(std::string_view file, uint64_t at, uint64_t size) {
   return at <= file.size() && size <= file.size() - at;
 }
 
-constexpr uint32_t kRules32 = delta::kRuleBranch | delta::kRuleAddress32;
-constexpr uint32_t kRules64 = delta::kRuleBranch | delta::kRuleRipRelative | delta::kRuleAddress64;
+constexpr uint32_t kRules32 = kRuleBranch | kRuleAddress32;
+constexpr uint32_t kRules64 = kRuleBranch | kRuleRipRelative | kRuleAddress64;
 
 std::optional<ExecutableLayout> elfLayout(std::string_view file) {
   if (!fits(file, 0, 64) ||
@@ -42,7 +38,7 @@ std::optional<ExecutableLayout> elfLayout(std::string_view file) {
   for (uint64_t i = 0; i < count; ++i) {
     const uint64_t at = table + i * entrySize;
     if (little(file, at, 4) != 1) continue;  // PT_LOAD only
-    delta::Segment s;
+    Segment s;
     if (wide) {
       s.code = little(file, at + 4, 4) & 1;  // PF_X
       s.offset = little(file, at + 8, 8);
@@ -90,7 +86,7 @@ std::optional<ExecutableLayout> peLayout(std::string_view file) {
   if (!fits(file, table, sections * 40)) return std::nullopt;
   for (uint64_t i = 0; i < sections; ++i) {
     const uint64_t at = table + i * 40;
-    delta::Segment s;
+    Segment s;
     s.memorySize = little(file, at + 8, 4);
     s.address = imageBase + little(file, at + 12, 4);
     s.fileSize = little(file, at + 16, 4);
@@ -117,12 +113,12 @@ std::optional<ExecutableLayout> executableLayout(std::string_view file) {
   // code, say) is cut where the next begins.
   auto& segments = layout->segments;
   std::sort(segments.begin(), segments.end(),
-            [](const delta::Segment& a, const delta::Segment& b) { return a.offset < b.offset; });
+            [](const Segment& a, const Segment& b) { return a.offset < b.offset; });
   for (size_t i = 0; i + 1 < segments.size(); ++i)
     segments[i].fileSize =
         std::min(segments[i].fileSize, segments[i + 1].offset - segments[i].offset);
   try {
-    delta::AddressMap check(layout->rules, layout->segments, {});
+    AddressMap check(layout->rules, layout->segments, {});
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -130,4 +126,4 @@ std::optional<ExecutableLayout> executableLayout(std::string_view file) {
   return layout;
 }
 
-}  // namespace release::tool
+}  // namespace delta
