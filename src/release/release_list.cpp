@@ -157,16 +157,17 @@ ReleaseList readReleaseList(const std::string& bytes) {
       return text;
     };
     if (const std::string* copy = entryOf(copies, number)) {
-      file.copy = Copy{checkedName(*copy, "Copy" + n),
-                       required(entryOf(copySizes, number), parseSize, "CopySize" + n),
-                       required(entryOf(copyHashes, number), parseHash, "CopyHash" + n)};
+      file.copy = Delta{checkedName(*copy, "Copy" + n),
+                        {required(entryOf(copySizes, number), parseSize, "CopySize" + n),
+                         required(entryOf(copyHashes, number), parseHash, "CopyHash" + n)},
+                        std::nullopt};
     }
     for (int32_t sub = 1; const std::string* patch = entryOf(patches, number, sub); ++sub) {
       const std::string m = n + "." + std::to_string(sub);
       file.patches.push_back(
-          Patch{checkedName(*patch, "Patch" + m),
-                required(entryOf(patchSizes, number, sub), parseSize, "PatchSize" + m),
-                required(entryOf(patchHashes, number, sub), parseHash, "PatchHash" + m),
+          Delta{checkedName(*patch, "Patch" + m),
+                {required(entryOf(patchSizes, number, sub), parseSize, "PatchSize" + m),
+                 required(entryOf(patchHashes, number, sub), parseHash, "PatchHash" + m)},
                 required(entryOf(patchBases, number, sub), parseHash, "PatchBase" + m)});
       if (sub == std::numeric_limits<int32_t>::max()) break;
     }

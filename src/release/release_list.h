@@ -26,27 +26,22 @@ struct Expected {
   bool operator==(const Expected&) const = default;
 };
 
-// A compressed copy of a listed file (one zstd frame), or a patch that makes
-// it from an older file; `name` is relative to the update URL.
-struct Copy {
+// A cheaper way to a listed file's bytes: its compressed copy (one zstd
+// frame), or a patch that makes it from an older file. `name` is relative
+// to the update URL; the list always gives its size and hash.
+struct Delta {
   std::string name;
-  uint64_t size = 0;
-  Digest sha256{};
-  bool operator==(const Copy&) const = default;
-};
-struct Patch {
-  std::string name;
-  uint64_t size = 0;
-  Digest sha256{};
-  Digest baseSha256{};  // of the older file it applies to
-  bool operator==(const Patch&) const = default;
+  Expected expected;
+  // A patch's: the SHA-256 of the older file it applies to; none for the copy.
+  std::optional<Digest> base;
+  bool operator==(const Delta&) const = default;
 };
 
 struct ListedFile {
   std::string name;  // as listed
   Expected expected;
-  std::optional<Copy> copy;
-  std::vector<Patch> patches;  // in the list's order
+  std::optional<Delta> copy;
+  std::vector<Delta> patches;  // in the list's order
   bool operator==(const ListedFile&) const = default;
 };
 

@@ -26,16 +26,16 @@ std::string writeReleaseList(const ReleaseList& list) {
     if (file.expected.sha256) line("Hash" + n, hashText(*file.expected.sha256));
     if (file.copy) {
       line("Copy" + n, file.copy->name);
-      line("CopySize" + n, std::to_string(file.copy->size));
-      line("CopyHash" + n, hashText(file.copy->sha256));
+      line("CopySize" + n, std::to_string(file.copy->expected.size.value_or(0)));
+      line("CopyHash" + n, hashText(file.copy->expected.sha256.value_or(Digest{})));
     }
     for (size_t p = 0; p < file.patches.size(); ++p) {
-      const Patch& patch = file.patches[p];
+      const Delta& patch = file.patches[p];
       const std::string m = n + "." + std::to_string(p + 1);
       line("Patch" + m, patch.name);
-      line("PatchBase" + m, hashText(patch.baseSha256));
-      line("PatchSize" + m, std::to_string(patch.size));
-      line("PatchHash" + m, hashText(patch.sha256));
+      line("PatchBase" + m, hashText(patch.base.value_or(Digest{})));
+      line("PatchSize" + m, std::to_string(patch.expected.size.value_or(0)));
+      line("PatchHash" + m, hashText(patch.expected.sha256.value_or(Digest{})));
     }
   }
   if (!list.expires.empty()) {

@@ -61,14 +61,11 @@ class CheckedWriter : public delta::Writer {
 }  // namespace
 
 bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& plan) {
-  const bool patch = plan.fetch == Fetch::Patch;
-  const std::string& remote = patch ? file.patches[plan.patch].name : file.copy->name;
-  const release::Expected expected =
-      patch ? release::Expected{file.patches[plan.patch].size, file.patches[plan.patch].sha256}
-            : release::Expected{file.copy->size, file.copy->sha256};
+  const release::Delta& chosen = *plan.delta;
+  const release::Expected& expected = chosen.expected;
   const std::string delta = Install.pathOf(file.name, Place::Delta);
   try {
-    DownloadChecked(BaseURL + remote, file.name, delta, expected, 0);
+    DownloadChecked(BaseURL + chosen.name, file.name, delta, expected, 0);
     {
       // Every file is closed before the patch or copy is deleted: Windows
       // deletes no file that is open.
@@ -77,7 +74,7 @@ bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& 
       CheckedSink check(sink, file.name, file.expected);
       CheckedWriter writer(check, Display);
       FileReader in(platform_, delta);
-      if (patch) {
+      if (chosen.base) {
         const std::string installed = Install.pathOf(file.name);
         const std::optional<uint64_t> baseSize = platform_.fileSize(installed);
         if (!baseSize) throw base::Error("the installed file is gone");

@@ -18,16 +18,16 @@ FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
     return plan;
   }
   // A patch made for exactly the installed bytes.
-  std::optional<size_t> patch;
-  for (size_t i = 0; disk.installedHash && i < file.patches.size() && !patch; ++i)
-    if (file.patches[i].baseSha256 == *disk.installedHash) patch = i;
+  const release::Delta* patch = nullptr;
+  for (const release::Delta& offered : file.patches)
+    if (!patch && disk.installedHash && offered.base == *disk.installedHash) patch = &offered;
   // What a cut-off run staged of a file whose size and hash are listed is
   // taken up where it stopped (every byte is checked at the end), unless
   // the patch costs fewer bytes than the rest. Anything else it left goes
   // first, so that nothing of it can reach the installation.
   if (expected.size && expected.sha256 && disk.stagedSize && *disk.stagedSize > 0 &&
       *disk.stagedSize < *expected.size &&
-      !(patch && file.patches[*patch].size < *expected.size - *disk.stagedSize)) {
+      !(patch && *patch->expected.size < *expected.size - *disk.stagedSize)) {
     plan.fetch = Fetch::Resume;
     plan.resumeFrom = *disk.stagedSize;
     return plan;
@@ -38,10 +38,11 @@ FilePlan PlanFile(const release::ListedFile& file, const OnDisk& disk) {
   // is fetched when they fail.
   if (patch) {
     plan.fetch = Fetch::Patch;
-    plan.patch = *patch;
-    return plan;
+    plan.delta = patch;
+  } else if (file.copy) {
+    plan.fetch = Fetch::Copy;
+    plan.delta = &*file.copy;
   }
-  if (file.copy) plan.fetch = Fetch::Copy;
   return plan;
 }
 

@@ -39,7 +39,8 @@ enum class Fetch {
 struct FilePlan {
   Fetch fetch = Fetch::Whole;
   uint64_t resumeFrom = 0;  // for Resume: the bytes staged already
-  size_t patch = 0;         // for Patch: which of the file's patches
+  // For Patch and Copy: the one of the file's cheaper ways chosen.
+  const release::Delta* delta = nullptr;
   // Whether the staged download an earlier run left is deleted first.
   bool discardStaged = false;
 };

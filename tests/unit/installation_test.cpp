@@ -211,11 +211,12 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
   release::ListedFile hashed{"a.dll", {3, listedHash}, {}, {}};
   release::ListedFile sized{"b.dll", {3, std::nullopt}, {}, {}};
   // 100 bytes, with a copy of 60 and a patch of 20 from the installed oldHash.
-  release::ListedFile cheaper{"c.dll",
-                              {100, listedHash},
-                              release::Copy{"c.dll.copy", 60, {}},
-                              {release::Patch{"c.dll.from-other", 5, {}, otherHash},
-                               release::Patch{"c.dll.from-old", 20, {}, oldHash}}};
+  release::ListedFile cheaper{
+      "c.dll",
+      {100, listedHash},
+      release::Delta{"c.dll.copy", {60, release::Digest{}}, {}},
+      {release::Delta{"c.dll.from-other", {5, release::Digest{}}, otherHash},
+       release::Delta{"c.dll.from-old", {20, release::Digest{}}, oldHash}}};
   using UMain::Fetch;
   const std::nullopt_t none = std::nullopt;
   struct Case {
@@ -253,8 +254,10 @@ TEST(Plan, CurrentFilesAreLeftAndLeftoversResumedOrDeleted) {
     if (c.fetch == Fetch::Resume) {
       EXPECT_EQ(plan.resumeFrom, *c.disk.stagedSize) << what;
     }
-    if (c.fetch == Fetch::Patch) {
-      EXPECT_EQ(c.file.patches[plan.patch].name, "c.dll.from-old") << what;
+    if (c.fetch == Fetch::Patch || c.fetch == Fetch::Copy) {
+      ASSERT_NE(plan.delta, nullptr) << what;
+      EXPECT_EQ(plan.delta->name, c.fetch == Fetch::Patch ? "c.dll.from-old" : "c.dll.copy")
+          << what;
     }
   }
 }

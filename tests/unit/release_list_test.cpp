@@ -65,13 +65,14 @@ TEST(ReleaseKeys, CopiesAndPatchesAreReadWhole) {
   const release::ListedFile& a = list.files[0];
   ASSERT_TRUE(a.copy);
   EXPECT_EQ(a.copy->name, "delta/c.zst");
-  EXPECT_EQ(a.copy->size, 40u);
-  EXPECT_EQ(release::hashText(a.copy->sha256), other);
+  EXPECT_EQ(a.copy->expected.size, 40u);
+  EXPECT_EQ(release::hashText(*a.copy->expected.sha256), other);
+  EXPECT_FALSE(a.copy->base);
   ASSERT_EQ(a.patches.size(), 2u);  // 1.4 comes after a missing 1.3
   EXPECT_EQ(a.patches[1].name, "delta/p2.patch");
-  EXPECT_EQ(a.patches[1].size, 7u);
-  EXPECT_EQ(release::hashText(a.patches[1].sha256), hash);
-  EXPECT_EQ(release::hashText(a.patches[1].baseSha256), other);
+  EXPECT_EQ(a.patches[1].expected.size, 7u);
+  EXPECT_EQ(release::hashText(*a.patches[1].expected.sha256), hash);
+  EXPECT_EQ(release::hashText(*a.patches[1].base), other);
   // File2 has no size and hash: its copy is refused, with the same words as the rest.
   for (const auto& [keys, message] : std::vector<std::pair<std::string, std::string>>{
            {file1 + "Copy2=x.zst\n", "Copy2 in update.ini without Size2 and Hash2"},
@@ -121,9 +122,9 @@ TEST(ReleaseKeys, WrittenListsAreReadBackUnchanged) {
       // 中文\a.dll in code page 936, as the tool lists it for the Windows updater.
       {{{{"\xD6\xD0\xCE\xC4\\a.dll",
           {300, digest(0xbb)},
-          release::Copy{"delta/c.zst", 20, digest(0xcc)},
-          {{"delta/1.patch", 9, digest(0xdd), digest(0xee)},
-           {"delta/2.patch", 10, digest(0xee), digest(0x11)}}},
+          release::Delta{"delta/c.zst", {20, digest(0xcc)}, {}},
+          {{"delta/1.patch", {9, digest(0xdd)}, digest(0xee)},
+           {"delta/2.patch", {10, digest(0xee)}, digest(0x11)}}},
          {"data\\b.dll", {0, digest(0x11)}, {}, {}}},
         "6.3.0.12",
         "2030-01-07T15:52:36Z",

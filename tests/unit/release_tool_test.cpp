@@ -209,15 +209,16 @@ TEST_F(ReleaseToolTest, PackListsPatchesAndCopiesThatSaveBytesAndVerifyAppliesTh
   ASSERT_EQ(bin.patches.size(), 1u);
   EXPECT_FALSE(tiny.copy);
   EXPECT_TRUE(tiny.patches.empty());
-  for (const release::Patch* patch : {&app.patches[0], &bin.patches[0]}) {
-    EXPECT_LT(patch->size, 1000u);
-    EXPECT_EQ(patch->name, "delta/" + release::hashText(patch->sha256).substr(7) + ".patch");
-    EXPECT_EQ(fs::file_size(now / pathOf(patch->name)), patch->size);
+  for (const release::Delta* patch : {&app.patches[0], &bin.patches[0]}) {
+    EXPECT_LT(*patch->expected.size, 1000u);
+    EXPECT_EQ(patch->name,
+              "delta/" + release::hashText(*patch->expected.sha256).substr(7) + ".patch");
+    EXPECT_EQ(fs::file_size(now / pathOf(patch->name)), patch->expected.size);
   }
   release::Sha256 oldText;
   oldText.update(text.data(), text.size());
-  EXPECT_EQ(app.patches[0].baseSha256, oldText.finish());
-  EXPECT_LT(app.copy->size, edited.size() / 10);
+  EXPECT_EQ(app.patches[0].base, oldText.finish());
+  EXPECT_LT(*app.copy->expected.size, edited.size() / 10);
 
   const std::vector<std::string> verify{"verify", Dir("new"), "--delta-from", utf8Of(old1)};
   Result verified = Tool(verify);

@@ -380,10 +380,10 @@ bool writeList(const PackOptions& options, const Release& release, const Console
     entry.name = file.listed;
     entry.expected = {file.digest.size, file.digest.sha256};
     if (file.copy)
-      entry.copy = Copy{file.copy->name, file.copy->digest.size, file.copy->digest.sha256};
+      entry.copy = Delta{file.copy->name, {file.copy->digest.size, file.copy->digest.sha256}, {}};
     for (const Candidate::Patch& patch : file.patches)
       entry.patches.push_back(
-          {patch.file.name, patch.file.digest.size, patch.file.digest.sha256, patch.base});
+          {patch.file.name, {patch.file.digest.size, patch.file.digest.sha256}, patch.base});
   }
   const fs::path target = options.root / "update.ini";
   std::ofstream out(target, std::ios::binary | std::ios::trunc);

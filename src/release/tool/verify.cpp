@@ -67,7 +67,7 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
     std::string line;  // what it is: "client.exe: patch 1 delta/..."
     fs::path path;     // the patch or copy
     const ListedFile* file;
-    const Patch* patch;  // null for the copy
+    const Delta* delta;  // the patch or the copy
     fs::path base;       // the patch's base, where --delta-from has it
     std::string problem;
   };
@@ -77,25 +77,25 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
   for (const ListedFile& file : list.files) {
     const std::optional<std::string> name = toUtf8(file.name, encoding);
     if (!name) continue;  // reported with the files
-    auto add = [&](const std::string& what, const std::string& listedName, const Patch* patch) {
-      Check check{*name + ": " + what + " " + listedName, {}, &file, patch, {}, {}};
-      if (const std::optional<std::string> path = toUtf8(listedName, encoding))
+    auto add = [&](const std::string& what, const Delta& delta) {
+      Check check{*name + ": " + what + " " + delta.name, {}, &file, &delta, {}, {}};
+      if (const std::optional<std::string> path = toUtf8(delta.name, encoding))
         check.path = pathBelow(root, *path);
       else
         check.problem = std::string("(not a name in ") + encodingName(encoding) + ")";
-      work += file.expected.size.value_or(0) + (patch ? patch->size : file.copy->size);
+      work += file.expected.size.value_or(0) + delta.expected.size.value_or(0);
       checks.push_back(std::move(check));
     };
-    if (file.copy) add("compressed copy", file.copy->name, nullptr);
+    if (file.copy) add("compressed copy", *file.copy);
     for (size_t i = 0; i < file.patches.size(); ++i)
-      add("patch " + std::to_string(i + 1), file.patches[i].name, &file.patches[i]);
+      add("patch " + std::to_string(i + 1), file.patches[i]);
   }
   if (checks.empty()) return {};
   const std::vector<std::string> olderReleases = invocation.values("--delta-from");
   // Each older release's file that a patch's base may be, hashed once.
   std::vector<std::pair<fs::path, Digest>> bases;
   for (const Check& check : checks) {
-    if (!check.patch) continue;
+    if (!check.delta->base) continue;
     for (const std::string& older : olderReleases) {
       const fs::path base = pathBelow(pathOf(older), *toUtf8(check.file->name, encoding));
       if (fs::is_regular_file(base, error)) work += fs::file_size(base, error);
@@ -104,12 +104,11 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
   Progress progress(console.err, work, "checking patches and copies");
   for (Check& check : checks) {
     if (!check.problem.empty()) continue;
-    const uint64_t size = check.patch ? check.patch->size : check.file->copy->size;
-    const Digest& sha256 = check.patch ? check.patch->sha256 : check.file->copy->sha256;
-    check.problem = digestProblem(check.path, size, sha256, progress);
+    check.problem = digestProblem(check.path, check.delta->expected.size.value_or(0),
+                                  check.delta->expected.sha256.value_or(Digest{}), progress);
     if (!check.problem.empty()) continue;
     try {
-      if (!check.patch) {
+      if (!check.delta->base) {
         check.problem = resultProblem(digestOfCopy(check.path, *check.file->expected.size),
                                       check.file->expected);
         progress.add(*check.file->expected.size);
@@ -122,7 +121,7 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
                                   [&](const auto& b) { return b.first == base; });
         if (known == bases.end())
           known = bases.insert(bases.end(), {base, hashFile(base, progress).sha256});
-        if (known->second != check.patch->baseSha256) continue;
+        if (known->second != *check.delta->base) continue;
         check.base = base;
         check.problem = resultProblem(digestOfPatched(base, check.path), check.file->expected);
         progress.add(*check.file->expected.size);
@@ -141,7 +140,7 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
       console.out << " " << check.problem;
     else if (!check.base.empty())
       console.out << " (applied to " << utf8Of(check.base) << ")";
-    else if (check.patch && !olderReleases.empty())
+    else if (check.delta->base && !olderReleases.empty())
       console.out << " (not applied: no file in the --delta-from folders is its base)";
     console.out << "\n";
   }
