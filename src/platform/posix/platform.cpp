@@ -429,11 +429,9 @@ class PosixPlatform : public Platform {
                       std::unique_ptr<ResumedFile>& out) override {
     out.reset();
     pauseForTest("resume");
-    const std::string file = mapPath(path);
-    Descriptor fd(openPath(file, O_RDWR | O_NOFOLLOW));
-    if (!fd) return posix::windowsError(errno, file);
-    if (!lockNoWait(fd.get(), LOCK_EX))
-      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    int opened = -1;
+    if (uint32_t error = openExisting(path, O_RDWR | O_NOFOLLOW, LOCK_EX, opened)) return error;
+    Descriptor fd(opened);
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return posix::windowsError(errno);
     if (!ownedAlone(st) || static_cast<uint64_t>(st.st_size) < kept)
@@ -441,7 +439,6 @@ class PosixPlatform : public Platform {
     if (ftruncate(fd.get(), static_cast<off_t>(kept)) != 0 ||
         lseek(fd.get(), static_cast<off_t>(kept), SEEK_SET) < 0)
       return posix::windowsError(errno);
-    setBlocking(fd.get());
     out = std::make_unique<PosixResumedFile>(fd.release());
     return 0;
   }
