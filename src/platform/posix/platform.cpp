@@ -78,6 +78,11 @@ bool lockNoWait(int fd, int operation) {
   return result == 0;
 }
 
+// What a lockNoWait that failed means: another holder is a sharing violation.
+uint32_t lockFailure() {
+  return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+}
+
 // 0, or the Windows code of the failure.
 uint32_t writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -307,8 +312,7 @@ uint32_t openExisting(const std::string& path, int openFlags, int lock, int& fd)
   struct stat st;
   if (!opened) return posix::windowsError(errno, file);
   if (!isRegularFile(opened.get(), st)) return base::kErrorAccessDenied;
-  if (!lockNoWait(opened.get(), lock))
-    return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+  if (!lockNoWait(opened.get(), lock)) return lockFailure();
   setBlocking(opened.get());
   fd = opened.release();
   return 0;
@@ -332,8 +336,7 @@ uint32_t openOwnFile(const std::string& file, int& out, struct stat& st) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     Descriptor fd(openPath(file, O_WRONLY | O_NOFOLLOW));
     if (fd) {
-      if (!lockNoWait(fd.get(), LOCK_EX))
-        return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+      if (!lockNoWait(fd.get(), LOCK_EX)) return lockFailure();
       if (fstat(fd.get(), &st) != 0) return posix::windowsError(errno);
       if (ownedAlone(st)) {
         setBlocking(fd.get());
@@ -509,8 +512,7 @@ class PosixPlatform : public Platform {
     const std::string file = mapPath(path);
     Descriptor fd(openPath(file, O_RDONLY));
     if (!fd) return errno == ENOENT || errno == ENOTDIR ? 0 : posix::windowsError(errno, file);
-    if (!lockNoWait(fd.get(), LOCK_EX))
-      return errno == EWOULDBLOCK ? base::kErrorSharingViolation : posix::windowsError(errno);
+    if (!lockNoWait(fd.get(), LOCK_EX)) return lockFailure();
     return 0;
   }
 
