@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "release/pinned_key.h"
 #include "ui/window.h"
-#include "umain/umain.h"
+#include "umain/form.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   auto app =
       ui::createApplication(ui::applicationTitle(platform.modulePath(), platform.charRule()));
   UMain::TTFrmUpdate form(platform, *app, std::move(args));
-  form.PinnedKey = release::kPinnedKey;
+  form.run().PinnedKey = release::kPinnedKey;
   const int code = app->run(form);
   return code != 0 ? code : form.ExitCode();
 }

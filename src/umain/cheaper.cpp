@@ -10,7 +10,7 @@
 #include "delta/delta.h"
 #include "umain/integrity.h"
 #include "umain/output_file.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 namespace UMain {
 
@@ -60,19 +60,19 @@ class CheckedWriter : public delta::Writer {
 
 }  // namespace
 
-bool TTFrmUpdate::FetchCheaper(const release::ListedFile& file, const FilePlan& plan) {
+bool UpdateRun::FetchCheaper(const release::ListedFile& file, const FilePlan& plan) {
   const release::Delta& chosen = *plan.delta;
   const release::Expected& expected = chosen.expected;
   const std::string delta = Install.pathOf(file.name, Place::Delta);
   try {
-    DownloadChecked(BaseURL + chosen.name, file.name, delta, expected, 0);
+    downloader_.Download(settings_.baseURL + chosen.name, file.name, delta, expected);
     {
       // Every file is closed before the patch or copy is deleted: Windows
       // deletes no file that is open.
       auto out = CreateOutputFile(platform_, Install.pathOf(file.name, Place::Staged), file.name);
       FileSink sink(*out);
       CheckedSink check(sink, file.name, file.expected);
-      CheckedWriter writer(check, Display);
+      CheckedWriter writer(check, downloader_.Display);
       FileReader in(platform_, delta);
       if (chosen.base) {
         const std::string installed = Install.pathOf(file.name);

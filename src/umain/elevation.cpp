@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "base/error.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 namespace UMain {
 
@@ -29,7 +29,7 @@ std::string NearestExisting(platform::Platform& platform, std::string directory)
 
 }  // namespace
 
-std::vector<std::string> TTFrmUpdate::WrittenDirectories() {
+std::vector<std::string> UpdateRun::WrittenDirectories() {
   std::vector<std::string> directories;
   auto add = [&](const std::string& directory) {
     std::string existing = NearestExisting(platform_, directory);
@@ -40,16 +40,16 @@ std::vector<std::string> TTFrmUpdate::WrittenDirectories() {
     const size_t cut = name.find_last_of("\\/");
     add(cut == std::string::npos ? "" : name.substr(0, cut));
   }
-  add(BackupPath);
+  add(settings_.backupPath);
   return directories;
 }
 
-bool TTFrmUpdate::MayAskForRights() {
+bool UpdateRun::MayAskForRights() {
   return !relaunched_ && !platform_.isElevated() && WorksInTheInstallation();
 }
 
-bool TTFrmUpdate::WorksInTheInstallation() {
-  const std::string installation = UpdatePath.empty() ? "." : UpdatePath;
+bool UpdateRun::WorksInTheInstallation() {
+  const std::string installation = settings_.updatePath.empty() ? "." : settings_.updatePath;
   auto key = [&](std::string path) {
     while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
     return platform_.sameFileKey(path);
@@ -60,7 +60,7 @@ bool TTFrmUpdate::WorksInTheInstallation() {
          key(*resolved) == key(platform_.fullPath(installation));
 }
 
-bool TTFrmUpdate::NeedsElevation() {
+bool UpdateRun::NeedsElevation() {
   if (replacing_.empty() || !MayAskForRights()) return false;
   for (const std::string& directory : WrittenDirectories()) {
     if (platform_.probeWritable(directory) == base::kErrorAccessDenied) return true;
@@ -68,7 +68,7 @@ bool TTFrmUpdate::NeedsElevation() {
   return false;
 }
 
-void TTFrmUpdate::RunElevated() {
+void UpdateRun::RunElevated() {
   std::unique_ptr<platform::Process> process;
   if (platform_.startElevated(std::string("UPDATE ") + kElevatedArgument, platform_.fullPath("."),
                               process) != 0 ||
@@ -86,7 +86,7 @@ void TTFrmUpdate::RunElevated() {
   RemoveSelfAndQuit();
 }
 
-void TTFrmUpdate::StartClient() {
+void UpdateRun::StartClient() {
   clientStarted_ = true;
   if (!relaunched_) platform_.shellOpen("client.exe");
 }

@@ -4,7 +4,7 @@
 
 #include "base/error.h"
 #include "umain/output_file.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 namespace UMain {
 
@@ -26,7 +26,7 @@ std::string RemovalScript(const std::string& executable) {
 
 }  // namespace
 
-void TTFrmUpdate::RemoveSelfAndQuit() {
+void UpdateRun::RemoveSelfAndQuit() {
   if (relaunched_) {
     // The executable is the one the first process runs: that one removes it
     // and starts the client as this run says.

@@ -43,11 +43,11 @@ std::string Installation::pathOf(const std::string& name, Place place) const {
     case Place::Delta:
       return DeltaPart(name);
     case Place::Installed:
-      return updatePath_ + name;
+      return settings_.updatePath + name;
     case Place::Restored:
-      return DownloadPart(updatePath_ + name);
+      return DownloadPart(settings_.updatePath + name);
     case Place::Backup:
-      return backupPath_ + name;
+      return settings_.backupPath + name;
   }
   return name;
 }
@@ -68,7 +68,7 @@ void Installation::BackUp(const std::vector<std::string>& names) {
     if (!platform_.fileExists(installed)) continue;
     // The copy an earlier run left goes first; the copy below makes it anew.
     if (platform_.fileExists(backup)) std::ignore = platform_.deleteFile(backup);
-    MakeSubdirectories(platform_, backupPath_, name);
+    MakeSubdirectories(platform_, settings_.backupPath, name);
     if (!platform_.copyFile(installed, backup))
       throw base::Error("Cannot back up \"" + installed + "\"");
     entry->second = Backup::Copied;
@@ -147,7 +147,7 @@ const char kSignedAtFile[] = "update.ini.signed";
 }  // namespace
 
 std::optional<int64_t> Installation::SignedAt() {
-  const std::string path = updatePath_ + kSignedAtFile;
+  const std::string path = settings_.updatePath + kSignedAtFile;
   // Read without a lock: a reader that holds one must not make it unreadable.
   const std::optional<std::string> text = platform_.readShared(path);
   if (!text && !platform_.pathExists(path)) return std::nullopt;
@@ -160,7 +160,7 @@ std::optional<int64_t> Installation::SignedAt() {
 }
 
 void Installation::RememberSignedAt(int64_t signedAt) {
-  const std::string path = updatePath_ + kSignedAtFile;
+  const std::string path = settings_.updatePath + kSignedAtFile;
   const std::string part = DownloadPart(path);
   try {
     // The remembered time never goes back, whatever came in between.

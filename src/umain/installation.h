@@ -14,13 +14,14 @@
 
 #include "platform/platform.h"
 #include "release/release_list.h"
+#include "umain/settings.h"
 
 namespace UMain {
 
 // Where the bytes of a listed file are. The run replaces the file of the
 // listed name in the working directory (where the client starts the updater:
 // its own directory) and stages its downloads beside it; the backup copies
-// the file of that name below the installation directory (UpdatePath) and
+// the file of that name below the installation directory (Settings::updatePath) and
 // restores it there. In a deployment both are one directory; started
 // elsewhere, the updater writes its downloads there, as it always did.
 enum class Place {
@@ -35,11 +36,10 @@ enum class Place {
 
 class Installation {
  public:
-  // The installation and backup directories are read at each call (they are
-  // the unit's settings, set once the registry has been read).
-  Installation(platform::Platform& platform, const std::string& updatePath,
-               const std::string& backupPath)
-      : platform_(platform), updatePath_(updatePath), backupPath_(backupPath) {}
+  // The installation and backup directories are read from the run's
+  // settings at each call (they are set once the registry has been read).
+  Installation(platform::Platform& platform, const Settings& settings)
+      : platform_(platform), settings_(settings) {}
 
   // The path of the listed name's bytes at that place: every path of an
   // installed, staged or backed-up file comes from here.
@@ -86,8 +86,7 @@ class Installation {
   void CheckAgain(const std::string& name);
 
   platform::Platform& platform_;
-  const std::string& updatePath_;
-  const std::string& backupPath_;
+  const Settings& settings_;
   // Whether the backup holds a copy of each listed file, by file; and the
   // listed files Commit has replaced, in order.
   enum class Backup { NotInstalled, Copied };

@@ -5,7 +5,7 @@
 #include "base/text.h"
 #include "base/error.h"
 #include "umain/settings.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 namespace UMain {
 
@@ -23,13 +23,17 @@ std::unique_ptr<platform::RegistryKey> OpenClientKey(platform::Platform& platfor
 
 }  // namespace
 
-void TTFrmUpdate::LoadSettings() {
+std::string DefaultBaseURL() {
+  return "http://" UPDATER_DEFAULT_HOST "/downloads/client/";
+}
+
+void UpdateRun::LoadSettings() {
   auto key = OpenClientKey(platform_);
   std::string path;
   if (key) {
     try {
       path = key->readString("UpdatePath");
-      if (!path.empty() && key->valueExists("URL")) BaseURL = key->readString("URL");
+      if (!path.empty() && key->valueExists("URL")) settings_.baseURL = key->readString("URL");
     } catch (const base::Error&) {
       // Settings of the wrong type leave them incomplete: no run may start.
       window_.requestEnd();
@@ -45,23 +49,24 @@ void TTFrmUpdate::LoadSettings() {
   }
   key.reset();
 
-  UpdatePath = path;
-  if (!base::endsWithChar(UpdatePath, '\\', platform_.charRule())) UpdatePath += '\\';
-  BackupPath = UpdatePath + "UpdateBak\\";
+  Settings& s = settings_;
+  s.updatePath = path;
+  if (!base::endsWithChar(s.updatePath, '\\', platform_.charRule())) s.updatePath += '\\';
+  s.backupPath = s.updatePath + "UpdateBak\\";
 
-  if (IsUpdateArgument(args_) && !platform_.directoryExists(BackupPath)) {
-    if (uint32_t error = platform_.createDirectory(BackupPath)) base::raiseIoError(error);
+  if (IsUpdateArgument(args_) && !platform_.directoryExists(s.backupPath)) {
+    if (uint32_t error = platform_.createDirectory(s.backupPath)) base::raiseIoError(error);
   }
 }
 
-uint32_t TTFrmUpdate::GetVersionPart(platform::Platform& platform, const std::string& path,
-                                     int which) {
+uint32_t UpdateRun::GetVersionPart(platform::Platform& platform, const std::string& path,
+                                   int which) {
   auto version = platform.fileVersion(path);
   if (!version || (which != 1 && which != 2)) return kNoVersion;
   return which == 1 ? version->ms : version->ls;
 }
 
-std::string TTFrmUpdate::GetFileVersionText(const std::string& path) {
+std::string UpdateRun::GetFileVersionText(const std::string& path) {
   uint32_t ms = GetVersionPart(platform_, path, 1);
   uint32_t ls = GetVersionPart(platform_, path, 2);
   char text[48];

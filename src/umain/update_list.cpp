@@ -7,7 +7,7 @@
 #include "release/minisign.h"
 #include "umain/list_signature.h"
 #include "umain/output_file.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 namespace UMain {
 
@@ -28,9 +28,9 @@ class LocalCopy {
 
 }  // namespace
 
-void TTFrmUpdate::FetchUpdateList() {
+void UpdateRun::FetchUpdateList() {
   SetListedFiles({});
-  std::string text = GetText(BaseURL + "update.ini");
+  std::string text = downloader_.GetText(settings_.baseURL + "update.ini");
   // A build that pins a release key takes nothing its publisher did not sign:
   // the signature is checked over the bytes as received, before anything is
   // written or read from them.
@@ -46,7 +46,7 @@ void TTFrmUpdate::FetchUpdateList() {
   // An installation that only administrators may write (under Program
   // Files) refuses the copy to a process without their rights; such a run
   // goes on to ask for them, and the run that has them keeps the copy.
-  const std::string localPath = UpdatePath + "update.ini";
+  const std::string localPath = settings_.updatePath + "update.ini";
   std::unique_ptr<platform::OutputFile> file;
   const uint32_t refused = platform_.createFile(localPath, file);
   if (refused && !(refused == base::kErrorAccessDenied && MayAskForRights()))
@@ -71,9 +71,9 @@ void TTFrmUpdate::FetchUpdateList() {
   NewVersion = std::move(list.newVersion);
 }
 
-std::string TTFrmUpdate::FetchSignature() {
+std::string UpdateRun::FetchSignature() {
   try {
-    return GetText(BaseURL + "update.ini.minisig");
+    return downloader_.GetText(settings_.baseURL + "update.ini.minisig");
   } catch (const http::StatusError&) {
     // A server without the file answers with an error status (a 404, say):
     // the list is then unsigned. A broken connection stays what it is.
@@ -81,11 +81,15 @@ std::string TTFrmUpdate::FetchSignature() {
   }
 }
 
-void TTFrmUpdate::SetListedFiles(std::vector<release::ListedFile> files) {
+void UpdateRun::SetListedFiles(std::vector<release::ListedFile> files) {
   listedFiles_ = std::move(files);
-  UpdateFiles.clear();
-  for (const release::ListedFile& file : listedFiles_) UpdateFiles.push_back(file.name);
-  replacing_ = UpdateFiles;
+  replacing_ = ListedNames();
+}
+
+std::vector<std::string> UpdateRun::ListedNames() const {
+  std::vector<std::string> names;
+  for (const release::ListedFile& file : listedFiles_) names.push_back(file.name);
+  return names;
 }
 
 }  // namespace UMain

@@ -4,7 +4,7 @@
 
 #include "doubles.h"
 #include "platform/command_line.h"
-#include "umain/umain.h"
+#include "umain/form.h"
 
 using namespace testing_doubles;
 using ui::ControlId;
@@ -43,8 +43,13 @@ TEST(DefaultErrorReport, TitleComesFromTheExecutableName) {
   // are "\\" and "A"; neither separates nor is lower-cased.
   testing_doubles::FakePlatform cp936;
   cp936.codePage936 = true;
-  EXPECT_EQ(ui::applicationTitle("C:\\A\x81\x5C" "B\x81\x41" "X.exe", cp936.charRule()),
-            "A\x81\x5C" "b\x81\x41" "x");
+  EXPECT_EQ(ui::applicationTitle("C:\\A\x81\x5C"
+                                 "B\x81\x41"
+                                 "X.exe",
+                                 cp936.charRule()),
+            "A\x81\x5C"
+            "b\x81\x41"
+            "x");
 }
 
 TEST(DefaultErrorReport, PeriodIsAppendedOnlyAfterBytesThatSortAbovePeriod) {
@@ -72,12 +77,10 @@ TEST(DefaultErrorReport, AnEscapingErrorIsShownAndTheHandlerEnds) {
 class FormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UMain::ResetUnitState();
     platform.registry["SoftWare\\Molva"]["UpdatePath"] = {RegistryValue::String,
                                                           dir.windowsForm() + "app"};
     std::filesystem::create_directory(dir.path() / "app");
   }
-  void TearDown() override { UMain::ResetUnitState(); }
 
   TempWorkDir dir;
   FakePlatform platform;
@@ -106,7 +109,7 @@ TEST_F(FormTest, ShowingStartsTheTimerAndTheFirstTickStopsItBeforeTheRun) {
 }
 
 TEST_F(FormTest, StatusTextIsPaintedAtOnce) {
-  form.ShowStatus("a & b");
+  form.run().ShowStatus("a & b");
   EXPECT_EQ(window.texts[ControlId::LBL_Updating], "a & b");
   EXPECT_EQ(window.repaints, 1);
 }
@@ -116,7 +119,7 @@ const char* const kScript =
     "if exist .\\file.exe goto loop\r\ndel .\\delme.bat\r\n";
 
 TEST_F(FormTest, FinishRoutineWritesTheRemovalScriptStartsItAndRequestsTheEnd) {
-  form.RemoveSelfAndQuit();
+  form.run().RemoveSelfAndQuit();
   EXPECT_EQ(readAll(dir.path() / "delme.bat"), kScript);
   EXPECT_EQ(platform.startedHidden, std::vector<std::string>{".\\delme.bat"});
   EXPECT_EQ(window.endRequests, 1);
@@ -124,14 +127,14 @@ TEST_F(FormTest, FinishRoutineWritesTheRemovalScriptStartsItAndRequestsTheEnd) {
 
 TEST_F(FormTest, FinishRoutineReplacesAnEarlierScript) {
   writeAll(dir.path() / "delme.bat", std::string(4096, 'x'));
-  form.RemoveSelfAndQuit();
+  form.run().RemoveSelfAndQuit();
   EXPECT_EQ(readAll(dir.path() / "delme.bat"), kScript);
 }
 
 TEST_F(FormTest, FinishRoutineThatCannotWriteTheScriptRaisesAndStartsNothing) {
   platform.unwritable.insert(".\\delme.bat");
   try {
-    form.RemoveSelfAndQuit();
+    form.run().RemoveSelfAndQuit();
     FAIL() << "no error raised";
   } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "File access denied");
@@ -142,7 +145,7 @@ TEST_F(FormTest, FinishRoutineThatCannotWriteTheScriptRaisesAndStartsNothing) {
 
 TEST_F(FormTest, WithoutACommandInterpreterTheExecutableIsDeletedDirectly) {
   platform.commandInterpreter = false;
-  form.RemoveSelfAndQuit();
+  form.run().RemoveSelfAndQuit();
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "delme.bat"));
   EXPECT_EQ(platform.deleted, std::vector<std::string>{"C:\\App\\MyUpdater.exe"});
   EXPECT_TRUE(platform.startedHidden.empty());

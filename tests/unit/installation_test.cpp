@@ -7,7 +7,6 @@
 #include "umain/attempt.h"
 #include "umain/installation.h"
 #include "umain/plan.h"
-#include "umain/umain.h"
 
 using namespace testing_doubles;
 namespace fs = std::filesystem;
@@ -16,13 +15,7 @@ namespace {
 
 class InstallationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    UMain::ResetUnitState();
-    fs::create_directories(app / "UpdateBak");
-    UMain::UpdatePath = dir.windowsForm() + "app\\";
-    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
-  }
-  void TearDown() override { UMain::ResetUnitState(); }
+  void SetUp() override { fs::create_directories(app / "UpdateBak"); }
 
   // Every file below the directory with its bytes.
   static std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -36,7 +29,8 @@ class InstallationTest : public ::testing::Test {
   TempWorkDir dir;
   fs::path app = dir.path() / "app";
   FakePlatform platform;
-  UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+  UMain::Settings settings{"", dir.windowsForm() + "app\\", dir.windowsForm() + "app\\UpdateBak\\"};
+  UMain::Installation install{platform, settings};
 };
 
 TEST_F(InstallationTest, InstalledFilesAreCopiedAsideAndMissingOnesLeaveNoTrace) {
@@ -69,8 +63,8 @@ TEST_F(InstallationTest, TimeStampsSurviveTheBackup) {
 // rolled back to the installation as it was (a file that was not installed
 // gone again). A name listed twice is one file, backed up and replaced once.
 TEST_F(InstallationTest, CommitIsAllOrNothing) {
-  UMain::UpdatePath = dir.windowsForm();  // the working directory, as deployed
-  UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+  settings.updatePath = dir.windowsForm();  // the working directory, as deployed
+  settings.backupPath = settings.updatePath + "UpdateBak\\";
   fs::create_directories(dir.path() / "UpdateBak");
   const std::vector<std::string> names{"a.dll", "new.dll", "b.dll", "a.dll"};
   struct Case {
@@ -80,7 +74,7 @@ TEST_F(InstallationTest, CommitIsAllOrNothing) {
   for (const Case& c : {Case{nullptr, true}, Case{&FakePlatform::unreplaceable, false},
                         Case{&FakePlatform::inUse, false}}) {
     FakePlatform platform;
-    UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+    UMain::Installation install{platform, settings};
     if (c.refusal) (platform.*c.refusal).insert("b.dll");
     writeAll(dir.path() / "a.dll", "old a");
     writeAll(dir.path() / "b.dll", "old b");
@@ -108,8 +102,8 @@ TEST_F(InstallationTest, CommitIsAllOrNothing) {
 // A checked download waits for the others; what another program writes into
 // it meanwhile is looked at again before the rename.
 TEST_F(InstallationTest, CheckedDownloadWrittenToBeforeItsRenameIsCheckedAgain) {
-  UMain::UpdatePath = dir.windowsForm();
-  UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
+  settings.updatePath = dir.windowsForm();
+  settings.backupPath = settings.updatePath + "UpdateBak\\";
   fs::create_directories(dir.path() / "UpdateBak");
   const std::vector<std::string> names{"a.dll"};
   release::Sha256 hash;
@@ -125,7 +119,7 @@ TEST_F(InstallationTest, CheckedDownloadWrittenToBeforeItsRenameIsCheckedAgain) 
   for (const Case& c : {Case{std::nullopt, true}, Case{"new a", true}, Case{"evil!", false},
                         Case{"new a, and more", false}, Case{std::nullopt, false, "new a!"}}) {
     FakePlatform platform;
-    UMain::Installation install{platform, UMain::UpdatePath, UMain::BackupPath};
+    UMain::Installation install{platform, settings};
     writeAll(dir.path() / "a.dll", "old a");
     install.BackUp(names);
     writeAll(dir.path() / "a.dll.update-part", c.atCheck);

@@ -11,7 +11,7 @@
 #include "doubles.h"
 #include "http/transport.h"
 #include "script_server.h"
-#include "umain/umain.h"
+#include "umain/form.h"
 
 using namespace testing_doubles;
 using testing_server::ScriptServer;
@@ -29,14 +29,14 @@ std::string Response(const std::string& body, const std::string& status = "200 O
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UMain::ResetUnitState();
     fs::create_directory(dir.path() / "UpdateBak");
-    UMain::UpdatePath = dir.windowsForm();
-    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
-    UMain::BaseURL = server.url("/rel/");
-    form.OldVersion = "6.2.0.1";
+    run.OldVersion = "6.2.0.1";
   }
-  void TearDown() override { UMain::ResetUnitState(); }
+
+  // The scratch installation, its release at url.
+  UMain::Settings At(const std::string& url) const {
+    return {url, dir.windowsForm(), dir.windowsForm() + "UpdateBak\\"};
+  }
 
   // Serves update.ini and then the given responses on one connection.
   void Serve(const std::string& ini, const std::vector<std::string>& files) {
@@ -67,7 +67,9 @@ class RunTest : public ::testing::Test {
   ScriptServer server;
   FakePlatform platform;
   RecordingWindow window;
-  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}, nullptr, At(server.url("/rel/"))};
+  UMain::UpdateRun& run = form.run();
+  const std::string app = dir.windowsForm();
 };
 
 const char kTwoFiles[] =
@@ -79,9 +81,9 @@ TEST_F(RunTest, UpdateListIsReadAndItsLocalCopyRemoved) {
       "[FileList]\nCount=0x3\nFile1=a.dll\nFile3=sub\\c.dll\nFile4=d.dll\n[Version]\n"
       "NewVersion=7 beta",
       {});
-  form.FetchUpdateList();
-  EXPECT_EQ(UMain::UpdateFiles, (Texts{"a.dll", "sub\\c.dll"}));
-  EXPECT_EQ(form.NewVersion, "7 beta");
+  run.FetchUpdateList();
+  EXPECT_EQ(run.ListedNames(), (Texts{"a.dll", "sub\\c.dll"}));
+  EXPECT_EQ(run.NewVersion, "7 beta");
   EXPECT_FALSE(fs::exists(dir.path() / "update.ini"));
   EXPECT_EQ(server.requests()[0].substr(0, 28), "GET /rel/update.ini HTTP/1.1");
 }
@@ -90,34 +92,35 @@ TEST_F(RunTest, UpdateListIsReadAndItsLocalCopyRemoved) {
 // copy on disk, which another program may have changed in between.
 TEST_F(RunTest, UpdateListIsReadAsReceivedNotAsSaved) {
   Serve("[FileList]\nCount=1\nFile1=a.dll", {});
-  platform.changedOnDisk[UMain::UpdatePath + "update.ini"] = "[FileList]\nCount=1\nFile1=evil.dll";
-  form.FetchUpdateList();
-  EXPECT_EQ(UMain::UpdateFiles, Texts{"a.dll"});
+  platform.changedOnDisk[app + "update.ini"] = "[FileList]\nCount=1\nFile1=evil.dll";
+  run.FetchUpdateList();
+  EXPECT_EQ(run.ListedNames(), Texts{"a.dll"});
 }
 
 TEST_F(RunTest, BodyThatIsNoReleaseDescriptionIsAnError) {
   Serve("<html><body>Moved</body></html>", {});
-  UMain::UpdateFiles = {"stale"};
+  run.SetListedFiles({{"stale", {}, {}, {}}});
   try {
-    form.FetchUpdateList();
+    run.FetchUpdateList();
     ADD_FAILURE() << "no error";
   } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "No [FileList] or [Version] section");
   }
-  EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_TRUE(run.ListedNames().empty());
   EXPECT_FALSE(fs::exists(dir.path() / "update.ini"));
 }
 
 TEST_F(RunTest, EitherSectionAloneDescribesARelease) {
-  for (std::string ini : {"[version]\nNewVersion=6.3\n", "[FILELIST]\n"}) {
+  for (auto [ini, version] :
+       {std::pair{"[version]\nNewVersion=6.3\n", "6.3"}, std::pair{"[FILELIST]\n", ""}}) {
     ScriptServer one;
     one.accept().readRequest().send(Response(ini));
     one.start();
-    UMain::BaseURL = one.url("/");
-    form.FetchUpdateList();
-    EXPECT_TRUE(UMain::UpdateFiles.empty()) << ini;
+    UMain::UpdateRun run{platform, window, {"UPDATE"}, nullptr, At(one.url("/"))};
+    run.FetchUpdateList();
+    EXPECT_TRUE(run.ListedNames().empty()) << ini;
+    EXPECT_EQ(run.NewVersion, version);
   }
-  EXPECT_EQ(form.NewVersion, "");
 }
 
 TEST_F(RunTest, UnsafeNamesRefuseTheWholeList) {
@@ -127,28 +130,27 @@ TEST_F(RunTest, UnsafeNamesRefuseTheWholeList) {
     one.accept().readRequest().send(
         Response("[FileList]\nCount=2\nFile1=ok.dll\nFile2=" + name + "\n"));
     one.start();
-    UMain::BaseURL = one.url("/");
+    UMain::UpdateRun run{platform, window, {"UPDATE"}, nullptr, At(one.url("/"))};
     try {
-      form.FetchUpdateList();
+      run.FetchUpdateList();
       ADD_FAILURE() << name << " accepted";
     } catch (const base::Error& e) {
       EXPECT_EQ(e.message(), "Unsafe file name \"" + name + "\"");
     }
-    EXPECT_TRUE(UMain::UpdateFiles.empty()) << name;
+    EXPECT_TRUE(run.ListedNames().empty()) << name;
     EXPECT_FALSE(fs::exists(dir.path() / "update.ini")) << name;
   }
 }
 
 TEST_F(RunTest, LocalCopyThatCannotBeCreatedIsAnError) {
   Serve(kTwoFiles, {});
-  platform.unwritable.insert(UMain::UpdatePath + "update.ini");
+  platform.unwritable.insert(app + "update.ini");
   try {
-    form.FetchUpdateList();
+    run.FetchUpdateList();
     FAIL() << "no error";
   } catch (const base::Error& e) {
-    EXPECT_EQ(e.message().rfind("Cannot create file \"" +
-                                    platform.fullPath(UMain::UpdatePath + "update.ini") + "\". ",
-                                0),
+    EXPECT_EQ(e.message().rfind(
+                  "Cannot create file \"" + platform.fullPath(app + "update.ini") + "\". ", 0),
               0u)
         << e.message();
   }
@@ -186,7 +188,7 @@ TEST_F(RunTest, EveryFilesStatusAndFinalFiguresArePainted) {
   platform.clockStep = 0;  // the whole run within one frame
   const std::string body = Response(std::string(1536, 'n'));
   Serve("[FileList]\r\nCount=3\r\nFile1=a\r\nFile2=b\r\nFile3=c\r\n", {body, body, body});
-  form.RunUpdate();
+  run.RunUpdate();
   auto at = window.painted.begin();
   for (const char* expected :
        {"LBL_Updating=正在下载第 1 个文件:a", "Label4=已下载:1.5 KB  共 1.5 KB",
@@ -235,9 +237,12 @@ TEST_F(RunTest, EndlessOrMemoryExhaustingListIsAListFailure) {
   for (bool outOfMemory : {false, true}) {
     RecordingWindow window;
     FakePlatform platform;
-    UMain::TTFrmUpdate form{
-        platform, window, {"UPDATE"}, std::make_unique<EndlessTransport>(outOfMemory)};
-    form.RunUpdate();
+    UMain::UpdateRun run{platform,
+                         window,
+                         {"UPDATE"},
+                         std::make_unique<EndlessTransport>(outOfMemory),
+                         At(server.url("/rel/"))};
+    run.RunUpdate();
     const std::string message =
         outOfMemory ? std::bad_alloc().what() : "The server's answer is larger than 16 MiB";
     EXPECT_EQ(window.eventsStartingWith("box"),
@@ -249,15 +254,15 @@ TEST_F(RunTest, EndlessOrMemoryExhaustingListIsAListFailure) {
 
 // The program's small files on a full disk say so, as downloads do.
 TEST_F(RunTest, FullDiskForTheListCopyOrTheRemovalScriptReadsDiskFull) {
-  platform.onFullDisk = {UMain::UpdatePath + "update.ini"};
+  platform.onFullDisk = {app + "update.ini"};
   Serve(kTwoFiles, {});
-  form.RunUpdate();
+  run.RunUpdate();
   EXPECT_EQ(window.eventsStartingWith("box"),
             Texts{"box 16 系统提示|获取升级配置文件失败，请梢候重试\r\rDisk full"});
 
   platform.onFullDisk = {".\\delme.bat"};
   try {
-    form.RemoveSelfAndQuit();
+    run.RemoveSelfAndQuit();
     ADD_FAILURE() << "no error raised";
   } catch (const base::Error& e) {
     EXPECT_EQ(e.message(), "Disk full");
@@ -266,7 +271,7 @@ TEST_F(RunTest, FullDiskForTheListCopyOrTheRemovalScriptReadsDiskFull) {
 
 TEST_F(RunTest, EachFileStartsWithAClearedBar) {
   Serve(kTwoFiles, {Response("new client"), Response("new data")});
-  form.RunUpdate();
+  run.RunUpdate();
   auto at = std::find(window.events.begin(), window.events.end(),
                       "text LBL_Updating=正在下载第 2 个文件:data.dll");
   ASSERT_NE(at, window.events.end());
@@ -275,9 +280,9 @@ TEST_F(RunTest, EachFileStartsWithAClearedBar) {
 }
 
 TEST_F(RunTest, UnknownOldVersionAndEmptyNewVersionAreShownVerbatim) {
-  form.OldVersion = "65535.1.2.3";
+  run.OldVersion = "65535.1.2.3";
   Serve("[FileList]\nCount=0\n", {});
-  form.RunUpdate();
+  run.RunUpdate();
   EXPECT_EQ(window.texts[ControlId::PLMsg], "从旧版本升级到新版本(  )");
   EXPECT_EQ(window.texts[ControlId::Label3], "共需下载 0 个文件");
   EXPECT_EQ(window.maxima[ControlId::PB_All], 0);
@@ -289,9 +294,13 @@ TEST_F(RunTest, UnknownOldVersionAndEmptyNewVersionAreShownVerbatim) {
 
 TEST_F(RunTest, UnreachableServerRestartsTheClientUnchanged) {
   writeAll(dir.path() / "client.exe", "old client");
-  UMain::BaseURL = "http://127.0.0.1:" + std::to_string(ScriptServer::unusedPort()) + "/";
+  UMain::UpdateRun run{platform,
+                       window,
+                       {"UPDATE"},
+                       nullptr,
+                       At("http://127.0.0.1:" + std::to_string(ScriptServer::unusedPort()) + "/")};
   const auto before = Installed();
-  form.RunUpdate();
+  run.RunUpdate();
   EXPECT_EQ(Statuses(), Texts{"正在获取升级配置文件,请稍候..."});
   EXPECT_EQ(window.eventsStartingWith("box"),
             Texts{"box 16 系统提示|获取升级配置文件失败，请梢候重试\r\r"
@@ -310,7 +319,7 @@ TEST_F(RunTest, FailingSecondFileRestoresTheInstallationAndDoesNotStartTheClient
   const auto before = Installed();
   Serve("[FileList]\nCount=4\nFile1=a.dll\nFile2=b.dll\nFile3=c.dll\nFile4=new.dll\n",
         {Response("new a"), Response("", "404 Not Found")});
-  form.RunUpdate();
+  run.RunUpdate();
   EXPECT_EQ(Statuses().back(), "正在下载第 2 个文件:b.dll");
   EXPECT_EQ(
       window.eventsStartingWith("box"),
@@ -335,14 +344,13 @@ TEST_F(RunTest, TargetInUseOrRefusedHalfwayLeavesTheInstallationAsItWas) {
   for (const Case& c : {Case{&FakePlatform::inUse, base::kErrorSharingViolation, {}},
                         Case{&FakePlatform::unreplaceable,
                              base::kErrorAccessDenied,
-                             {"a.dll", "new.dll", UMain::UpdatePath + "a.dll"}}}) {
+                             {"a.dll", "new.dll", app + "a.dll"}}}) {
     writeAll(dir.path() / "a.dll", "old a");
     writeAll(dir.path() / "c.dll", "old c");
     auto before = Installed();
     before.erase("delme.bat");
     FakePlatform platform;
     RecordingWindow window;
-    UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
     (platform.*c.refusal).insert("c.dll");
     ScriptServer server;
     server.accept().readRequest().send(
@@ -350,8 +358,8 @@ TEST_F(RunTest, TargetInUseOrRefusedHalfwayLeavesTheInstallationAsItWas) {
     for (const char* body : {"new a", "new new", "new c"})
       server.readRequest().send(Response(body));
     server.start();
-    UMain::BaseURL = server.url("/");
-    form.RunUpdate();
+    UMain::UpdateRun run{platform, window, {"UPDATE"}, nullptr, At(server.url("/"))};
+    run.RunUpdate();
     EXPECT_EQ(window.eventsStartingWith("box"),
               Texts{"box 16 系统提示|" + UMain::kTransferFailed + "Cannot replace \"" +
                     platform.fullPath("c.dll") + "\". " +
@@ -371,8 +379,7 @@ TEST_F(RunTest, LeftoverDownloadsOfListedNamesGoFirst) {
   writeAll(dir.path() / "data.dll.update-part", "half of a download");
   writeAll(dir.path() / "other.dll.update-part", "not listed");
   Serve(kTwoFiles, {Response("new client"), Response("new data")});
-  form.RunUpdate();
-  const std::string& app = UMain::UpdatePath;
+  run.RunUpdate();
   // Only what lies on disk is deleted: data.dll's leftover, not client.exe's.
   const Texts first{app + "update.ini", "data.dll.update-part", "data.dll.update-delta",
                     app + "data.dll.update-part"};
@@ -390,12 +397,12 @@ TEST_F(RunTest, InstalledFileThatCannotBeBackedUpStopsTheRunBeforeAnyDownload) {
   fs::create_directory(dir.path() / "UpdateBak" / "b.dll");
   const auto before = Installed();
   Serve("[FileList]\nCount=2\nFile1=a.dll\nFile2=b.dll\n", {});
-  form.RunUpdate();
+  run.RunUpdate();
   EXPECT_EQ(server.requests().size(), 1u);
   const auto boxes = window.eventsStartingWith("box");
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rCannot back up \"" +
-                          UMain::UpdatePath + "b.dll\"");
+                          app + "b.dll\"");
   EXPECT_TRUE(platform.shellOpened.empty());
   EXPECT_EQ(window.endRequests, 1);
   auto after = Installed();
@@ -434,8 +441,8 @@ namespace {
 // refuses a process that lacks them.
 TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
   fs::create_directory(dir.path() / "sub");
-  const std::string backup = UMain::BackupPath.substr(0, UMain::BackupPath.size() - 1);
-  const std::string installation = UMain::UpdatePath;
+  const std::string backup = app + "UpdateBak";
+  const std::string installation = app;
   fs::create_directory(dir.path() / "app");
   // (A link to a folder needs rights of its own on Windows: the case is left
   // out where one cannot be made.)
@@ -461,22 +468,22 @@ TEST_F(RunTest, ElevationIsAskedForOnlyWhenNeededAndNeverTwice) {
   };
   for (const Case& c : cases) {
     if (linkError && c.updatePath.find("link") != std::string::npos) continue;
-    UMain::UpdatePath = c.updatePath.empty() ? installation : c.updatePath;
+    UMain::Settings settings = At(server.url("/rel/"));
+    if (!c.updatePath.empty()) settings.updatePath = c.updatePath;
     FakePlatform platform;
     RecordingWindow window;
     std::vector<std::string> args{"UPDATE"};
-    if (c.relaunched) args.push_back(UMain::TTFrmUpdate::kElevatedArgument);
-    UMain::TTFrmUpdate form{platform, window, args};
+    if (c.relaunched) args.push_back(UMain::UpdateRun::kElevatedArgument);
+    UMain::UpdateRun run{platform, window, args, nullptr, settings};
     platform.elevated = c.elevated;
     platform.deniedDirectories = c.denied;
-    form.SetListedFiles(
+    run.SetListedFiles(
         release::readReleaseList("[FileList]\nCount=2\nFile1=a.dll\nFile2=sub\\new\\b.dll").files);
-    EXPECT_EQ(form.NeedsElevation(), c.asks)
+    EXPECT_EQ(run.NeedsElevation(), c.asks)
         << *c.denied.begin() << c.elevated << c.relaunched << c.updatePath;
-    form.SetListedFiles({});
-    EXPECT_FALSE(form.NeedsElevation()) << "nothing to write";
+    run.SetListedFiles({});
+    EXPECT_FALSE(run.NeedsElevation()) << "nothing to write";
   }
-  UMain::UpdatePath = installation;
 }
 
 // The first process hides, waits for the run with the rights, and then starts
@@ -487,7 +494,7 @@ TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
     Texts boxes, clients;
   } cases[] = {
       {0, 0, {}, {"client.exe"}},
-      {0, UMain::TTFrmUpdate::kExitClientNotStarted, {}, {}},
+      {0, UMain::UpdateRun::kExitClientNotStarted, {}, {}},
       {base::kErrorCancelled,
        0,
        {"box 48 系统提示|升级需要管理员权限，但未能获得授权。\r\r客户端将以当前版本启动。"},
@@ -496,7 +503,6 @@ TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
   for (const Case& c : cases) {
     FakePlatform platform;
     RecordingWindow window;
-    UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
     platform.elevated = false;
     platform.deniedDirectories = {"."};
     platform.elevationFailure = c.failure;
@@ -507,7 +513,7 @@ TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
     ScriptServer server;
     server.accept().readRequest().send(Response(kTwoFiles));
     server.start();
-    UMain::BaseURL = server.url("/rel/");
+    UMain::TTFrmUpdate form{platform, window, {"UPDATE"}, nullptr, At(server.url("/rel/"))};
     form.Timer1Timer();
     EXPECT_EQ(platform.elevatedStarts, Texts{"UPDATE /elevated|" + platform.fullPath(".")});
     EXPECT_EQ(window.eventsStartingWith("box"), c.boxes);
@@ -524,7 +530,7 @@ TEST_F(RunTest, RunWithAdministratorRightsAndItsEndings) {
 // The run with the rights leaves the client and the executable to the first;
 // started anywhere but in the installation directory, it writes nothing.
 TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
-  const std::string installation = UMain::UpdatePath;
+  const std::string installation = app;
   fs::create_directory(dir.path() / "app");
   struct Case {
     std::vector<std::string> files;
@@ -536,7 +542,7 @@ TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
        0,
        {"box 64 系统提示|恭喜，你现在已经成功升级到新版本 6.3 了！"}},
       {{Response("new client"), Response("", "404 Not Found")},
-       UMain::TTFrmUpdate::kExitClientNotStarted,
+       UMain::UpdateRun::kExitClientNotStarted,
        {"box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"}},
       {{},
        0,
@@ -545,17 +551,18 @@ TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
         FakePlatform().fullPath(installation + "app\\") + ")"},
        installation + "app\\"}};
   for (const Case& c : cases) {
-    UMain::UpdatePath = c.updatePath.empty() ? installation : c.updatePath;
     FakePlatform platform;
     RecordingWindow window;
-    UMain::TTFrmUpdate form{platform, window, {"UPDATE", UMain::TTFrmUpdate::kElevatedArgument}};
     platform.elevated = false;
     platform.deniedDirectories = {"."};
     ScriptServer server;
     server.accept().readRequest().send(Response(kTwoFiles));
     for (const auto& file : c.files) server.readRequest().send(file);
     server.start();
-    UMain::BaseURL = server.url("/rel/");
+    UMain::Settings settings = At(server.url("/rel/"));
+    if (!c.updatePath.empty()) settings.updatePath = c.updatePath;
+    UMain::TTFrmUpdate form{
+        platform, window, {"UPDATE", UMain::UpdateRun::kElevatedArgument}, nullptr, settings};
     form.Timer1Timer();
     EXPECT_TRUE(platform.elevatedStarts.empty());
     EXPECT_TRUE(platform.shellOpened.empty());
@@ -564,7 +571,6 @@ TEST_F(RunTest, RunStartedWithTheRightsEndsWithWhetherTheClientIsToStart) {
     EXPECT_EQ(window.eventsStartingWith("box"), c.boxes);
     EXPECT_EQ(window.events.back(), "end");
   }
-  UMain::UpdatePath = installation;
 }
 
 }  // namespace

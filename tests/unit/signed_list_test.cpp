@@ -8,7 +8,7 @@
 #include "release/minisign.h"
 #include "script_server.h"
 #include "umain/list_signature.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 using namespace testing_doubles;
 using testing_server::ScriptServer;
@@ -67,13 +67,9 @@ TEST(SignedList, ExpiryVersionAndHashes) {
 class SignedFetchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UMain::ResetUnitState();
-    UMain::UpdatePath = dir.windowsForm();
-    UMain::BaseURL = server.url("/rel/");
-    form.PinnedKey = PublicKeyLine(keys.publicKey);
-    form.OldVersion = "6.2.0.1";
+    run.PinnedKey = PublicKeyLine(keys.publicKey);
+    run.OldVersion = "6.2.0.1";
   }
-  void TearDown() override { UMain::ResetUnitState(); }
 
   std::string Sign(const std::string& text, const release::KeyFiles& by) {
     return release::sign(text, *release::parseSecretKey(by.secretKey),
@@ -86,7 +82,7 @@ class SignedFetchTest : public ::testing::Test {
     server.accept().readRequest().send(Response(list)).readRequest().send(signatureAnswer);
     server.start();
     try {
-      form.FetchUpdateList();
+      run.FetchUpdateList();
     } catch (const base::Error& e) {
       return e.message();
     }
@@ -97,7 +93,8 @@ class SignedFetchTest : public ::testing::Test {
   ScriptServer server;
   FakePlatform platform;
   RecordingWindow window;
-  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+  UMain::UpdateRun run{
+      platform, window, {"UPDATE"}, nullptr, {server.url("/rel/"), dir.windowsForm(), ""}};
   release::KeyFiles keys = release::generateKeyPair();
 };
 
@@ -108,7 +105,7 @@ const std::string kList =
 
 TEST_F(SignedFetchTest, SignedListIsTakenFromTheSameConnection) {
   EXPECT_EQ(Fetch(kList, Response(Sign(kList, keys))), "");
-  EXPECT_EQ(UMain::UpdateFiles, std::vector<std::string>{"a.dll"});
+  EXPECT_EQ(run.ListedNames(), std::vector<std::string>{"a.dll"});
   ASSERT_EQ(server.requests().size(), 2u);
   EXPECT_EQ(server.requests()[1].substr(0, 36), "GET /rel/update.ini.minisig HTTP/1.1");
 }
@@ -126,7 +123,7 @@ TEST_F(SignedFetchTest, ChangedByteInTheList) {
   std::string tampered = kList;
   tampered[tampered.find("6.3")] = '9';
   EXPECT_EQ(Fetch(tampered, Response(Sign(kList, keys))), "Invalid signature on update.ini");
-  EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_TRUE(run.ListedNames().empty());
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "update.ini"));
 }
 
@@ -176,7 +173,7 @@ TEST_F(SignedFetchTest, ListSignedBeforeTheInstalledOneIsRefused) {
   std::ofstream(remembered) << "1970-01-01T00:00:01Z\r\n";
   EXPECT_EQ(Fetch(kList, Response(Sign(kList, keys))),
             "The release list is older than the one installed (signed 1970-01-01T00:00:01Z)");
-  EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_TRUE(run.ListedNames().empty());
 }
 
 // A damaged record refuses the list: taken for no record, it would let an
@@ -186,14 +183,14 @@ TEST_F(SignedFetchTest, UnreadableRecordOfTheInstalledListIsRefused) {
   const std::string error = Fetch(kList, Response(Sign(kList, keys)));
   EXPECT_EQ(error.rfind("The record of the last signed list installed cannot be read (", 0), 0u)
       << error;
-  EXPECT_TRUE(UMain::UpdateFiles.empty());
+  EXPECT_TRUE(run.ListedNames().empty());
 }
 
 TEST_F(SignedFetchTest, KeylessBuildAsksForNoSignature) {
-  form.PinnedKey.clear();
+  run.PinnedKey.clear();
   server.accept().readRequest().send(Response(kList));
   server.start();
-  form.FetchUpdateList();
+  run.FetchUpdateList();
   EXPECT_EQ(server.requests().size(), 1u);
 }
 

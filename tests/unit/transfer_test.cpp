@@ -7,7 +7,7 @@
 #include "doubles.h"
 #include "script_server.h"
 #include "umain/integrity.h"
-#include "umain/umain.h"
+#include "umain/update_run.h"
 
 using namespace testing_doubles;
 using testing_server::ScriptServer;
@@ -37,14 +37,25 @@ TEST(FormatByteCount, ExamplesAndThresholds) {
 
 class TransferTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    UMain::ResetUnitState();
-    fs::create_directories(dir.path() / "app" / "UpdateBak");
-    UMain::UpdatePath = dir.windowsForm() + "app\\";
-    UMain::BackupPath = UMain::UpdatePath + "UpdateBak\\";
-    UMain::BaseURL = server.url("/rel/");
+  void SetUp() override { fs::create_directories(dir.path() / "app" / "UpdateBak"); }
+
+  // The body of the URL into the staged download of target.
+  void Download(const std::string& url, const std::string& target,
+                const release::Expected& expected = {}) {
+    run.downloader().Download(url, target, run.installation().pathOf(target, UMain::Place::Staged),
+                              expected);
   }
-  void TearDown() override { UMain::ResetUnitState(); }
+  // The listed file as the run downloads it; a failure ends the download
+  // phase as in a run.
+  bool DownloadUpdateFile(const std::string& name, const release::Expected& expected = {}) {
+    try {
+      Download(server.url("/rel/") + name, name, expected);
+      return true;
+    } catch (const UMain::TransferFailure& failure) {
+      run.FailDownloadPhase(&failure.message());
+      return false;
+    }
+  }
 
   // What a download wrote: the temporary file beside its target, which it
   // leaves alone.
@@ -57,12 +68,18 @@ class TransferTest : public ::testing::Test {
   ScriptServer server;
   FakePlatform platform;
   RecordingWindow window;
-  UMain::TTFrmUpdate form{platform, window, {"UPDATE"}};
+  UMain::UpdateRun run{
+      platform,
+      window,
+      {"UPDATE"},
+      nullptr,
+      {server.url("/rel/"), dir.windowsForm() + "app\\", dir.windowsForm() + "app\\UpdateBak\\"}};
+  UMain::Downloader& downloader = run.downloader();
 };
 
 TEST_F(TransferTest, ResetShowsZeroBytesOfZero) {
-  form.SetTransferPosition(0);
-  form.SetTransferMax(0);
+  downloader.SetTransferPosition(0);
+  downloader.SetTransferMax(0);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:0 字节  共 0 字节");
   EXPECT_EQ(window.maxima[ControlId::PB_Curr], 0);
   EXPECT_EQ(window.pumps, 2);
@@ -72,7 +89,7 @@ TEST_F(TransferTest, DownloadFollowsTheBodyOnTheBarAndTheByteLine) {
   const std::string body(1536, 'x');
   server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 1536\r\n\r\n" + body);
   server.start();
-  EXPECT_TRUE(form.DownloadUpdateFile("a.bin"));
+  EXPECT_TRUE(DownloadUpdateFile("a.bin"));
   EXPECT_EQ(Downloaded("a.bin"), body);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:1.5 KB  共 1.5 KB");
   EXPECT_EQ(window.maxima[ControlId::PB_Curr], 1536);
@@ -84,12 +101,12 @@ TEST_F(TransferTest, DownloadFollowsTheBodyOnTheBarAndTheByteLine) {
 
 TEST_F(TransferTest, NotFoundTellsTheUserLeavesNoFileAndFinishes) {
   writeAll(dir.path() / "app" / "a.bin", "old a");
-  UMain::UpdateFiles = {"a.bin"};
-  form.BackupOldFiles();
+  run.SetListedFiles({{"a.bin", {}, {}, {}}});
+  run.BackupOldFiles();
   server.accept().readRequest().send(
       "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!");
   server.start();
-  EXPECT_FALSE(form.DownloadUpdateFile("a.bin"));
+  EXPECT_FALSE(DownloadUpdateFile("a.bin"));
   EXPECT_EQ(window.eventsStartingWith("box"),
             std::vector<std::string>{
                 "box 16 系统提示|升级过程中出现了错误了,错误信息如下：\r\rHTTP/1.1 404 Not Found"});
@@ -103,7 +120,7 @@ TEST_F(TransferTest, NotFoundTellsTheUserLeavesNoFileAndFinishes) {
 
 TEST_F(TransferTest, TargetThatCannotBeCreatedIsReportedWithoutARequest) {
   server.start();
-  EXPECT_FALSE(form.DownloadUpdateFile("nodir\\a.bin"));
+  EXPECT_FALSE(DownloadUpdateFile("nodir\\a.bin"));
   auto boxes = window.eventsStartingWith("box");
   ASSERT_EQ(boxes.size(), 1u);
   const std::string expected =
@@ -152,7 +169,7 @@ TEST_F(TransferTest, BodiesThatAreNotWhatTheReleaseListsFailTheTransfer) {
     release::Expected expected{3, c.withHash ? release::parseHash(kAbcHash) : std::nullopt};
     std::string message;
     try {
-      form.DownloadToFile(server.url("/rel/sub/a.dll"), "sub\\a.dll", expected);
+      Download(server.url("/rel/sub/a.dll"), "sub\\a.dll", expected);
     } catch (const UMain::TransferFailure& failure) {
       message = failure.message();
     }
@@ -224,11 +241,11 @@ TEST_F(TransferTest, BrokenTransferOfAListedFileResumes) {
       server.close();
     }
     server.start();
-    form.IdHTTP1.setReadLimit(1000);
+    downloader.IdHTTP1.setReadLimit(1000);
     window.events.clear();
     std::string failure;
     try {
-      form.DownloadToFile(server.url("/a.bin"), "a.bin", c.listed ? listed : release::Expected{});
+      Download(server.url("/a.bin"), "a.bin", c.listed ? listed : release::Expected{});
     } catch (const UMain::TransferFailure& e) {
       failure = e.message();
     }
@@ -257,16 +274,16 @@ TEST_F(TransferTest, EndlessBodyStopsAtTheListedSize) {
   server.pause(30000);
   server.start();
   release::Expected expected{100000, std::nullopt};
-  EXPECT_FALSE(form.DownloadUpdateFile("e.bin", expected));
+  EXPECT_FALSE(DownloadUpdateFile("e.bin", expected));
   EXPECT_EQ(Downloaded("e.bin"), std::string(100000, 'e'));
   EXPECT_FALSE(server.scriptFinished());  // the client did not wait for the server's end
 }
 
 TEST_F(TransferTest, BodyBeyondTheSignedRangeIsClampedOnTheBar) {
-  form.IdHTTP1WorkBegin(int64_t{5} << 30);
-  form.IdHTTP1Work(int64_t{3} << 30);
-  EXPECT_EQ(form.TransferMax, 2147483647);
-  EXPECT_EQ(form.TransferPos, 2147483647);
+  downloader.IdHTTP1WorkBegin(int64_t{5} << 30);
+  downloader.IdHTTP1Work(int64_t{3} << 30);
+  EXPECT_EQ(downloader.TransferMax, 2147483647);
+  EXPECT_EQ(downloader.TransferPos, 2147483647);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:2047.99 MB  共 2047.99 MB");
 }
 
@@ -279,7 +296,7 @@ TEST_F(TransferTest, PiecesWithinOneFrameArePaintedOnceAndTheGetEndsOnExactFigur
   const std::string body(200000, 'y');
   server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n" + body);
   server.start();
-  EXPECT_TRUE(form.DownloadUpdateFile("b.bin"));
+  EXPECT_TRUE(DownloadUpdateFile("b.bin"));
   EXPECT_EQ(Downloaded("b.bin"), body);
   EXPECT_EQ(window.pumps, 1);
   EXPECT_EQ(window.repaints, 2);
@@ -293,7 +310,7 @@ TEST_F(TransferTest, PiecesAFrameApartEachReachTheBar) {
   const std::string body(100000, 'z');
   server.accept().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body);
   server.start();
-  EXPECT_TRUE(form.DownloadUpdateFile("c.bin"));
+  EXPECT_TRUE(DownloadUpdateFile("c.bin"));
   std::vector<int> shown;
   for (const std::string& event : window.events)
     if (event.rfind("pos PB_Curr=", 0) == 0) shown.push_back(std::stoi(event.substr(12)));
@@ -314,7 +331,7 @@ TEST_F(TransferTest, WaitingForTheServerShowsPendingFiguresAndPumps) {
       .pause(350)
       .send(std::string(30000, 'w'));
   server.start();
-  EXPECT_TRUE(form.DownloadUpdateFile("d.bin"));
+  EXPECT_TRUE(DownloadUpdateFile("d.bin"));
   EXPECT_GE(window.pumps, 3);  // the first event, then at least two waits
   // Shown while waiting: a position between the body's start and its end.
   std::vector<int> shown;
@@ -330,11 +347,11 @@ TEST_F(TransferTest, WaitingForTheServerShowsPendingFiguresAndPumps) {
 TEST_F(TransferTest, PendingPositionIsKeptWithinTheNewMaximum) {
   platform.clock = 1000000;
   platform.clockStep = 0;
-  form.IdHTTP1WorkBegin(1000);  // shown: the first event of the frame
-  form.IdHTTP1Work(800);
-  form.IdHTTP1WorkBegin(500);
+  downloader.IdHTTP1WorkBegin(1000);  // shown: the first event of the frame
+  downloader.IdHTTP1Work(800);
+  downloader.IdHTTP1WorkBegin(500);
   platform.clockStep = 1000;
-  form.IdHTTP1WorkBegin(600);
+  downloader.IdHTTP1WorkBegin(600);
   EXPECT_EQ(window.maxima[ControlId::PB_Curr], 600);
   EXPECT_EQ(window.positions[ControlId::PB_Curr], 500);
   EXPECT_EQ(window.texts[ControlId::Label4], "已下载:800 字节  共 600 字节");

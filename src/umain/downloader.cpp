@@ -1,5 +1,5 @@
-// File transfer through the window's HTTP client, and the current transfer's
-// progress bar and byte line.
+#include "umain/downloader.h"
+
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "base/error.h"
+#include "platform/test_pause.h"
 #include "umain/attempt.h"
 #include "umain/file_reader.h"
 #include "umain/integrity.h"
 #include "umain/output_file.h"
-#include "umain/umain.h"
+#include "umain/transfer_failure.h"
 
 namespace UMain {
 
@@ -123,52 +124,63 @@ int32_t Clamp(int64_t n) {
 
 }  // namespace
 
-void TTFrmUpdate::HttpProgress::workBegin(int64_t count) {
-  form_.IdHTTP1WorkBegin(count);
+Downloader::Downloader(platform::Platform& platform, ui::Window& window,
+                       std::unique_ptr<http::Transport> transport)
+    : IdHTTP1(std::move(transport)),
+      Display(platform, window, TransferMax, TransferPos),
+      platform_(platform),
+      window_(window) {
+  IdHTTP1.setProgress(&progress_);
+  if (int limit = platform::readLimitForTest()) IdHTTP1.setReadLimit(limit);
 }
-void TTFrmUpdate::HttpProgress::work(int64_t count) {
-  form_.IdHTTP1Work(count);
+
+void ShowStatusLine(ui::Window& window, const std::string& text) {
+  window.setText(ui::ControlId::LBL_Updating, text);
+  window.repaintNow();
 }
 
 // A resumed transfer's events count from the byte it resumed at, so that
 // the bar and the byte line go on from where they were.
-void TTFrmUpdate::IdHTTP1WorkBegin(int64_t count) {
+void Downloader::IdHTTP1WorkBegin(int64_t count) {
   SetTransferMax(Clamp(transferFrom_ + count));
 }
 
-void TTFrmUpdate::IdHTTP1Work(int64_t count) {
+void Downloader::IdHTTP1Work(int64_t count) {
   SetTransferPosition(Clamp(transferFrom_ + count));
 }
 
 // The fields change with every event; the display paints them once per frame
 // and when the GET ends.
-void TTFrmUpdate::SetTransferMax(int32_t n) {
+void Downloader::SetTransferMax(int32_t n) {
   TransferMax = n;
   Display.maxChanged();
 }
 
-void TTFrmUpdate::SetTransferPosition(int32_t n) {
+void Downloader::SetTransferPosition(int32_t n) {
   TransferPos = n;
   Display.positionChanged();
 }
 
-void TTFrmUpdate::ShowTransferText() {
-  Display.showText();
-}
-
 // Before each file of a release the bar and the byte line start from nothing;
 // the status line that names the file paints them together with it.
-void TTFrmUpdate::ResetTransfer() {
+void Downloader::StartFile(size_t number) {
+  fileNumber_ = number;
   TransferPos = TransferMax = 0;
   Display.reset();
+}
+
+void Downloader::ShowComplete(int64_t size) {
+  IdHTTP1WorkBegin(size);
+  IdHTTP1Work(size);
+  Display.showNow();
 }
 
 // A GET blocks without painting while it looks up the name and connects, so
 // what was set before is on the screen first; and each transfer's last
 // figures are painted before anything else (the next file's reset, a box)
 // replaces them.
-void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink,
-                        std::optional<uint64_t> rangeFrom) {
+void Downloader::Fetch(const std::string& url, http::BodySink& sink,
+                       std::optional<uint64_t> rangeFrom) {
   Display.showNow();
   try {
     IdHTTP1.get(url, sink, rangeFrom);
@@ -179,19 +191,10 @@ void TTFrmUpdate::Fetch(const std::string& url, http::BodySink& sink,
   Display.showNow();
 }
 
-std::string TTFrmUpdate::GetText(const std::string& url) {
+std::string Downloader::GetText(const std::string& url) {
   http::TextSink sink(kMaxTextSize, "The server's answer is larger than 16 MiB");
   Fetch(url, sink);
   return std::move(sink.text);
-}
-
-void TTFrmUpdate::Download(const release::ListedFile& file, uint64_t kept) {
-  DownloadToFile(BaseURL + file.name, file.name, file.expected, kept);
-}
-
-void TTFrmUpdate::DownloadToFile(const std::string& url, const std::string& target,
-                                 const release::Expected& expected, uint64_t kept) {
-  DownloadChecked(url, target, Install.pathOf(target, Place::Staged), expected, kept);
 }
 
 namespace {
@@ -216,9 +219,9 @@ Failure Classify(const std::exception_ptr& error, bool askedForRange) {
 
 }  // namespace
 
-void TTFrmUpdate::DownloadChecked(const std::string& url, const std::string& target,
-                                  const std::string& path, const release::Expected& expected,
-                                  uint64_t kept) {
+void Downloader::Download(const std::string& url, const std::string& target,
+                          const std::string& path, const release::Expected& expected,
+                          uint64_t kept) {
   try {
     StagedDownload staged(platform_, target, path, expected, transferFrom_);
     Attempts attempts;
@@ -248,8 +251,8 @@ void TTFrmUpdate::DownloadChecked(const std::string& url, const std::string& tar
         case Next::Resume:
           ++attempts.resumes;
           attempts.kept = true;
-          ShowStatus("正在续传第 " + std::to_string(fileNumber_) + " 个文件(第 " +
-                     std::to_string(attempts.resumes) + " 次):" + target);
+          ShowStatusLine(window_, "正在续传第 " + std::to_string(fileNumber_) + " 个文件(第 " +
+                                      std::to_string(attempts.resumes) + " 次):" + target);
           PauseBeforeResume(kFirstResumePauseMs << (attempts.resumes - 1));
           break;
         case Next::Restart:
@@ -271,21 +274,11 @@ void TTFrmUpdate::DownloadChecked(const std::string& url, const std::string& tar
 }
 
 // The window stays painted and answering while the run waits.
-void TTFrmUpdate::PauseBeforeResume(uint32_t milliseconds) {
+void Downloader::PauseBeforeResume(uint32_t milliseconds) {
   const uint64_t until = platform_.milliseconds() + milliseconds;
   for (uint64_t now = platform_.milliseconds(); now < until; now = platform_.milliseconds()) {
     Display.paintFrame();
     platform_.sleep(static_cast<uint32_t>(std::min<uint64_t>(until - now, 50)));
-  }
-}
-
-bool TTFrmUpdate::DownloadUpdateFile(const std::string& name, const release::Expected& expected) {
-  try {
-    DownloadToFile(BaseURL + name, name, expected);
-    return true;
-  } catch (const TransferFailure& failure) {
-    FailDownloadPhase(&failure.message());
-    return false;
   }
 }
 

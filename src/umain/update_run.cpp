@@ -1,8 +1,7 @@
-// The update run, started once by the window's first timer tick.
+#include "umain/update_run.h"
+
 #include "base/error.h"
 #include "umain/file_reader.h"
-#include "umain/settings.h"
-#include "umain/umain.h"
 
 namespace UMain {
 
@@ -23,13 +22,38 @@ std::string Format(const std::string& format, std::initializer_list<std::string>
 
 }  // namespace
 
-void TTFrmUpdate::RunUpdate() {
+bool IsUpdateArgument(const std::vector<std::string>& args) {
+  return !args.empty() && args.front() == "UPDATE";
+}
+
+UpdateRun::UpdateRun(platform::Platform& platform, ui::Window& window,
+                     std::vector<std::string> args, std::unique_ptr<http::Transport> transport,
+                     Settings settings)
+    : platform_(platform),
+      window_(window),
+      args_(std::move(args)),
+      settings_(std::move(settings)),
+      downloader_(platform, window, std::move(transport)) {}
+
+void UpdateRun::ShowStatus(const std::string& text) {
+  ShowStatusLine(window_, text);
+}
+
+// A box blocks the run until it is answered: everything set before it is on
+// the screen first.
+void UpdateRun::ShowBox(const std::string& text, ui::Icon icon) {
+  downloader_.Display.showPending();
+  window_.repaintNow();
+  window_.messageBox(text, ui::kBoxCaption, icon);
+}
+
+void UpdateRun::RunUpdate() {
   // A process started with the rights writes in the installation directory
   // alone: one started anywhere else (by whatever process asked for the
   // rights) writes nothing, and the client starts as it is.
   if (relaunched_ && !WorksInTheInstallation()) {
     ShowBox("The update with administrator rights runs in the installation directory only (" +
-                platform_.fullPath(UpdatePath.empty() ? "." : UpdatePath) + ")",
+                platform_.fullPath(settings_.updatePath.empty() ? "." : settings_.updatePath) + ")",
             ui::Icon::Error);
     StartClient();
     RemoveSelfAndQuit();
@@ -51,7 +75,7 @@ void TTFrmUpdate::RunUpdate() {
     return;
   }
 
-  window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(UpdateFiles.size()));
+  window_.setProgressMax(ui::ControlId::PB_All, static_cast<int32_t>(listedFiles_.size()));
   ShowStatus("正在备份旧版本文件,请稍候...");
   try {
     // A file that cannot be backed up (locked by another program, say) stops
@@ -85,7 +109,7 @@ void TTFrmUpdate::RunUpdate() {
   RemoveSelfAndQuit();
 }
 
-std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
+std::vector<FilePlan> UpdateRun::PlanFiles() {
   std::vector<FilePlan> plans;
   replacing_.clear();
   for (const release::ListedFile& file : listedFiles_) {
@@ -101,7 +125,7 @@ std::vector<FilePlan> TTFrmUpdate::PlanFiles() {
   return plans;
 }
 
-void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
+void UpdateRun::DownloadFiles(const std::vector<FilePlan>& plans) {
   // Shipped texts, kept byte for byte ("本升级" included).
   window_.setText(ui::ControlId::PLMsg,
                   VersionUnknown(OldVersion)
@@ -110,16 +134,12 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
   window_.setText(ui::ControlId::Label3,
                   "共需下载 " + std::to_string(listedFiles_.size()) + " 个文件");
   for (size_t i = 0; i < listedFiles_.size(); ++i) {
-    ResetTransfer();
+    downloader_.StartFile(i + 1);
     ShowStatus("正在下载第 " + std::to_string(i + 1) + " 个文件:" + listedFiles_[i].name);
-    fileNumber_ = i + 1;
     switch (plans[i].fetch) {
       case Fetch::Current: {
         // Nothing to fetch: the bar and the byte line show the file complete.
-        const auto size = static_cast<int64_t>(*listedFiles_[i].expected.size);
-        IdHTTP1WorkBegin(size);
-        IdHTTP1Work(size);
-        Display.showNow();
+        downloader_.ShowComplete(static_cast<int64_t>(*listedFiles_[i].expected.size));
         break;
       }
       case Fetch::Whole:
@@ -131,7 +151,7 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
       case Fetch::Patch:
       case Fetch::Copy:
         if (FetchCheaper(listedFiles_[i], plans[i])) break;
-        ResetTransfer();
+        downloader_.StartFile(i + 1);
         Download(listedFiles_[i]);
         break;
     }
@@ -150,18 +170,23 @@ void TTFrmUpdate::DownloadFiles(const std::vector<FilePlan>& plans) {
   ShowStatus("升级完成！");
 }
 
-void TTFrmUpdate::FailDownloadPhase(const std::string* message) {
+void UpdateRun::FailDownloadPhase(const std::string* message) {
   if (message) ShowBox(kTransferFailed + *message, ui::Icon::Error);
   RestoreOldFiles();
-  Install.DiscardStaged(UpdateFiles);
+  Install.DiscardStaged(ListedNames());
   RemoveSelfAndQuit();
 }
 
-void TTFrmUpdate::BackupOldFiles() {
+void UpdateRun::Download(const release::ListedFile& file, uint64_t kept) {
+  downloader_.Download(settings_.baseURL + file.name, file.name,
+                       Install.pathOf(file.name, Place::Staged), file.expected, kept);
+}
+
+void UpdateRun::BackupOldFiles() {
   Install.BackUp(replacing_);
 }
 
-void TTFrmUpdate::RestoreOldFiles() {
+void UpdateRun::RestoreOldFiles() {
   Install.RollBack();
 }
 
