@@ -30,12 +30,10 @@ struct RangeRefused {};
 // attempt stopped, written as bodies arrive and checked against the list.
 class StagedDownload : public http::BodySink {
  public:
-  // The bytes go to path, named target in messages; eventsFrom is the byte
-  // the transfer's progress events count from.
+  // The bytes go to path, named target in messages.
   StagedDownload(platform::Platform& platform, const std::string& target, std::string path,
-                 const release::Expected& expected, int64_t& eventsFrom)
+                 const release::Expected& expected)
       : platform_(platform),
-        eventsFrom_(eventsFrom),
         target_(target),
         path_(std::move(path)),
         expected_(expected),
@@ -46,7 +44,6 @@ class StagedDownload : public http::BodySink {
     file_.reset();
     file_ = CreateOutputFile(platform_, path_, target_);
     check_.restart();
-    eventsFrom_ = 0;
   }
   // The first `bytes` of the file an earlier run left, checked again before
   // anything is added to them, through the one handle the rest is written
@@ -66,7 +63,8 @@ class StagedDownload : public http::BodySink {
   }
   uint64_t size() const { return check_.received(); }
 
-  // The next request asks for the body from this byte on (none: all of it).
+  // The next request asks for the body from this byte on (none: all of it);
+  // reset when the answer is the whole body.
   std::optional<uint64_t> askedFrom;
   void answered(int status, std::string_view contentRange) override {
     if (!askedFrom) return;
@@ -105,7 +103,6 @@ class StagedDownload : public http::BodySink {
   };
 
   platform::Platform& platform_;
-  int64_t& eventsFrom_;
   const std::string& target_;
   const std::string path_;
   const release::Expected& expected_;
@@ -141,12 +138,16 @@ void ShowStatusLine(ui::Window& window, const std::string& text) {
 
 // A resumed transfer's events count from the byte it resumed at, so that
 // the bar and the byte line go on from where they were.
+int64_t Downloader::EventsFrom() const {
+  return askedFrom_ && *askedFrom_ ? static_cast<int64_t>(**askedFrom_) : 0;
+}
+
 void Downloader::IdHTTP1WorkBegin(int64_t count) {
-  SetTransferMax(Clamp(transferFrom_ + count));
+  SetTransferMax(Clamp(EventsFrom() + count));
 }
 
 void Downloader::IdHTTP1Work(int64_t count) {
-  SetTransferPosition(Clamp(transferFrom_ + count));
+  SetTransferPosition(Clamp(EventsFrom() + count));
 }
 
 // The fields change with every event; the display paints them once per frame
@@ -223,7 +224,12 @@ void Downloader::Download(const std::string& url, const std::string& target,
                           const std::string& path, const release::Expected& expected,
                           uint64_t kept) {
   try {
-    StagedDownload staged(platform_, target, path, expected, transferFrom_);
+    StagedDownload staged(platform_, target, path, expected);
+    askedFrom_ = &staged.askedFrom;
+    struct Forget {
+      const std::optional<uint64_t>*& asked;
+      ~Forget() { asked = nullptr; }
+    } forget{askedFrom_};
     Attempts attempts;
     // Only a file whose size and hash are listed can be taken up where it
     // stopped: every byte of it is checked at the end whatever the request
@@ -233,13 +239,11 @@ void Downloader::Download(const std::string& url, const std::string& target,
       staged.create();
     attempts.kept = staged.size() > 0;
     for (;;) {
-      transferFrom_ = static_cast<int64_t>(staged.size());
       if (staged.size() > 0) staged.askedFrom = staged.size();
       std::exception_ptr error;
       try {
         Fetch(url, staged, staged.askedFrom);
         staged.finish();
-        transferFrom_ = 0;
         return;
       } catch (...) {
         error = std::current_exception();
@@ -266,7 +270,6 @@ void Downloader::Download(const std::string& url, const std::string& target,
       staged.askedFrom.reset();
     }
   } catch (const std::exception& e) {
-    transferFrom_ = 0;
     // Whatever stopped the transfer (the server, the connection, the disk,
     // the release's check, memory) is what the user reads.
     throw TransferFailure(ErrorMessage(e));

@@ -78,8 +78,11 @@ class Downloader {
 
   platform::Platform& platform_;
   ui::Window& window_;
-  size_t fileNumber_ = 0;     // of the file being downloaded, from 1
-  int64_t transferFrom_ = 0;  // the byte a resumed transfer's events count from
+  size_t fileNumber_ = 0;  // of the file being downloaded, from 1
+  // The byte the current transfer's events count from: the one its request
+  // asked the body from (the staged download's), none for a whole body.
+  int64_t EventsFrom() const;
+  const std::optional<uint64_t>* askedFrom_ = nullptr;
   HttpProgress progress_{*this};
 };
 
