@@ -1,5 +1,7 @@
 #include "http/socket_error.h"
 
+#include "http/tls.h"
+
 namespace http {
 
 namespace {
@@ -69,6 +71,25 @@ std::string socketErrorText(int code) {
 
 std::string socketErrorMessage(int code) {
   return "Socket Error # " + std::to_string(code) + "\r\n" + socketErrorText(code);
+}
+
+std::string tlsErrorMessage(const std::string& host, TlsReason reason,
+                            const std::string& systemCode) {
+  const char* why = "the secure handshake failed";
+  switch (reason) {
+    case TlsReason::Untrusted:
+      why = "its certificate is not trusted";
+      break;
+    case TlsReason::Expired:
+      why = "its certificate has expired or is not yet valid";
+      break;
+    case TlsReason::WrongName:
+      why = "its certificate is for another host";
+      break;
+    case TlsReason::Failed:
+      break;
+  }
+  return "Cannot make a secure connection to " + host + ": " + why + " (" + systemCode + ")";
 }
 
 }  // namespace http

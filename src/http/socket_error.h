@@ -1,5 +1,6 @@
-// Socket failures as the user reads them: "Socket Error # <code>" CR LF <text>,
-// with Windows Sockets error codes and texts on every system.
+// Network failures as the user reads them: socket failures as "Socket Error #
+// <code>" CR LF <text>, with Windows Sockets error codes and texts on every
+// system; failed TLS handshakes through tlsErrorMessage (tls.h).
 #pragma once
 
 #include <string>
