@@ -16,6 +16,7 @@ constexpr size_t kMaxCookieBytes = 4096;
 void CookieStore::store(const std::string& setCookie, const std::string& requestHost) {
   std::string_view rest(setCookie);
   Cookie cookie;
+  std::string domain;
   bool first = true;
   while (true) {
     size_t semicolon = rest.find(';');
@@ -35,17 +36,26 @@ void CookieStore::store(const std::string& setCookie, const std::string& request
         cookie.path = value;
         cookie.hasPath = true;
       } else if (attribute == "domain" && !value.empty()) {
-        cookie.domain = base::lowerAscii(value);
+        domain = base::lowerAscii(value);
       }
     }
     if (semicolon == std::string_view::npos) break;
     rest.remove_prefix(semicolon + 1);
   }
-  if (cookie.domain.empty()) cookie.domain = base::lowerAscii(requestHost);
+  cookie.host = base::lowerAscii(requestHost);
+  // A cookie for a domain the host is not in is refused.
+  if (!domain.empty()) {
+    if (domain.front() == '.') domain.erase(0, 1);
+    const bool within =
+        cookie.host == domain || (cookie.host.size() > domain.size() &&
+                                  cookie.host.compare(cookie.host.size() - domain.size() - 1,
+                                                      std::string::npos, "." + domain) == 0);
+    if (!within) return;
+  }
   if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
 
   for (Cookie& old : cookies_) {
-    if (old.name == cookie.name && old.domain == cookie.domain && old.path == cookie.path &&
+    if (old.name == cookie.name && old.host == cookie.host && old.path == cookie.path &&
         old.hasPath == cookie.hasPath) {
       old.value = cookie.value;
       return;
@@ -59,7 +69,7 @@ std::string CookieStore::header(const std::string& host, const std::string& path
   std::string result;
   for (const Cookie& cookie : cookies_) {
     if (!cookie.hasPath) continue;
-    if (lowerHost.find(cookie.domain) == std::string::npos) continue;
+    if (lowerHost != cookie.host) continue;
     if (path.compare(0, cookie.path.size(), cookie.path) != 0) continue;
     if (!result.empty()) result += "; ";
     result += cookie.name;

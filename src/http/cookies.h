@@ -2,12 +2,13 @@
 // headers, consulted for the Cookie header of every request, never saved.
 //
 // The rules are deliberately small:
-// - a cookie is identified by name, domain and path; a new one with the same
+// - a cookie is identified by name, host and path; a new one with the same
 //   three replaces the old value, otherwise cookies keep the order they came in;
-// - the domain is the Domain attribute, or the host of the request that set it;
-// - a cookie applies to a request when its domain is contained in the request's
-//   host (compared without regard to case) and its path is a prefix of the
-//   request's path;
+// - a cookie belongs to the host of the request that set it: a request to
+//   another host (the one a redirect leads to, say) never carries it, even
+//   one in the cookie's Domain; a Domain the host is not in refuses it;
+// - a cookie applies to a request to its host (compared without regard to
+//   case) when its path is a prefix of the request's path;
 // - a cookie set without a Path attribute is kept but never sent back;
 // - expiry, Max-Age, Secure and the other attributes are not evaluated;
 // - the store keeps at most 50 cookies of at most 4 KiB each (name and
@@ -32,7 +33,7 @@ class CookieStore {
   struct Cookie {
     std::string name;
     std::string value;
-    std::string domain;  // lower case
+    std::string host;  // lower case
     std::string path;
     bool hasPath = false;
   };

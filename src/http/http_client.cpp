@@ -19,6 +19,7 @@
 #include "http/cookies.h"
 #include "http/socket_error.h"
 #include "http/socket_system.h"
+#include "http/tls.h"
 #include "http/transport.h"
 #include "http/url.h"
 #include "base/error.h"
@@ -65,6 +66,8 @@ const char kMaxHeaderExceeded[] = "Max header size exceeded.";
 // take all the memory there is, a cookie or a line at a time.
 constexpr size_t kMaxHeaderLines = 100;
 constexpr size_t kMaxHeadBytes = 65536;
+// Redirects followed for one GET, at most.
+constexpr size_t kMaxRedirects = 5;
 // Interim (1xx) responses taken before the final one: a server that sends
 // them without end would hold the transfer for ever, bytes always arriving.
 constexpr int kMaxInterimResponses = 20;
@@ -106,6 +109,7 @@ struct ResponseHead {
   bool chunked = false;
   bool connectionClose = false;
   bool hasLocation = false;
+  std::string location;  // the Location value, when there is one
   std::string contentRange;
   std::vector<std::string> setCookies;
 };
@@ -178,9 +182,14 @@ class DiscardSink : public BodySink {
 }  // namespace
 
 struct Client::Impl {
-  explicit Impl(std::unique_ptr<Transport> transport) : connection(std::move(transport)) {}
+  explicit Impl(std::unique_ptr<Transport> transport) : plain(std::move(transport)) {}
 
-  std::unique_ptr<Transport> connection;
+  // The connection to the server, and TLS over it for an https URL: the
+  // stream the requests and responses go through is one or the other.
+  std::unique_ptr<Transport> plain;
+  std::unique_ptr<Transport> tls;
+  Transport* connection = plain.get();
+  bool connectedHttps = false;
   std::string connectedHost;  // what the open connection leads to
   uint16_t connectedPort = 0;
   CookieStore cookies;
@@ -194,10 +203,13 @@ struct Client::Impl {
   int silenceLimitMs = kDefaultReadLimitMs;
   bool inBody = false;  // the body of a successful response is being read
 
-  void get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom);
-  // The status line of a response that is not a success; nothing on success.
-  std::optional<std::string> exchange(const Url& url, BodySink& sink,
-                                      std::optional<uint64_t> rangeFrom);
+  void get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom,
+           Redirects redirects);
+  // The head of a response that is not a success; nothing on success.
+  std::optional<ResponseHead> exchange(const Url& url, BodySink& sink,
+                                       std::optional<uint64_t> rangeFrom);
+  // The URLs the last GET was sent on to, in order.
+  std::vector<std::string> redirectedTo;
 
   void connect(const Url& url);
   void closeConnection();
@@ -220,25 +232,47 @@ struct Client::Impl {
   }
 };
 
-void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom) {
+void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom,
+                       Redirects redirects) {
   Url target = parseUrl(url);
-  std::optional<std::string> failedStatus;
-  inBody = false;
-  try {
-    failedStatus = exchange(target, sink, rangeFrom);
-  } catch (const ConnectionFailure& failure) {
-    closeConnection();
-    if (inBody) throw BrokenTransfer(failure.message);
-    throw base::Error(failure.message);
-  } catch (...) {
-    closeConnection();
-    throw;
+  redirectedTo.clear();
+  for (;;) {
+    std::optional<ResponseHead> failed;
+    inBody = false;
+    try {
+      failed = exchange(target, sink, rangeFrom);
+    } catch (const ConnectionFailure& failure) {
+      closeConnection();
+      if (inBody) throw BrokenTransfer(failure.message);
+      throw base::Error(failure.message);
+    } catch (...) {
+      closeConnection();
+      throw;
+    }
+    if (!failed) return;
+    const bool redirect = failed->status == 301 || failed->status == 302 || failed->status == 303 ||
+                          failed->status == 307 || failed->status == 308;
+    if (redirects == Redirects::Refuse || !redirect || failed->location.empty())
+      throw StatusError(failed->statusLine, failed->status);
+    // The same GET (with its range) on the new location.
+    const std::string next = resolveLocation(target, failed->location);
+    if (redirectedTo.size() == kMaxRedirects)
+      throw base::Error("More than " + std::to_string(kMaxRedirects) + " redirects (" + next + ")");
+    Url nextUrl;
+    try {
+      nextUrl = parseUrl(next);
+    } catch (const base::Error&) {
+      throw StatusError(failed->statusLine, failed->status);
+    }
+    if (target.https && !nextUrl.https)
+      throw base::Error("Redirect from https to http refused (" + next + ")");
+    redirectedTo.push_back(next);
+    target = std::move(nextUrl);
   }
-  if (failedStatus) throw StatusError(*failedStatus, statusCodeOf(*failedStatus));
 }
 
-std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink,
-                                                  std::optional<uint64_t> rangeFrom) {
+std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sink,
+                                                   std::optional<uint64_t> rangeFrom) {
   connect(url);
   std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom);
   boost::system::error_code error;
@@ -264,15 +298,15 @@ std::optional<std::string> Client::Impl::exchange(const Url& url, BodySink& sink
   }
   if (head.connectionClose) closeConnection();
   if (success) return std::nullopt;
-  return head.statusLine;
+  return head;
 }
 
 void Client::Impl::connect(const Url& url) {
   if (connection->isOpen()) {
     // An idle connection has nothing to read; if it has, the server closed
     // it (or sent something nobody asked for), and a new one replaces it.
-    if (url.host == connectedHost && url.port == connectedPort && begin == end &&
-        !connection->waitReadable(0)) {
+    if (url.https == connectedHttps && url.host == connectedHost && url.port == connectedPort &&
+        begin == end && !connection->waitReadable(0)) {
       return;
     }
     closeConnection();
@@ -282,9 +316,12 @@ void Client::Impl::connect(const Url& url) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
+  if (url.https && !tls) tls = makeTlsTransport(*plain);
+  connection = url.https ? tls.get() : plain.get();
   boost::system::error_code error;
   connection->connect(host, url.port, error);
   if (error) failWith(error);
+  connectedHttps = url.https;
   connectedHost = url.host;
   connectedPort = url.port;
 }
@@ -383,6 +420,7 @@ ResponseHead Client::Impl::readHead() {
       head.contentRange.assign(value.data(), value.size());
     } else if (beast::iequals(name, "Location")) {
       head.hasLocation = true;
+      head.location.assign(value.data(), value.size());
     } else if (beast::iequals(name, "Set-Cookie")) {
       head.setCookies.emplace_back(value.data(), value.size());
     }
@@ -502,8 +540,13 @@ void Client::setProgress(Progress* progress) {
   impl_->progress = progress;
 }
 
-void Client::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom) {
-  impl_->get(url, sink, rangeFrom);
+void Client::get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom,
+                 Redirects redirects) {
+  impl_->get(url, sink, rangeFrom, redirects);
+}
+
+const std::vector<std::string>& Client::redirectedTo() const {
+  return impl_->redirectedTo;
 }
 
 void Client::setReadLimit(int milliseconds) {
@@ -512,7 +555,7 @@ void Client::setReadLimit(int milliseconds) {
 
 std::string Client::getText(const std::string& url) {
   TextSink sink;
-  impl_->get(url, sink, std::nullopt);
+  impl_->get(url, sink, std::nullopt, Redirects::Refuse);
   return std::move(sink.text);
 }
 

@@ -1,10 +1,11 @@
-// The updater's HTTP client: plain GETs over HTTP/1.1 with a fixed request
-// head, cookies kept in memory, one reused connection, no redirects, and a
+// The updater's HTTP client: plain GETs over HTTP/1.1 (over TLS for https
+// URLs, tls.h) with a fixed request head, cookies kept in memory, one reused
+// connection, redirects only where the caller asks for them, and a
 // connection on which nothing arrives for a minute given up. Every failure is a base::Error whose
 // message the user reads: the status line of a response that is not a success, a socket error
 // ("Socket Error # 10061" CR LF "Connection refused."), "Connection Closed
-// Gracefully.", "Max line length exceeded.", or an empty text for a URL that
-// is not http.
+// Gracefully.", "Max line length exceeded.", a failed TLS handshake's text,
+// or an empty text for a URL that is not http or https.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/error.h"
 
@@ -86,6 +88,8 @@ class TextSink : public BodySink {
 
 class Transport;
 
+enum class Redirects { Refuse, Follow };
+
 class Client {
  public:
   // A client on TCP sockets.
@@ -103,9 +107,15 @@ class Client {
   // arrives. Raises base::Error: StatusError for a response that is not a
   // success, BrokenTransfer for a body cut off. With rangeFrom the request
   // asks for the body from that byte on; the sink learns from answered()
-  // what the server sent instead.
-  void get(const std::string& url, BodySink& sink,
-           std::optional<uint64_t> rangeFrom = std::nullopt);
+  // what the server sent instead. A redirect (301, 302, 303, 307, 308 with a
+  // Location) is a StatusError unless the caller follows redirects, which it
+  // does only for bytes it checks itself afterwards: then the same GET goes
+  // to the new location (its range kept), at most 5 times, never from https
+  // to http ("Redirect from https to http refused (<URL>)").
+  void get(const std::string& url, BodySink& sink, std::optional<uint64_t> rangeFrom = std::nullopt,
+           Redirects redirects = Redirects::Refuse);
+  // The locations the last GET was redirected to, in order.
+  const std::vector<std::string>& redirectedTo() const;
 
   // How long a read waits for the first or the next byte before the
   // connection counts as broken ("Socket Error # 10060" CR LF "Connection

@@ -13,10 +13,6 @@ namespace {
   throw base::Error(std::string());
 }
 
-bool isHttpScheme(const std::string& scheme) {
-  return base::equalsIgnoringAsciiCase(scheme, "http");
-}
-
 uint16_t parsePort(const std::string& text) {
   if (text.empty() || text.size() > 5) raiseBadUrl();
   uint32_t port = 0;
@@ -36,12 +32,16 @@ Url parseUrl(const std::string& text) {
   if (size_t hash = url.find('#'); hash != std::string::npos) url.erase(hash);
 
   size_t schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos || !isHttpScheme(url.substr(0, schemeEnd))) raiseBadUrl();
+  if (schemeEnd == std::string::npos) raiseBadUrl();
+  Url result;
+  const std::string scheme = url.substr(0, schemeEnd);
+  result.https = base::equalsIgnoringAsciiCase(scheme, "https");
+  if (!result.https && !base::equalsIgnoringAsciiCase(scheme, "http")) raiseBadUrl();
+  if (result.https) result.port = kDefaultHttpsPort;
   size_t authorityBegin = schemeEnd + 3;
   size_t authorityEnd = url.find_first_of("/?", authorityBegin);
   if (authorityEnd == std::string::npos) authorityEnd = url.size();
 
-  Url result;
   std::string authority = url.substr(authorityBegin, authorityEnd - authorityBegin);
   // User information is never sent: no authentication.
   if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
@@ -59,8 +59,22 @@ Url parseUrl(const std::string& text) {
   return result;
 }
 
+std::string resolveLocation(const Url& request, const std::string& location) {
+  if (location.empty()) return {};
+  const std::string scheme = request.https ? "https:" : "http:";
+  if (location.find("://") != std::string::npos &&
+      location.find_first_of("/?#") > location.find(':'))
+    return location;
+  if (location.rfind("//", 0) == 0) return scheme + location;
+  std::string origin = scheme + "//" + hostHeaderValue(request);
+  if (location.front() == '/') return origin + location;
+  std::string folder = request.path.substr(0, request.path.find('?'));
+  folder.resize(folder.rfind('/') + 1);
+  return origin + folder + location;
+}
+
 std::string hostHeaderValue(const Url& url) {
-  if (url.port == kDefaultPort) return url.host;
+  if (url.port == (url.https ? kDefaultHttpsPort : kDefaultPort)) return url.host;
   return url.host + ":" + std::to_string(url.port);
 }
 

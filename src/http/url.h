@@ -2,27 +2,35 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace http {
 
 inline constexpr uint16_t kDefaultPort = 80;
+inline constexpr uint16_t kDefaultHttpsPort = 443;
 
 struct Url {
-  std::string host;  // as written in the URL (brackets of an IPv6 literal kept)
+  bool https = false;  // the scheme: https, or http
+  std::string host;    // as written in the URL (brackets of an IPv6 literal kept)
   uint16_t port = kDefaultPort;
   std::string path;  // from the first "/" after the host, byte for byte; never empty
 };
 
-// Splits an http URL. Every "\" counts as "/", a "#" and all after it are
+// Splits an http or https URL. Every "\" counts as "/", a "#" and all after it are
 // dropped, nothing is percent-encoded or decoded, an empty path becomes "/".
-// A URL whose scheme is not http (or that names no usable host and port)
+// A URL whose scheme is neither (or that names no usable host and port)
 // raises base::Error with an empty message.
 Url parseUrl(const std::string& url);
 
-// The value of the Host header: the host, plus ":<port>" when the port is not 80.
+// The URL a Location header value leads to from the request's URL: an
+// absolute URL as it is, "//host/path" in the request's scheme, "/path" on
+// the request's host, anything else relative to the request path's folder
+// (the query of the request dropped). Empty for an empty value.
+std::string resolveLocation(const Url& request, const std::string& location);
+
+// The value of the Host header: the host, plus ":<port>" when the port is not
+// the scheme's own (80, 443).
 std::string hostHeaderValue(const Url& url);
 
 // The whole request head of a GET, request line to the closing empty line.

@@ -181,10 +181,10 @@ void Downloader::ShowComplete(int64_t size) {
 // figures are painted before anything else (the next file's reset, a box)
 // replaces them.
 void Downloader::Fetch(const std::string& url, http::BodySink& sink,
-                       std::optional<uint64_t> rangeFrom) {
+                       std::optional<uint64_t> rangeFrom, http::Redirects redirects) {
   Display.showNow();
   try {
-    IdHTTP1.get(url, sink, rangeFrom);
+    IdHTTP1.get(url, sink, rangeFrom, redirects);
   } catch (...) {
     Display.showNow();
     throw;
@@ -192,9 +192,9 @@ void Downloader::Fetch(const std::string& url, http::BodySink& sink,
   Display.showNow();
 }
 
-std::string Downloader::GetText(const std::string& url) {
+std::string Downloader::GetText(const std::string& url, http::Redirects redirects) {
   http::TextSink sink(kMaxTextSize, "The server's answer is larger than 16 MiB");
-  Fetch(url, sink);
+  Fetch(url, sink, std::nullopt, redirects);
   return std::move(sink.text);
 }
 
@@ -224,6 +224,10 @@ void Downloader::Download(const std::string& url, const std::string& target,
                           const std::string& path, const release::Expected& expected,
                           uint64_t kept) {
   try {
+    // Bytes checked against a listed size and hash may come from wherever
+    // the server sends the request on; any other answer must be its own.
+    const http::Redirects redirects =
+        expected.size && expected.sha256 ? http::Redirects::Follow : http::Redirects::Refuse;
     StagedDownload staged(platform_, target, path, expected);
     askedFrom_ = &staged.askedFrom;
     struct Forget {
@@ -242,7 +246,7 @@ void Downloader::Download(const std::string& url, const std::string& target,
       if (staged.size() > 0) staged.askedFrom = staged.size();
       std::exception_ptr error;
       try {
-        Fetch(url, staged, staged.askedFrom);
+        Fetch(url, staged, staged.askedFrom, redirects);
         staged.finish();
         return;
       } catch (...) {

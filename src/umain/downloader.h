@@ -27,13 +27,15 @@ class Downloader {
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
 
-  // The body of the URL, as text (16 MiB at most).
-  std::string GetText(const std::string& url);
+  // The body of the URL, as text (16 MiB at most); redirects followed only
+  // for a text that is checked afterwards (a signed list and its signature).
+  std::string GetText(const std::string& url, http::Redirects redirects);
   // The one way to a file: the body of the URL into the file at path (named
   // target in messages), checked against `expected` as it arrives. A file
   // whose size and hash are listed is taken up where a transfer broke (up to
   // three times, after a pause), and where an earlier run left it (`kept`
-  // bytes of the file at path). A failure of the transfer raises
+  // bytes of the file at path); only such a file follows redirects. A
+  // failure of the transfer raises
   // TransferFailure with the text the user reads.
   void Download(const std::string& url, const std::string& target, const std::string& path,
                 const release::Expected& expected, uint64_t kept = 0);
@@ -72,8 +74,8 @@ class Downloader {
   };
 
   // One GET with the transfer display around it.
-  void Fetch(const std::string& url, http::BodySink& sink,
-             std::optional<uint64_t> rangeFrom = std::nullopt);
+  void Fetch(const std::string& url, http::BodySink& sink, std::optional<uint64_t> rangeFrom,
+             http::Redirects redirects);
   void PauseBeforeResume(uint32_t milliseconds);
 
   platform::Platform& platform_;

@@ -30,7 +30,10 @@ class LocalCopy {
 
 void UpdateRun::FetchUpdateList() {
   SetListedFiles({});
-  std::string text = downloader_.GetText(settings_.baseURL + "update.ini");
+  // A list that is signed is checked whatever host it came from.
+  const http::Redirects redirects =
+      PinnedKey.empty() ? http::Redirects::Refuse : http::Redirects::Follow;
+  std::string text = downloader_.GetText(settings_.baseURL + "update.ini", redirects);
   // A build that pins a release key takes nothing its publisher did not sign:
   // the signature is checked over the bytes as received, before anything is
   // written or read from them.
@@ -73,7 +76,7 @@ void UpdateRun::FetchUpdateList() {
 
 std::string UpdateRun::FetchSignature() {
   try {
-    return downloader_.GetText(settings_.baseURL + "update.ini.minisig");
+    return downloader_.GetText(settings_.baseURL + "update.ini.minisig", http::Redirects::Follow);
   } catch (const http::StatusError&) {
     // A server without the file answers with an error status (a 404, say):
     // the list is then unsigned. A broken connection stays what it is.

@@ -66,7 +66,7 @@ TEST(HttpUrl, PathIsKeptByteForByteWithSlashesAndWithoutFragment) {
 }
 
 TEST(HttpUrl, OtherSchemesAndBrokenAuthoritiesRaiseAnEmptyMessage) {
-  for (const char* url : {"ftp://update.example/x", "update.example/x", "https://h/x", "http:///x",
+  for (const char* url : {"ftp://update.example/x", "update.example/x", "https:///x", "http:///x",
                           "http://h:0/x", "http://h:99999/x", "http://h:8o/x"}) {
     try {
       http::parseUrl(url);
@@ -75,6 +75,30 @@ TEST(HttpUrl, OtherSchemesAndBrokenAuthoritiesRaiseAnEmptyMessage) {
       EXPECT_EQ(error.message(), "") << url;
     }
   }
+}
+
+TEST(HttpUrl, HttpsAndWhereALocationLeads) {
+  const http::Url secure = http::parseUrl("HTTPS://cdn.example/rel/sub/a.dll?x=1");
+  EXPECT_TRUE(secure.https);
+  EXPECT_EQ(secure.port, 443);
+  EXPECT_EQ(http::hostHeaderValue(secure), "cdn.example");
+  EXPECT_EQ(http::hostHeaderValue(http::parseUrl("https://h:80/")), "h:80");
+  EXPECT_EQ(http::hostHeaderValue(http::parseUrl("http://h:443/")), "h:443");
+  const http::Url plain = http::parseUrl("http://h:8080/a/b");
+  struct Case {
+    const http::Url& from;
+    const char* location;
+    const char* to;
+  } cases[] = {
+      {secure, "http://other/x", "http://other/x"},
+      {secure, "//other:8443/y", "https://other:8443/y"},
+      {secure, "/z?q", "https://cdn.example/z?q"},
+      {secure, "b.dll", "https://cdn.example/rel/sub/b.dll"},
+      {plain, "/c", "http://h:8080/c"},
+      {plain, "c:d", "http://h:8080/a/c:d"},
+      {plain, "", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(http::resolveLocation(c.from, c.location), c.to);
 }
 
 TEST(HttpUrl, RequestHeadNamesThePortOnlyWhenItIsNot80) {
@@ -88,18 +112,20 @@ TEST(HttpUrl, RequestHeadNamesThePortOnlyWhenItIsNot80) {
                 kRequestTail + "Cookie: a=1; b=2\r\n\r\n");
 }
 
-TEST(HttpCookies, DomainContainedPathPrefixAndNoPathNeverSent) {
+TEST(HttpCookies, SetterHostOnlyPathPrefixAndNoPathNeverSent) {
   http::CookieStore store;
   store.store("a=1; Path=/", "www.example.com");
   store.store("nopath=x", "www.example.com");
   store.store("b=2; path=/base; expires=Wed, 01 Jan 2031 00:00:00 GMT", "www.example.com");
-  store.store("c=3; domain=Example.com; path=/", "other.host");
+  store.store("c=3; domain=.Example.com; path=/", "www.example.com");
+  store.store("e=5; domain=elsewhere; path=/", "www.example.com");  // refused
   store.store("d=4; path=/", "other.host");
   store.store("a=5; path=/", "www.example.com");  // replaces the first one
 
   EXPECT_EQ(store.header("www.example.com", "/base/x.dll"), "a=5; b=2; c=3");
   EXPECT_EQ(store.header("WWW.EXAMPLE.COM", "/other"), "a=5; c=3");
   EXPECT_EQ(store.header("other.host", "/x"), "d=4");
+  EXPECT_EQ(store.header("example.com", "/"), "");  // not the host that set c
   EXPECT_EQ(store.header("unrelated", "/"), "");
 
   // At most 50 cookies of at most 4 KiB: a larger one and the 51st are dropped.
