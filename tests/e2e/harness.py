@@ -276,10 +276,11 @@ class Harness:
         self.servers.append(server)
         return server
 
-    def nginx(self, root: Path, extra: str = ""):
-        """Debian's nginx serving root on 127.0.0.1; stopped when the test ends."""
+    def nginx(self, root: Path, extra: str = "", tls: tuple[Path, Path] | None = None):
+        """Debian's nginx serving root on 127.0.0.1 (over HTTPS with tls, see
+        Nginx); stopped when the test ends."""
         from nginx import Nginx
-        server = Nginx(self.dir(f"nginx-scratch{len(self.servers)}"), root, extra)
+        server = Nginx(self.dir(f"nginx-scratch{len(self.servers)}"), root, extra, tls)
         self.servers.append(server)
         return server
 

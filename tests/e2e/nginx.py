@@ -30,8 +30,9 @@ http {{
   keepalive_timeout 60s;
   default_type application/octet-stream;
   server {{
-    listen 127.0.0.1:{port};
+    listen 127.0.0.1:{port}{ssl};
     root {root};
+    {tls}
     {extra}
   }}
 }}
@@ -41,16 +42,22 @@ http {{
 class Nginx:
     """Debian's nginx with a configuration of its own in a scratch directory."""
 
-    def __init__(self, scratch: Path, root: Path, extra: str = ""):
-        """extra: directives for the server block ("max_ranges 0;", say)."""
+    def __init__(self, scratch: Path, root: Path, extra: str = "",
+                 tls: tuple[Path, Path] | None = None):
+        """extra: directives for the server block ("max_ranges 0;", say);
+        tls: (certificate chain, key) to serve HTTPS with, as
+        https://localhost:<port>."""
         self.tmp = scratch / "nginx"
         self.tmp.mkdir()
         self.port = unused_port()
         conf = self.tmp / "nginx.conf"
-        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root, extra=extra))
+        tls_directives = ("ssl_certificate {}; ssl_certificate_key {}; "
+                          "ssl_protocols TLSv1.2 TLSv1.3;".format(*tls)) if tls else ""
+        conf.write_text(NGINX_CONF.format(tmp=self.tmp, port=self.port, root=root, extra=extra,
+                                          ssl=" ssl" if tls else "", tls=tls_directives))
         self.proc = subprocess.Popen(["nginx", "-p", str(self.tmp), "-c", str(conf)],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.base = f"http://127.0.0.1:{self.port}"
+        self.base = f"https://localhost:{self.port}" if tls else f"http://127.0.0.1:{self.port}"
         for _ in range(200):
             try:
                 socket.create_connection(("127.0.0.1", self.port), 0.2).close()
