@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/error.hpp>
@@ -116,6 +117,13 @@ struct ResponseHead {
 
 enum class Framing { kNone, kContentLength, kChunked, kUntilClose };
 
+// Whether the response is a redirect that the GET follows.
+bool followed(const ResponseHead& head, Redirects redirects) {
+  const bool redirect = head.status == 301 || head.status == 302 || head.status == 303 ||
+                        head.status == 307 || head.status == 308;
+  return redirects == Redirects::Follow && redirect && !head.location.empty();
+}
+
 Framing framingOf(const ResponseHead& head) {
   if ((head.status >= 100 && head.status <= 199) || head.status == 204 || head.status == 304) {
     return Framing::kNone;
@@ -207,7 +215,7 @@ struct Client::Impl {
            Redirects redirects);
   // The head of a response that is not a success; nothing on success.
   std::optional<ResponseHead> exchange(const Url& url, BodySink& sink,
-                                       std::optional<uint64_t> rangeFrom);
+                                       std::optional<uint64_t> rangeFrom, Redirects redirects);
   // The URLs the last GET was sent on to, in order.
   std::vector<std::string> redirectedTo;
 
@@ -240,7 +248,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
     std::optional<ResponseHead> failed;
     inBody = false;
     try {
-      failed = exchange(target, sink, rangeFrom);
+      failed = exchange(target, sink, rangeFrom, redirects);
     } catch (const ConnectionFailure& failure) {
       closeConnection();
       if (inBody) throw BrokenTransfer(failure.message);
@@ -250,29 +258,33 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
       throw;
     }
     if (!failed) return;
-    const bool redirect = failed->status == 301 || failed->status == 302 || failed->status == 303 ||
-                          failed->status == 307 || failed->status == 308;
-    if (redirects == Redirects::Refuse || !redirect || failed->location.empty())
-      throw StatusError(failed->statusLine, failed->status);
+    if (!followed(*failed, redirects)) throw StatusError(failed->statusLine, failed->status);
     // The same GET (with its range) on the new location.
     const std::string next = resolveLocation(target, failed->location);
-    if (redirectedTo.size() == kMaxRedirects)
-      throw base::Error("More than " + std::to_string(kMaxRedirects) + " redirects (" + next + ")");
     Url nextUrl;
     try {
       nextUrl = parseUrl(next);
     } catch (const base::Error&) {
       throw StatusError(failed->statusLine, failed->status);
     }
-    if (target.https && !nextUrl.https)
-      throw base::Error("Redirect from https to http refused (" + next + ")");
+    // A redirect refused ends the transfer as a failed connection does.
+    std::string refused;
+    if (redirectedTo.size() == kMaxRedirects)
+      refused = "More than " + std::to_string(kMaxRedirects) + " redirects (" + next + ")";
+    else if (target.https && !nextUrl.https)
+      refused = "Redirect from https to http refused (" + next + ")";
+    if (!refused.empty()) {
+      closeConnection();
+      throw base::Error(refused);
+    }
     redirectedTo.push_back(next);
     target = std::move(nextUrl);
   }
 }
 
 std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sink,
-                                                   std::optional<uint64_t> rangeFrom) {
+                                                   std::optional<uint64_t> rangeFrom,
+                                                   Redirects redirects) {
   connect(url);
   std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom);
   boost::system::error_code error;
@@ -293,6 +305,17 @@ std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sin
     inBody = true;
     readBody(head, sink);
     inBody = false;
+  } else if (followed(head, redirects)) {
+    // The body of a redirect that is followed is no part of the transfer:
+    // the bar and the byte line do not see it.
+    Progress* const receiver = std::exchange(progress, nullptr);
+    try {
+      discardBody(head);
+    } catch (...) {
+      progress = receiver;
+      throw;
+    }
+    progress = receiver;
   } else {
     discardBody(head);
   }

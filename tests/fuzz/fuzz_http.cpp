@@ -11,14 +11,17 @@
 //           client has waited for it once (bit 7 clear) or three times (set);
 //           bit 5 no progress receiver; bit 6 the third GET goes to another host
 //   byte 1: the sink fails after more than 97 * n bytes (0: never)
-//   byte 2: 1 + n % 3 GETs
+//   byte 2: 1 + (n & 0x3f) % 3 GETs; bit 6 the GETs follow redirects (to
+//           any host and port; an https one gets a TLS handshake over the
+//           script's bytes, which the system's TLS refuses)
 //
 // Checked: every failure is a base::Error with one of the client's texts
 // or a status line that the server sent; the sink gets nothing on a response
 // that is not a success; progress counts are the running total of the body
 // bytes since their work begin, never decrease and never exceed the announced
 // size; a body (or chunk) of an announced size that succeeds gave the sink
-// exactly that many bytes; a failed transfer leaves no connection open; the
+// exactly that many bytes; redirects are followed five times at most; a
+// failed transfer leaves no connection open; the
 // connection is never used while closed, and every request is one whole head.
 #include <algorithm>
 #include <cstddef>
@@ -52,6 +55,7 @@ struct Script {
   int silentWaits = 1;
   size_t sinkLimit = 0;
   int gets = 1;
+  bool follow = false;
   std::vector<std::vector<std::string_view>> connections;  // responses per connection
 };
 
@@ -67,7 +71,8 @@ Script scriptOf(std::string_view input) {
   script.otherHost = (options & 0x40) != 0;
   script.silentWaits = (options & 0x80) != 0 ? 3 : 1;
   script.sinkLimit = 97 * static_cast<size_t>(static_cast<uint8_t>(input[1]));
-  script.gets = 1 + static_cast<uint8_t>(input[2]) % 3;
+  script.gets = 1 + (static_cast<uint8_t>(input[2]) & 0x3f) % 3;
+  script.follow = (static_cast<uint8_t>(input[2]) & 0x40) != 0;
 
   std::string_view rest = input.substr(3);
   script.connections.emplace_back();
@@ -90,7 +95,7 @@ class MemoryTransport : public http::Transport {
 
   void connect(const std::string& host, uint16_t port, boost::system::error_code& error) override {
     FUZZ_CHECK(!open_);
-    FUZZ_CHECK(!host.empty() && port == 80);
+    FUZZ_CHECK(!host.empty() && (port == 80 || script_.follow));
     if (next_ == script_.connections.size()) {
       error = boost::asio::error::connection_refused;
       return;
@@ -108,6 +113,11 @@ class MemoryTransport : public http::Transport {
   void write(const char* data, size_t size, boost::system::error_code&) override {
     FUZZ_CHECK(open_);
     const std::string_view request(data, size);
+    // TLS records (content types 20 to 23) after a redirect to https.
+    if (script_.follow && (data[0] >= 0x14 && data[0] <= 0x17)) {
+      if (released_ < responses_->size()) sent_ += (*responses_)[released_++];
+      return;
+    }
     FUZZ_CHECK(request.substr(0, 5) == "GET /");
     FUZZ_CHECK(request.find("\r\n\r\n") == size - 4);
     ++requests;
@@ -204,7 +214,9 @@ bool isLineOf(std::string_view sent, std::string_view text) {
 bool isClientFailure(const std::string& message) {
   return message == "Connection Closed Gracefully." || message == "Max line length exceeded." ||
          message == "Max header size exceeded." || message.rfind("Socket Error # ", 0) == 0 ||
-         message == kSinkFailure;
+         message == kSinkFailure || message.rfind("More than 5 redirects (", 0) == 0 ||
+         message.rfind("Redirect from https to http refused (", 0) == 0 ||
+         message.rfind("Cannot make a secure connection to ", 0) == 0;
 }
 
 void checkProgress(const Recorder& recorder, bool success) {
@@ -249,14 +261,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string message;
     bool failed = false;
     try {
-      client.get("http://" + host + "/file" + std::to_string(get), recorder);
+      client.get("http://" + host + "/file" + std::to_string(get), recorder, std::nullopt,
+                 script.follow ? http::Redirects::Follow : http::Redirects::Refuse);
     } catch (const base::Error& error) {
       failed = true;
       message = error.message();
     }
     // A connection was made, or its refusal is the failure.
-    FUZZ_CHECK(transport.requests == requestsBefore + 1 ||
-               (failed && message == "Socket Error # 10061\r\nConnection refused."));
+    // (Followed redirects add a request each, five at most; the https one
+    // a handshake instead.)
+    const int requests = transport.requests - requestsBefore;
+    FUZZ_CHECK(client.redirectedTo().size() <= 5);
+    FUZZ_CHECK(requests == 1 ||
+               (failed && message == "Socket Error # 10061\r\nConnection refused.") ||
+               (script.follow && requests >= 0 && requests <= 6 &&
+                static_cast<int>(client.redirectedTo().size()) >= requests - 1));
     // A response that is not a success raises its status line and gives the sink
     // nothing; a failure of the transfer closes the connection. (A status line
     // that reads like one of the client's texts is not told apart.)

@@ -454,3 +454,54 @@ TEST(HttpGet, ASinkFailureTravelsOutAndTheNextGetStartsAfresh) {
 }
 
 }  // namespace
+
+namespace {
+
+// Redirects followed where the caller asks for it: five at most, each GET
+// again with its range; refused, the redirect is the error it always was.
+TEST(HttpGet, RedirectsFollowedOnlyWhenAskedAndAtMostFive) {
+  const auto moved = [](int n) {
+    return "HTTP/1.1 " + std::string(n % 2 ? "307 Temporary Redirect" : "301 Moved Permanently") +
+           "\r\nLocation: /r" + std::to_string(n) + "\r\nContent-Length: 0\r\n\r\n";
+  };
+  struct Case {
+    int redirects;
+    http::Redirects mode;
+    std::string error;
+  } cases[] = {
+      {5, http::Redirects::Follow, "<none>"},
+      {6, http::Redirects::Follow, "More than 5 redirects ("},
+      {1, http::Redirects::Refuse, "HTTP/1.1 307 Temporary Redirect"},
+  };
+  for (const Case& c : cases) {
+    ScriptServer server;
+    server.accept();
+    const int answered = std::min(c.redirects, c.mode == http::Redirects::Follow ? 6 : 1);
+    for (int n = 1; n <= answered; ++n) server.readRequest().send(moved(n));
+    if (c.redirects == 5)
+      server.readRequest().send(
+          "HTTP/1.1 206 Partial Content\r\n"
+          "Content-Range: bytes 3-5/6\r\n"
+          "Content-Length: 3\r\n\r\ndef");
+    server.start();
+    http::Client client;
+    StringSink sink;
+    std::string error = "<none>";
+    try {
+      client.get(server.url("/r0"), sink, 3, c.mode);
+    } catch (const base::Error& e) {
+      error = e.message().substr(0, c.error.size());
+    }
+    EXPECT_EQ(error, c.error) << c.redirects;
+    const auto requests = server.requests();
+    EXPECT_EQ(requests.size(), static_cast<size_t>(answered + (c.redirects == 5)));
+    for (const std::string& request : requests)
+      EXPECT_NE(request.find("\r\nRange: bytes=3-\r\n"), std::string::npos) << request;
+    if (c.redirects == 5) {
+      EXPECT_EQ(sink.body, "def");
+      EXPECT_EQ(client.redirectedTo().back(), server.url("/r5"));
+    }
+  }
+}
+
+}  // namespace
