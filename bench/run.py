@@ -455,12 +455,13 @@ class Bench:
                                 "checks": tally["check"][0] / files,
                                 "check_ms": tally["check"][1] * 1000 / files})
             runs.append(figures)
-        ratios = [r["transfer_ms"] / r["unpainted_transfer_ms"] for r in runs]
+        for r in runs:
+            r["painted_ratio"] = r["transfer_ms"] / r["unpainted_transfer_ms"]
         return {"syscalls": syscalls,
                 "syscalls_per_file": {who: sum(c.values()) for who, c in syscalls.items()},
-                **{key: statistics.median(r[key] for r in runs) for key in runs[0]},
-                "painted_ratio": {"median": statistics.median(ratios), "min": min(ratios),
-                                  "max": max(ratios)},
+                **{key: {"median": statistics.median(r[key] for r in runs),
+                         "min": min(r[key] for r in runs), "max": max(r[key] for r in runs)}
+                   for key in runs[0]},
                 "runs": runs}
 
     def compare_checked(self, plain: str, checked: str, file: Path) -> dict:
@@ -711,13 +712,15 @@ def print_table(results):
                   f"({min(transfers):.3f}-{max(transfers):.3f}), process "
                   f"{results[key][who]['wall']:.2f} s, CPU {results[key][who]['cpu']:.2f} s")
     if "perfile" in results:
-        r = results["perfile"]
+        r = {key: value["median"] if "median" in value else value
+             for key, value in results["perfile"].items() if isinstance(value, dict)}
         print(f"perfile: per file, updater: {r['flushes']:.2f} repaints ({r['flush_ms']:.3f} ms), "
               f"{r['checks']:.2f} event checks ({r['check_ms']:.3f} ms), CPU {r['cpu_ms']:.3f} ms, "
               f"X server CPU {r['xserver_cpu_ms']:.3f} ms, transfer {r['transfer_ms']:.3f} ms "
               f"({r['unpainted_transfer_ms']:.3f} ms without the repaints)")
         for who, calls in r["syscalls"].items():
-            top = sorted(calls.items(), key=lambda item: -item[1])[:8]
+            top = sorted((item for item in calls.items() if item[1] >= 0.01),
+                         key=lambda item: -item[1])[:8]
             print(f"perfile: {who} system calls per file {r['syscalls_per_file'][who]:.1f}: "
                   + ", ".join(f"{name} {n:.2f}" for name, n in top))
     if "hash" in results:
