@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The demo's driver: packs and signs release 6.3 with the publisher's tool
 (with patches from release 6.2 and compressed copies),
-serves it from nginx on 127.0.0.1, installs release 6.2 in a scratch
+serves it over HTTPS from nginx on 127.0.0.1 (with a certificate authority of
+the demo's own, which only the updater it starts trusts), installs release 6.2 in a scratch
 directory with its registry file, runs the updater there as file.exe,
 answers its message box as a person would and shows what changed; then does
 the same with a release changed on the server after it was signed."""
@@ -19,6 +20,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
 from harness import Display, find_window, pe_client, tree, unescape  # noqa: E402
 from nginx import Nginx  # noqa: E402
+from tls_ca import TestCA  # noqa: E402
 
 
 def digest(data: bytes) -> str:
@@ -31,9 +33,12 @@ class Demo:
         self.root = Path(tempfile.mkdtemp(prefix="updater-demo-"))
         self.www = self.root / "www"
         self.www.mkdir()
-        self.nginx = Nginx(self.root, self.www)
+        ca = TestCA(self.root / "ca")
+        self.nginx = Nginx(self.root, self.www, tls=ca.server())
         self.display = None
-        self.env = dict(os.environ, HKLM_REG_FILE=str(self.root / "hklm.reg"))
+        # The demo's own authority is trusted by the updaters it starts alone.
+        self.env = dict(os.environ, HKLM_REG_FILE=str(self.root / "hklm.reg"),
+                        SSL_CERT_FILE=str(ca.pem))
         if not self.env.get("DISPLAY"):
             self.display = Display()
             self.env["DISPLAY"] = self.display.name
