@@ -28,6 +28,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import (BOX_CAPTION, Display, complete_lines, find_window, pe_client,  # noqa: E402
                      unused_port)
 from nginx import Nginx  # noqa: E402
+from tls_ca import TestCA  # noqa: E402
 
 
 class CuttingRelay:
@@ -103,6 +104,7 @@ def timed(args, cwd=None, env=None, during=None, check=True) -> dict:
     with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
         start = time.monotonic()
         errors = tempfile.TemporaryFile("w+")
+        started = time.time()
         proc = subprocess.Popen(["/usr/bin/time", "-v", "-o", report.name, *args], cwd=cwd, env=env,
                                 stdout=subprocess.DEVNULL, stderr=errors)
         if during:
@@ -115,7 +117,7 @@ def timed(args, cwd=None, env=None, during=None, check=True) -> dict:
         raise RuntimeError(f"{args[0]} failed with {code}: {errors.read()[-500:]}")
     field = lambda name: float(re.search(rf"{name}: ([0-9.]+)", text).group(1))  # noqa: E731
     return {"wall": wall, "cpu": field("User time \\(seconds\\)") + field("System time \\(seconds\\)"),
-            "rss_kib": int(field("Maximum resident set size \\(kbytes\\)"))}
+            "rss_kib": int(field("Maximum resident set size \\(kbytes\\)")), "started": started}
 
 
 class Bench:
@@ -197,23 +199,34 @@ class Bench:
         shutil.copy2(self.build / "updater", app / "file.exe")
         return app
 
-    def file_requests(self, release: str, start: int) -> list:
+    def tls(self) -> Nginx:
+        """A second nginx serving the same files over HTTPS, with a certificate
+        authority of the benchmark's own (trusted by the clients it starts)."""
+        if not hasattr(self, "_tls"):
+            self.ca = TestCA(self.scratch / "ca")
+            (self.scratch / "tls").mkdir()
+            self._tls = Nginx(self.scratch / "tls", self.www, tls=self.ca.server())
+        return self._tls
+
+    def file_requests(self, release: str, start: int, server: Nginx | None = None) -> list:
         """The log rows of the release's files (not its update.ini) from the
         log offset start."""
-        return [r for r in self.nginx.log(start)
+        return [r for r in (server or self.nginx).log(start)
                 if r[4].startswith(f"/{release}/") and r[4] != f"/{release}/update.ini"]
 
     def run_updater(self, release: str, base: str | None = None, app: Path | None = None,
-                    during=None, wrap: list[str] = (), env: dict | None = None) -> dict:
+                    during=None, wrap: list[str] = (), env: dict | None = None,
+                    server: Nginx | None = None) -> dict:
         """One update run from a fresh installation (or the one given), through
-        nginx or the server at base; during(proc) runs beside it instead of the
-        box answering. wrap goes before the updater's command line (a tracer),
-        env adds to its environment."""
+        nginx (or the nginx given) or the server at base; during(proc) runs
+        beside it instead of the box answering. wrap goes before the updater's
+        command line (a tracer), env adds to its environment."""
+        server = server or self.nginx
         app = app or self.install(release)
         (self.scratch / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
-            f'"UpdatePath"="{app}"\r\n"URL"="{base or self.nginx.base}/{release}/"\r\n')
-        log_start = self.nginx.log_size()
+            f'"UpdatePath"="{app}"\r\n"URL"="{base or server.base}/{release}/"\r\n')
+        log_start = server.log_size()
 
         def answer_box(proc):
             # Looking for the box takes a few processes a time, which would
@@ -221,7 +234,7 @@ class Bench:
             # once nginx has logged the run's files (or after a minute, for a
             # run that fails before).
             deadline = time.monotonic() + 60
-            while (len(self.file_requests(release, log_start)) < len(self.releases[release])
+            while (len(self.file_requests(release, log_start, server)) < len(self.releases[release])
                    and proc.poll() is None and time.monotonic() < deadline):
                 time.sleep(0.02)
             # The success box ends the run; answer it as soon as it is mapped.
@@ -340,7 +353,10 @@ class Bench:
 
     def run_curl(self, release: str, names: list[str], base: str | None = None,
                  options: list[str] = ()) -> dict:
-        """One curl process fetching the files from nginx or the server at base."""
+        """One curl process fetching the files from nginx or the server at base
+        (an https one trusting the benchmark's own authority)."""
+        if base and base.startswith("https:"):
+            options = ["--cacert", str(self.ca.pem), *options]
         self.clear_downloads(release)
         out = self.scratch / "curl"
         out.mkdir()
@@ -356,7 +372,8 @@ class Bench:
         return timed([*wrap, str(self.minimal), str(self.nginx.port),
                       *(f"/{release}/{n}" for n in names)], cwd=out)
 
-    def compare_downloads(self, release: str, names: list[str], clients: dict | None = None) -> dict:
+    def compare_downloads(self, release: str, names: list[str], clients: dict | None = None,
+                          server: Nginx | None = None) -> dict:
         """Interleaved runs of the updater and of the references (by default
         curl and the minimal client). Each figure is the median over the runs;
         each ratio is the median of the runs' own ratios (updater against the
@@ -367,9 +384,9 @@ class Bench:
         figures = {who: [] for who in clients}
         for _ in range(self.runs):
             for who, run in clients.items():
-                before = self.nginx.log_size()
+                before = (server or self.nginx).log_size()
                 result = run()
-                rows = self.file_requests(release, before)
+                rows = self.file_requests(release, before, server)
                 if len(rows) != len(names):
                     raise RuntimeError(f"{who} asked for {len(rows)} of {len(names)} files")
                 result["transfer"] = served_span(rows, f"/{release}/")
@@ -383,6 +400,39 @@ class Bench:
                                                    "min": min(ratios), "max": max(ratios)}
         out["runs"] = figures
         return out
+
+    def compare_https(self, release: str, names: list[str]) -> dict:
+        """The release over HTTPS: the updater against curl (both OpenSSL, so
+        one cipher for both, which the figure names), as compare_downloads."""
+        tls = self.tls()
+        env = {"SSL_CERT_FILE": str(self.ca.pem)}
+        out = self.compare_downloads(release, names, {
+            "updater": lambda: self.run_updater(release, server=tls, env=env),
+            "curl": lambda: self.run_curl(release, names, base=tls.base)}, server=tls)
+        brief = subprocess.run(["openssl", "s_client", "-brief", "-CAfile", str(self.ca.pem),
+                                "-connect", f"127.0.0.1:{tls.port}"], input="", text=True,
+                               capture_output=True).stderr
+        out["cipher"] = next((l.split(":", 1)[1].strip() for l in brief.splitlines()
+                              if l.startswith("Ciphersuite")), "?")
+        return out
+
+    def first_byte(self, release: str) -> dict:
+        """From the updater's start to the end of its update.ini's request,
+        over HTTPS less over HTTP: what the handshake adds to a run's start.
+        Interleaved runs; the median of the paired differences, in ms."""
+        tls = self.tls()
+        env = {"SSL_CERT_FILE": str(self.ca.pem)}
+        differences = []
+        for _ in range(self.runs * 2):
+            took = {}
+            for name, server, extra in (("http", self.nginx, None), ("https", tls, env)):
+                before = server.log_size()
+                started = self.run_updater(release, server=server, env=extra)["started"]
+                listed = next(r for r in server.log(before) if r[4] == f"/{release}/update.ini")
+                took[name] = listed[0] - started
+            differences.append((took["https"] - took["http"]) * 1000)
+        return {"median_ms": statistics.median(differences), "min": min(differences),
+                "max": max(differences)}
 
     def compare_latency(self, release: str, names: list[str], delay_ms: int = 20) -> dict:
         """The downloads through a relay that holds every piece of data delay_ms
@@ -556,8 +606,8 @@ def main() -> int:
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
     parser.add_argument("--only", default="",
-                        help="comma-separated: big,hash,resume,current,many,perfile,latency,memory,"
-                             "size,startup,count,delta")
+                        help="comma-separated: big,hash,resume,current,many,perfile,latency,https,"
+                             "memory,size,startup,count,delta")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -597,6 +647,11 @@ def main() -> int:
         if want("latency"):
             names = bench.publish("latency", {f"l{i:03}.dat": 16384 for i in range(200)})
             results["latency"] = bench.compare_latency("latency", names)
+        if want("https"):
+            names = bench.publish("big", {"big.bin": options.big_mib << 20})
+            results["https"] = bench.compare_https("big", names)
+            bench.publish("tiny", {"tiny.bin": 1024})
+            results["https"]["first_byte"] = bench.first_byte("tiny")
         if want("memory"):
             bench.publish("m16", {"m16.bin": 16 << 20})
             small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
@@ -670,6 +725,13 @@ TARGETS = [
      None, "{:.3f}"),
     ("200 x 16 KiB, 20 ms each way: / curl, 6 parallel", ratio(("latency", "transfer_ratio_parallel")),
      None, "{:.3f}"),
+    ("1 GiB over HTTPS: transfer time / curl", ratio(("https", "transfer_ratio_curl")), 1.15,
+     "{:.3f}"),
+    ("1 GiB over HTTPS: CPU time / curl", ratio(("https", "cpu_ratio_curl")), 1.2, "{:.3f}"),
+    ("start to update.ini, HTTPS - HTTP (ms)",
+     lambda r: {"median": r["https"]["first_byte"]["median_ms"],
+                "min": r["https"]["first_byte"]["min"], "max": r["https"]["first_byte"]["max"]},
+     15, "{:.1f}"),
     ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
     ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
     ("win32 updater.exe, stripped (KiB)", lambda r: r["size"]["bytes"] / 1024, 1024, "{:.0f}"),
@@ -703,7 +765,9 @@ def print_table(results):
     print(f"|{'-' * 54}|{'-' * 23}|{'-' * 10}|-------|")
     for name, value, limit, ok in rows(results):
         print(f"| {name:52} | {value:>21} | {limit:>8} | {'yes' if ok else 'NO':5} |")
-    for key in ("big", "many", "latency"):
+    if "https" in results:
+        print(f"https: cipher {results['https']['cipher']}")
+    for key in ("big", "many", "latency", "https"):
         if key not in results:
             continue
         for who, runs in results[key]["runs"].items():
