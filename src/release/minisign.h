@@ -24,6 +24,8 @@
 // padding and nothing else, and each decoded part must have its exact length.
 #pragma once
 
+#include "base/base64.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -56,11 +58,9 @@ struct Signature {
 // The longest trusted comment read or written.
 inline constexpr size_t kMaxTrustedComment = 8192;
 
-// Strict standard base64: nullopt for an empty text, a character outside the
-// alphabet, a missing or misplaced "=", or bits left over that an encoder
-// sets to zero.
-std::optional<std::string> decodeBase64(std::string_view text);
-std::string encodeBase64(std::string_view bytes);
+// The keys' and signatures' encoding.
+using base::decodeBase64;
+using base::encodeBase64;
 
 // The key id as minisign prints it: 16 hexadecimal digits, last byte first.
 std::string keyIdText(const KeyId& id);

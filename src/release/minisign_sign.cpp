@@ -40,21 +40,6 @@ void startSodium() {
 
 }  // namespace
 
-std::string encodeBase64(std::string_view bytes) {
-  static constexpr char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const size_t n = std::min<size_t>(3, bytes.size() - i);
-    uint32_t group = 0;
-    for (size_t j = 0; j < 3; ++j)
-      group = group << 8 | (j < n ? static_cast<uint8_t>(bytes[i + j]) : 0u);
-    for (size_t j = 0; j < 4; ++j)
-      out.push_back(j <= n ? kDigits[group >> (18 - 6 * j) & 63] : '=');
-  }
-  return out;
-}
-
 std::string keyIdText(const KeyId& id) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text;
