@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -18,6 +20,7 @@
 #include <boost/beast/http/rfc7230.hpp>
 
 #include "http/cookies.h"
+#include "http/proxy.h"
 #include "http/socket_error.h"
 #include "http/socket_system.h"
 #include "http/tls.h"
@@ -69,6 +72,9 @@ constexpr size_t kMaxHeaderLines = 100;
 constexpr size_t kMaxHeadBytes = 65536;
 // Redirects followed for one GET, at most.
 constexpr size_t kMaxRedirects = 5;
+// Answers to a proxy's 407 for one request, at most (a challenge-response
+// logon takes two).
+constexpr int kMaxProxyAnswers = 3;
 // Interim (1xx) responses taken before the final one: a server that sends
 // them without end would hold the transfer for ever, bytes always arriving.
 constexpr int kMaxInterimResponses = 20;
@@ -91,6 +97,39 @@ struct ReadLimitReached {};
   throw ConnectionFailure{socketErrorMessage(socketErrorCode(error))};
 }
 
+// A failure through a proxy names it, so that a user can tell their help
+// desk which proxy failed.
+std::string throughProxy(std::string message, const std::optional<ProxyServer>& proxy) {
+  if (proxy) message += "\r\nProxy: " + proxyName(*proxy);
+  return message;
+}
+
+// A connection already opened by the client, for TLS to go over: its own
+// connect and close are the client's to make.
+class OpenedConnection : public Transport {
+ public:
+  explicit OpenedConnection(Transport& inner) : inner_(inner) {}
+  void connect(const std::string&, uint16_t, boost::system::error_code&) override {}
+  bool isOpen() const override { return inner_.isOpen(); }
+  void write(const char* data, size_t size, boost::system::error_code& error) override {
+    inner_.write(data, size, error);
+  }
+  size_t readSome(char* data, size_t size, boost::system::error_code& error) override {
+    return inner_.readSome(data, size, error);
+  }
+  bool waitReadable(int timeoutMs) override { return inner_.waitReadable(timeoutMs); }
+  void close() override {}
+
+ private:
+  Transport& inner_;
+};
+
+std::string withoutBrackets(const std::string& host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    return host.substr(1, host.size() - 2);
+  return host;
+}
+
 // Counts the lines of a response head, its status line and any empty lines
 // before it included, or of a chunked body's trailer, against the bounds of a
 // head; raises "Max header size exceeded." past them.
@@ -110,7 +149,8 @@ struct ResponseHead {
   bool chunked = false;
   bool connectionClose = false;
   bool hasLocation = false;
-  std::string location;  // the Location value, when there is one
+  std::string location;                        // the Location value, when there is one
+  std::vector<std::string> proxyAuthenticate;  // a proxy's challenges
   std::string contentRange;
   std::vector<std::string> setCookies;
 };
@@ -192,9 +232,11 @@ class DiscardSink : public BodySink {
 struct Client::Impl {
   explicit Impl(std::unique_ptr<Transport> transport) : plain(std::move(transport)) {}
 
-  // The connection to the server, and TLS over it for an https URL: the
-  // stream the requests and responses go through is one or the other.
+  // The connection to the server or its proxy, and TLS over it for an https
+  // URL: the stream the requests and responses go through is one or the
+  // other.
   std::unique_ptr<Transport> plain;
+  OpenedConnection opened{*plain};
   std::unique_ptr<Transport> tls;
   Transport* connection = plain.get();
   bool connectedHttps = false;
@@ -202,6 +244,15 @@ struct Client::Impl {
   uint16_t connectedPort = 0;
   CookieStore cookies;
   Progress* progress = nullptr;
+
+  // The ways to each server (scheme, host and port), found once per client.
+  std::function<Route(const Url&)> routes = systemRoute;
+  std::map<std::string, Route> knownRoutes;
+  // The proxy the open connection goes through (nullopt: direct), what a
+  // request through it carries for the proxy, and a logon in progress.
+  std::optional<ProxyServer> via;
+  std::string proxyAuthorization;
+  std::unique_ptr<ProxyLogon> logon;
 
   // Received bytes not yet consumed are buffer[begin, end).
   std::unique_ptr<char[]> buffer{new char[kBufferSize]};
@@ -220,6 +271,13 @@ struct Client::Impl {
   std::vector<std::string> redirectedTo;
 
   void connect(const Url& url);
+  // The connection to the URL's server by one way: direct, or through the
+  // proxy (a tunnel for https). A connection that cannot be made raises
+  // ConnectionFailure, and the next way is tried.
+  void open(const Url& url, const std::optional<ProxyServer>& way);
+  void tunnel(const Url& url, const ProxyServer& proxy);
+  // The Proxy-Authorization that answers the proxy's 407; empty when none can.
+  std::string answerProxy(const ResponseHead& head, const ProxyServer& proxy);
   void closeConnection();
 
   size_t receive(char* data, size_t size);
@@ -244,6 +302,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
                        Redirects redirects) {
   Url target = parseUrl(url);
   redirectedTo.clear();
+  int proxyAnswers = 0;
   for (;;) {
     std::optional<ResponseHead> failed;
     inBody = false;
@@ -257,8 +316,25 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
       closeConnection();
       throw;
     }
-    if (!failed) return;
-    if (!followed(*failed, redirects)) throw StatusError(failed->statusLine, failed->status);
+    if (!failed) {
+      // A logon authenticates the connection: later requests carry nothing of it.
+      if (logon) {
+        proxyAuthorization = via ? basicAuthorization(*via) : std::string();
+        logon.reset();
+      }
+      return;
+    }
+    if (failed->status == 407 && via && ++proxyAnswers <= kMaxProxyAnswers) {
+      // The proxy asks who the user is: the same GET again with the answer.
+      const std::optional<ProxyServer> proxy = via;
+      proxyAuthorization = answerProxy(*failed, *proxy);
+      if (!proxyAuthorization.empty()) continue;
+    }
+    if (!followed(*failed, redirects)) {
+      throw StatusError(
+          failed->status == 407 ? throughProxy(failed->statusLine, via) : failed->statusLine,
+          failed->status);
+    }
     // The same GET (with its range) on the new location.
     const std::string next = resolveLocation(target, failed->location);
     Url nextUrl;
@@ -286,7 +362,11 @@ std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sin
                                                    std::optional<uint64_t> rangeFrom,
                                                    Redirects redirects) {
   connect(url);
-  std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom);
+  // Through a proxy an http request names the whole URL; an https one goes
+  // through the tunnel as it would to the server.
+  const bool proxied = via && !url.https;
+  std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom, proxied,
+                                    proxied ? proxyAuthorization : std::string());
   boost::system::error_code error;
   connection->write(request.data(), request.size(), error);
   if (error) failWith(error);
@@ -325,6 +405,10 @@ std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sin
 }
 
 void Client::Impl::connect(const Url& url) {
+  const std::string key = originOf(url);
+  auto known = knownRoutes.find(key);
+  if (known == knownRoutes.end()) known = knownRoutes.emplace(key, routes(url)).first;
+  const Route& route = known->second;
   if (connection->isOpen()) {
     // An idle connection has nothing to read; if it has, the server closed
     // it (or sent something nobody asked for), and a new one replaces it.
@@ -334,23 +418,102 @@ void Client::Impl::connect(const Url& url) {
     }
     closeConnection();
   }
-
-  std::string host = url.host;
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
+  std::string failure;
+  for (const std::optional<ProxyServer>& way : route) {
+    try {
+      open(url, way);
+      connectedHttps = url.https;
+      connectedHost = url.host;
+      connectedPort = url.port;
+      return;
+    } catch (const ConnectionFailure& refused) {
+      failure = refused.message;
+      closeConnection();
+    }
   }
-  if (url.https && !tls) tls = makeTlsTransport(*plain);
-  connection = url.https ? tls.get() : plain.get();
+  failWith(failure);
+}
+
+void Client::Impl::open(const Url& url, const std::optional<ProxyServer>& way) {
+  if (way != via) proxyAuthorization = way ? basicAuthorization(*way) : std::string();
+  via = way;
+  logon.reset();
+  connection = plain.get();
   boost::system::error_code error;
-  connection->connect(host, url.port, error);
+  plain->connect(withoutBrackets(way ? way->host : url.host), way ? way->port : url.port, error);
+  if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), way));
+  if (!url.https) return;
+  if (way) tunnel(url, *way);
+  if (!tls) tls = makeTlsTransport(opened);
+  connection = tls.get();
+  tls->connect(withoutBrackets(url.host), url.port, error);
   if (error) failWith(error);
-  connectedHttps = url.https;
-  connectedHost = url.host;
-  connectedPort = url.port;
+}
+
+// CONNECT host:port, answered by the proxy with a 2xx before anything of
+// the server's; a refusal is the proxy's status line, naming it.
+void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
+  const std::string target = url.host + ":" + std::to_string(url.port);
+  for (int answers = 0;; ++answers) {
+    std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+    if (!proxyAuthorization.empty())
+      request += "Proxy-Authorization: " + proxyAuthorization + "\r\n";
+    request += "\r\n";
+    boost::system::error_code error;
+    plain->write(request.data(), request.size(), error);
+    if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), proxy));
+    ResponseHead head = readHead();
+    if (head.status >= 200 && head.status <= 299) {
+      // After a logon the tunnel is what is authenticated.
+      if (logon) proxyAuthorization = basicAuthorization(proxy);
+      begin = end = 0;
+      return;
+    }
+    discardBody(head);
+    if (head.status == 407 && answers < kMaxProxyAnswers) {
+      proxyAuthorization = answerProxy(head, proxy);
+      if (!proxyAuthorization.empty()) {
+        if (head.connectionClose || !plain->isOpen()) {
+          // A proxy that closes after its 407 is answered on a new connection.
+          plain->close();
+          begin = end = 0;
+          plain->connect(withoutBrackets(proxy.host), proxy.port, error);
+          if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), proxy));
+        }
+        continue;
+      }
+    }
+    throw StatusError(throughProxy(head.statusLine, proxy), head.status);
+  }
+}
+
+std::string Client::Impl::answerProxy(const ResponseHead& head, const ProxyServer& proxy) {
+  for (const std::string& challenge : head.proxyAuthenticate) {
+    const size_t blank = challenge.find(' ');
+    const std::string scheme = challenge.substr(0, blank);
+    const std::string data =
+        blank == std::string::npos ? "" : std::string(trim(challenge.substr(blank + 1)));
+    if (beast::iequals(scheme, "Basic")) {
+      // Credentials are sent once: asked again, they were refused.
+      const std::string basic = basicAuthorization(proxy);
+      if (!basic.empty() && basic != proxyAuthorization) return basic;
+      continue;
+    }
+    if (!beast::iequals(scheme, "Negotiate") && !beast::iequals(scheme, "NTLM")) continue;
+    if (!logon) {
+      if (!data.empty()) continue;  // a challenge without a logon of ours
+      logon = systemProxyLogon(scheme, withoutBrackets(proxy.host));
+      if (!logon) continue;
+    }
+    if (std::optional<std::string> token = logon->answer(data)) return scheme + " " + *token;
+    logon.reset();
+  }
+  return {};
 }
 
 void Client::Impl::closeConnection() {
   connection->close();
+  plain->close();
   connectedHost.clear();
   connectedPort = 0;
   begin = end = 0;
@@ -444,6 +607,8 @@ ResponseHead Client::Impl::readHead() {
     } else if (beast::iequals(name, "Location")) {
       head.hasLocation = true;
       head.location.assign(value.data(), value.size());
+    } else if (beast::iequals(name, "Proxy-Authenticate")) {
+      head.proxyAuthenticate.emplace_back(value.data(), value.size());
     } else if (beast::iequals(name, "Set-Cookie")) {
       head.setCookies.emplace_back(value.data(), value.size());
     }
@@ -558,6 +723,11 @@ Client::Client(std::unique_ptr<Transport> transport)
     : impl_(std::make_unique<Impl>(transport ? std::move(transport) : makeSocketTransport())) {}
 
 Client::~Client() = default;
+
+void Client::setRoutes(std::function<Route(const Url&)> routes) {
+  impl_->routes = std::move(routes);
+  impl_->knownRoutes.clear();
+}
 
 void Client::setProgress(Progress* progress) {
   impl_->progress = progress;

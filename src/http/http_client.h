@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "http/proxy.h"
 
 namespace http {
 
@@ -102,6 +104,10 @@ class Client {
 
   // The receiver of the progress events; null for none.
   void setProgress(Progress* progress);
+
+  // Where the ways to a server come from (proxy.h), asked once per server
+  // (scheme, host and port); the system's settings unless set.
+  void setRoutes(std::function<Route(const Url&)> routes);
 
   // One GET of url; the body of a successful response goes to sink as it
   // arrives. Raises base::Error: StatusError for a response that is not a

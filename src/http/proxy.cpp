@@ -1,5 +1,6 @@
 #include "http/proxy.h"
 
+#include "base/base64.h"
 #include "base/text.h"
 
 namespace http {
@@ -145,6 +146,11 @@ bool inBypassList(std::string_view list, const Url& url, BypassStyle style) {
 const Route kDirect{std::nullopt};
 
 }  // namespace
+
+std::string basicAuthorization(const ProxyServer& proxy) {
+  if (proxy.user.empty() && proxy.password.empty()) return {};
+  return "Basic " + base::encodeBase64(proxy.user + ":" + proxy.password);
+}
 
 std::string proxyName(const ProxyServer& proxy) {
   return proxy.host + ":" + std::to_string(proxy.port);

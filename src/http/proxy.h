@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,5 +58,30 @@ Route fixedProxyRoute(std::string_view proxies, std::string_view bypass, const U
 // optional ":port".
 using Variable = std::function<std::optional<std::string>(const char* name)>;
 Route environmentRoute(const Url& url, const Variable& variable);
+
+// The system's route for the URL: the environment on Linux, the user's or
+// the machine's setting (and a proxy script's answer) on Windows
+// (platform/*/proxy_settings.cpp).
+Route systemRoute(const Url& url);
+
+// "Basic <base64 of user:password>" for a proxy whose setting carries
+// credentials; empty for one without.
+std::string basicAuthorization(const ProxyServer& proxy);
+
+// The answer to a proxy that asks who the user is with a challenge-response
+// scheme (Negotiate, NTLM), with the logged-on user's own credentials: no
+// password is asked for or stored. The system's (SSPI on Windows); none
+// elsewhere.
+class ProxyLogon {
+ public:
+  virtual ~ProxyLogon() = default;
+  // The token to send after the scheme's name for the proxy's challenge
+  // (empty before the first); nullopt when the exchange cannot go on.
+  virtual std::optional<std::string> answer(std::string_view challenge) = 0;
+};
+// A logon with the scheme ("Negotiate" or "NTLM") to the proxy host; null
+// where the system cannot answer it.
+std::unique_ptr<ProxyLogon> systemProxyLogon(const std::string& scheme,
+                                             const std::string& proxyHost);
 
 }  // namespace http

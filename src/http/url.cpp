@@ -66,11 +66,15 @@ std::string resolveLocation(const Url& request, const std::string& location) {
       location.find_first_of("/?#") > location.find(':'))
     return location;
   if (location.rfind("//", 0) == 0) return scheme + location;
-  std::string origin = scheme + "//" + hostHeaderValue(request);
+  const std::string origin = originOf(request);
   if (location.front() == '/') return origin + location;
   std::string folder = request.path.substr(0, request.path.find('?'));
   folder.resize(folder.rfind('/') + 1);
   return origin + folder + location;
+}
+
+std::string originOf(const Url& url) {
+  return (url.https ? "https://" : "http://") + hostHeaderValue(url);
 }
 
 std::string hostHeaderValue(const Url& url) {
@@ -79,10 +83,12 @@ std::string hostHeaderValue(const Url& url) {
 }
 
 std::string requestHead(const Url& url, const std::string& cookieHeader,
-                        std::optional<uint64_t> rangeFrom) {
+                        std::optional<uint64_t> rangeFrom, bool absoluteForm,
+                        const std::string& proxyAuthorization) {
   std::string head;
   head.reserve(200 + url.path.size() + url.host.size() + cookieHeader.size());
   head += "GET ";
+  if (absoluteForm) head += originOf(url);
   head += url.path;
   head += " HTTP/1.1\r\n";
   head += "Content-Type: text/html\r\n";
@@ -99,6 +105,11 @@ std::string requestHead(const Url& url, const std::string& cookieHeader,
   if (!cookieHeader.empty()) {
     head += "Cookie: ";
     head += cookieHeader;
+    head += "\r\n";
+  }
+  if (!proxyAuthorization.empty()) {
+    head += "Proxy-Authorization: ";
+    head += proxyAuthorization;
     head += "\r\n";
   }
   head += "\r\n";

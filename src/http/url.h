@@ -33,10 +33,17 @@ std::string resolveLocation(const Url& request, const std::string& location);
 // the scheme's own (80, 443).
 std::string hostHeaderValue(const Url& url);
 
+// "http://host[:port]": the scheme and authority of the URL as a request
+// names them.
+std::string originOf(const Url& url);
+
 // The whole request head of a GET, request line to the closing empty line.
 // cookieHeader is the value of the Cookie header; empty sends none. With
 // rangeFrom, the GET asks for the body from that byte on ("Range: bytes=k-").
+// Through a proxy the request line names the whole URL (absoluteForm) and
+// proxyAuthorization, when there is one, goes with it.
 std::string requestHead(const Url& url, const std::string& cookieHeader,
-                        std::optional<uint64_t> rangeFrom = std::nullopt);
+                        std::optional<uint64_t> rangeFrom = std::nullopt, bool absoluteForm = false,
+                        const std::string& proxyAuthorization = {});
 
 }  // namespace http
