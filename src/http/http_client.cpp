@@ -319,7 +319,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
     if (!failed) {
       // A logon authenticates the connection: later requests carry nothing of it.
       if (logon) {
-        proxyAuthorization = via ? basicAuthorization(*via) : std::string();
+        proxyAuthorization.clear();
         logon.reset();
       }
       return;
@@ -435,7 +435,9 @@ void Client::Impl::connect(const Url& url) {
 }
 
 void Client::Impl::open(const Url& url, const std::optional<ProxyServer>& way) {
-  if (way != via) proxyAuthorization = way ? basicAuthorization(*way) : std::string();
+  // Credentials go to a proxy that asks for them (and on to later requests
+  // through it), never ahead of that.
+  if (way != via) proxyAuthorization.clear();
   via = way;
   logon.reset();
   connection = plain.get();
@@ -465,7 +467,10 @@ void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
     ResponseHead head = readHead();
     if (head.status >= 200 && head.status <= 299) {
       // After a logon the tunnel is what is authenticated.
-      if (logon) proxyAuthorization = basicAuthorization(proxy);
+      if (logon) {
+        proxyAuthorization.clear();
+        logon.reset();
+      }
       begin = end = 0;
       return;
     }

@@ -168,6 +168,10 @@ class Display:
         os.close(self.ready)
 
 
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTPS_PROXY", "HTTP_PROXY", "no_proxy",
+                   "NO_PROXY", "all_proxy", "ALL_PROXY")
+
+
 class Harness:
     """What one test case gets: a scratch directory, the registry of the
     system under test, and a way to start the updater."""
@@ -189,6 +193,9 @@ class Harness:
             self.env = wine_env(self.prefix, display.name)
         else:
             self.env = dict(os.environ, DISPLAY=display.name, HKLM_REG_FILE=str(self.root / "hklm.reg"))
+            # The machine's own proxy settings are not the test's: a test sets its own.
+            for name in PROXY_VARIABLES:
+                self.env.pop(name, None)
         self.set_registry(None)
 
     def dir(self, name: str) -> Path:
@@ -284,6 +291,14 @@ class Harness:
         Nginx); stopped when the test ends."""
         from nginx import Nginx
         server = Nginx(self.dir(f"nginx-scratch{len(self.servers)}"), root, extra, tls)
+        self.servers.append(server)
+        return server
+
+    def proxy(self, user: str | None = None, password: str | None = None):
+        """Debian's tinyproxy on 127.0.0.1 (asking for Basic credentials when
+        given); stopped when the test ends."""
+        from tinyproxy import TinyProxy
+        server = TinyProxy(self.dir(f"proxy-scratch{len(self.servers)}"), user, password)
         self.servers.append(server)
         return server
 

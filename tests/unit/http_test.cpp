@@ -505,3 +505,35 @@ TEST(HttpGet, RedirectsFollowedOnlyWhenAskedAndAtMostFive) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ways to a server are tried in order where a connection cannot be
+// made; through a proxy the request names the whole URL, and the proxy's
+// 407 gets the setting's Basic credentials once on the same connection.
+TEST(HttpGet, ProxiesTriedInOrderAbsoluteFormAndBasicCredentials) {
+  ScriptServer proxy;
+  proxy.accept()
+      .readRequest()
+      .send(
+          "HTTP/1.1 407 Proxy Authentication Required\r\n"
+          "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n")
+      .readRequest()
+      .send(ok("body"))
+      .start();
+  const http::ProxyServer down{"127.0.0.1", ScriptServer::unusedPort(), "", ""};
+  const http::ProxyServer up{"127.0.0.1", static_cast<uint16_t>(proxy.port()), "u", "p w"};
+  http::Client client;
+  client.setRoutes([&](const http::Url&) { return http::Route{down, up}; });
+  StringSink sink;
+  client.get("http://origin.example:8080/a?b", sink);
+  EXPECT_EQ(sink.body, "body");
+  const std::string start = "GET http://origin.example:8080/a?b HTTP/1.1\r\n";
+  ASSERT_EQ(proxy.requests().size(), 2u);
+  EXPECT_EQ(proxy.requests()[0].substr(0, start.size()), start);
+  EXPECT_EQ(proxy.requests()[0].find("Proxy-Authorization"), std::string::npos);
+  EXPECT_NE(proxy.requests()[1].find("\r\nProxy-Authorization: Basic dTpwIHc=\r\n"),
+            std::string::npos);
+}
+
+}  // namespace
