@@ -416,6 +416,19 @@ class Bench:
                               if l.startswith("Ciphersuite")), "?")
         return out
 
+    def compare_proxied(self, release: str, names: list[str]) -> dict:
+        """The release through tinyproxy on 127.0.0.1 (http_proxy for the
+        updater, -x for curl), as compare_downloads."""
+        from tinyproxy import TinyProxy
+        proxy = TinyProxy(self.scratch / "proxy")
+        try:
+            env = {"http_proxy": f"http://{proxy.address}"}
+            return self.compare_downloads(release, names, {
+                "updater": lambda: self.run_updater(release, env=env),
+                "curl": lambda: self.run_curl(release, names, options=["-x", proxy.address])})
+        finally:
+            proxy.close()
+
     def first_byte(self, release: str) -> dict:
         """From the updater's start to the end of its update.ini's request,
         over HTTPS less over HTTP: what the handshake adds to a run's start.
@@ -607,7 +620,7 @@ def main() -> int:
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
     parser.add_argument("--only", default="",
                         help="comma-separated: big,hash,resume,current,many,perfile,latency,https,"
-                             "memory,size,startup,count,delta")
+                             "proxy,memory,size,startup,count,delta")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -652,6 +665,9 @@ def main() -> int:
             results["https"] = bench.compare_https("big", names)
             bench.publish("tiny", {"tiny.bin": 1024})
             results["https"]["first_byte"] = bench.first_byte("tiny")
+        if want("proxy"):
+            names = bench.publish("big", {"big.bin": options.big_mib << 20})
+            results["proxy"] = bench.compare_proxied("big", names)
         if want("memory"):
             bench.publish("m16", {"m16.bin": 16 << 20})
             small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
@@ -732,6 +748,8 @@ TARGETS = [
      lambda r: {"median": r["https"]["first_byte"]["median_ms"],
                 "min": r["https"]["first_byte"]["min"], "max": r["https"]["first_byte"]["max"]},
      15, "{:.1f}"),
+    ("1 GiB through a local proxy: transfer time / curl", ratio(("proxy", "transfer_ratio_curl")),
+     1.1, "{:.3f}"),
     ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
     ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
     ("win32 updater.exe, stripped (KiB)", lambda r: r["size"]["bytes"] / 1024, 1024, "{:.0f}"),
@@ -767,7 +785,7 @@ def print_table(results):
         print(f"| {name:52} | {value:>21} | {limit:>8} | {'yes' if ok else 'NO':5} |")
     if "https" in results:
         print(f"https: cipher {results['https']['cipher']}")
-    for key in ("big", "many", "latency", "https"):
+    for key in ("big", "many", "latency", "https", "proxy"):
         if key not in results:
             continue
         for who, runs in results[key]["runs"].items():
