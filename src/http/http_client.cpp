@@ -324,16 +324,17 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
       }
       return;
     }
-    if (failed->status == 407 && via && ++proxyAnswers <= kMaxProxyAnswers) {
+    if (failed->status == 407 && via && !target.https && ++proxyAnswers <= kMaxProxyAnswers) {
       // The proxy asks who the user is: the same GET again with the answer.
       const std::optional<ProxyServer> proxy = via;
       proxyAuthorization = answerProxy(*failed, *proxy);
       if (!proxyAuthorization.empty()) continue;
     }
     if (!followed(*failed, redirects)) {
-      throw StatusError(
-          failed->status == 407 ? throughProxy(failed->statusLine, via) : failed->statusLine,
-          failed->status);
+      throw StatusError(failed->status == 407 && !target.https
+                            ? throughProxy(failed->statusLine, via)
+                            : failed->statusLine,
+                        failed->status);
     }
     // The same GET (with its range) on the new location.
     const std::string next = resolveLocation(target, failed->location);
