@@ -23,17 +23,19 @@ constexpr uint64_t kMaxTextSize = uint64_t{16} << 20;
 
 // What the server gave for one name.
 struct Served {
-  uint64_t size = 0;  // the bytes received, or those announced when the body was not read
+  uint64_t size = 0;             // the bytes received
   std::optional<Digest> sha256;  // of the whole body, when it was read
-  bool larger = false;           // longer than listed: the rest was not read
+  bool larger = false;           // longer than the listed size: the rest was not read
   std::string failure;           // why nothing usable came; empty when a body did
   std::vector<std::string> redirectedTo;
 };
 
-// A body longer than the listed size ends its GET there, as the updater's does.
+// A body longer than the listed size ends its GET there, as the updater's
+// does: what a server sends past it is never read (it may not end).
 struct LongerThanListed {};
 
-// Hashes and counts a body as it arrives; keeps it only where asked to.
+// Hashes and counts a body as it arrives, up to a limit; keeps it only where
+// asked to.
 class HashingSink : public http::BodySink {
  public:
   HashingSink(std::optional<uint64_t> limit, Progress* progress, std::string* keep)
@@ -41,7 +43,7 @@ class HashingSink : public http::BodySink {
 
   void announced(int64_t length) override {
     if (limit_ && static_cast<uint64_t>(length) > *limit_) {
-      received_ = static_cast<uint64_t>(length);
+      received_ = *limit_;
       throw LongerThanListed{};
     }
   }
