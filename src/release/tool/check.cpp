@@ -188,7 +188,7 @@ int check(const Invocation& invocation, const Console& console) {
     signature = served.failure.empty() && !served.larger ? signature : std::string();
   }
   ReleaseList list;
-  if (!readListAsTheUpdater(bytes, signature, invocation, console, report, list)) return kFailed;
+  if (!checkListAsTheUpdater(bytes, signature, invocation, console, report, list)) return kFailed;
 
   // Every listed file, then every compressed copy and patch.
   struct Item {

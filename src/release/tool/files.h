@@ -95,9 +95,9 @@ bool checksSignature(const Invocation& invocation);
 // installed; each finding goes to report, in the updater's order and words.
 // False when the updater cannot read the list at all. Raises
 // std::runtime_error for a key that cannot be read.
-bool readListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
-                          const Invocation& invocation, const Console& console,
-                          const ListReport& report, ReleaseList& list);
+bool checkListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
+                           const Invocation& invocation, const Console& console,
+                           const ListReport& report, ReleaseList& list);
 // The line that ends a report made without -p.
 extern const char kNoSignatureChecked[];
 // Writes root/update.ini.minisig over the exact bytes of root/update.ini and

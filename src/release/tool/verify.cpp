@@ -192,9 +192,9 @@ bool checksSignature(const Invocation& invocation) {
   return invocation.options.count("--public-key") > 0;
 }
 
-bool readListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
-                          const Invocation& invocation, const Console& console,
-                          const ListReport& report, ReleaseList& list) {
+bool checkListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
+                           const Invocation& invocation, const Console& console,
+                           const ListReport& report, ReleaseList& list) {
   // With a key, the list is checked as an updater built with that key checks
   // it, in its order and with its texts: the signature over the bytes, then
   // what the bytes say.
@@ -231,7 +231,7 @@ int verify(const Invocation& invocation, const Console& console) {
   const std::string signature = checksSignature(invocation)
                                     ? readBytes(root / "update.ini.minisig").value_or("")
                                     : std::string();
-  if (!readListAsTheUpdater(*bytes, signature, invocation, console, report, list)) return kFailed;
+  if (!checkListAsTheUpdater(*bytes, signature, invocation, console, report, list)) return kFailed;
   struct Entry {
     std::string name;
     fs::path path;
