@@ -122,8 +122,8 @@ std::string sizeText(uint64_t size) {
 std::string listedText(const Expected& listed) {
   if (!listed.any()) return "listed without Size or Hash";
   std::string text = "listed";
-  if (listed.size) text += " " + sizeText(*listed.size);
-  if (listed.sha256) text += " " + hashText(*listed.sha256);
+  if (listed.size) text.append(1, ' ').append(sizeText(*listed.size));
+  if (listed.sha256) text.append(1, ' ').append(hashText(*listed.sha256));
   return text;
 }
 
@@ -222,8 +222,9 @@ int check(const Invocation& invocation, const Console& console) {
       const bool ok = asListed(*item.listed, served);
       (item.isFile ? files : deltas)++;
       (item.isFile ? goodFiles : goodDeltas) += ok;
-      lines.push_back((ok ? "ok   " : "FAIL ") + item.line + ": " + listedText(*item.listed) +
-                      ", " + servedText(served) + "\n");
+      std::string line = ok ? "ok   " : "FAIL ";
+      line.append(item.line).append(": ").append(listedText(*item.listed)).append(", ");
+      lines.push_back(line.append(servedText(served)).append("\n"));
     }
     fetcher.progress = nullptr;
   }
