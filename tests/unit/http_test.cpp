@@ -131,7 +131,8 @@ TEST(HttpCookies, SetterHostOnlyPathPrefixAndNoPathNeverSent) {
   // At most 50 cookies of at most 4 KiB: a larger one and the 51st are dropped.
   http::CookieStore full;
   full.store("big=" + std::string(4094, 'v') + "; path=/", "h");
-  for (int i = 0; i < 60; ++i) full.store("k" + std::to_string(i) + "=v; path=/", "h");
+  for (int i = 0; i < 60; ++i)
+    full.store(std::string(1, 'k').append(std::to_string(i)).append("=v; path=/"), "h");
   const std::string sent = full.header("h", "/");
   EXPECT_EQ(std::count(sent.begin(), sent.end(), '='), 50);
   EXPECT_EQ(sent.rfind("k0=v;", 0), 0u);
