@@ -21,14 +21,15 @@ int main(int argc, char** argv) {
   size = (DWORD)fread(der, 1, sizeof der, file);
   fclose(file);
   certificate = CertCreateCertificateContext(X509_ASN_ENCODING, der, size);
-  store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE,
+                        "Root");
   if (!certificate || !store) return 1;
   if (adding) {
-    done = CertAddCertificateContextToStore(store, certificate, CERT_STORE_ADD_REPLACE_EXISTING,
-                                            NULL);
+    done =
+        CertAddCertificateContextToStore(store, certificate, CERT_STORE_ADD_REPLACE_EXISTING, NULL);
   } else {
-    found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
-                                       certificate, NULL);
+    found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate,
+                                       NULL);
     done = !found || CertDeleteCertificateFromStore(found);
   }
   CertFreeCertificateContext(certificate);

@@ -368,6 +368,10 @@ class SchannelTransport : public Transport {
       verdict = functions.verifyChain(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)
                     ? static_cast<HRESULT>(status.dwError)
                     : HRESULT_FROM_WIN32(GetLastError());
+      // A chain that stops short of any root is refused here too: Windows'
+      // policy does so, wine's lets it pass.
+      if (verdict == S_OK && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0)
+        verdict = CERT_E_CHAINING;
       functions.freeChain(chain);
     }
     functions.freeCertificate(certificate);
