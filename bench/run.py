@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The updater's benchmarks, each a ratio against a reference measured in the
 same run on the same machine: downloads against curl from one nginx on
-127.0.0.1, peak memory, the shipped executable's size and imports, start-up
-to a mapped window, and the update list's key scan with a huge Count.
+127.0.0.1 (also through a relay that adds latency), where the time per file
+goes for many small files, peak memory, the shipped executable's size and
+imports, start-up to a mapped window, and the update list's key scan with a
+huge Count.
 
 Prints a table and writes every figure as JSON."""
 from __future__ import annotations
@@ -202,10 +204,11 @@ class Bench:
                 if r[4].startswith(f"/{release}/") and r[4] != f"/{release}/update.ini"]
 
     def run_updater(self, release: str, base: str | None = None, app: Path | None = None,
-                    during=None) -> dict:
+                    during=None, wrap: list[str] = (), env: dict | None = None) -> dict:
         """One update run from a fresh installation (or the one given), through
         nginx or the server at base; during(proc) runs beside it instead of the
-        box answering."""
+        box answering. wrap goes before the updater's command line (a tracer),
+        env adds to its environment."""
         app = app or self.install(release)
         (self.scratch / "hklm.reg").write_text(
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SoftWare\\Molva]\r\n"
@@ -229,8 +232,8 @@ class Bench:
                                    stderr=subprocess.DEVNULL)
                 time.sleep(0.1)
 
-        result = timed(["./file.exe", "UPDATE"], cwd=app, env=self.env, during=during or answer_box,
-                       check=during is None)
+        result = timed([*wrap, "./file.exe", "UPDATE"], cwd=app, env=dict(self.env, **(env or {})),
+                       during=during or answer_box, check=during is None)
         if during is None and ((app / "file.exe").exists() or not (app / "UpdateBak").is_dir()):
             raise RuntimeError("the update run did not finish")
         return result
@@ -335,30 +338,32 @@ class Bench:
                 "across_runs_bytes_ratio": summary(across),
                 "runs": {who: [r["transfer"] for r in rs] for who, rs in figures.items()}}
 
-    def run_curl(self, release: str, names: list[str]) -> dict:
+    def run_curl(self, release: str, names: list[str], base: str | None = None,
+                 options: list[str] = ()) -> dict:
+        """One curl process fetching the files from nginx or the server at base."""
         self.clear_downloads(release)
         out = self.scratch / "curl"
         out.mkdir()
         config = self.scratch / "curl.cfg"
-        config.write_text("".join(f'url = "{self.nginx.base}/{release}/{n}"\noutput = "{n}"\n'
+        config.write_text("".join(f'url = "{base or self.nginx.base}/{release}/{n}"\noutput = "{n}"\n'
                                   for n in names))
-        return timed(["curl", "-s", "-f", "--config", str(config)], cwd=out)
+        return timed(["curl", "-s", "-f", *options, "--config", str(config)], cwd=out)
 
-    def run_minimal(self, release: str, names: list[str]) -> dict:
+    def run_minimal(self, release: str, names: list[str], wrap: list[str] = ()) -> dict:
         self.clear_downloads(release)
         out = self.scratch / "minimal"
         out.mkdir()
-        return timed([str(self.minimal), str(self.nginx.port),
+        return timed([*wrap, str(self.minimal), str(self.nginx.port),
                       *(f"/{release}/{n}" for n in names)], cwd=out)
 
-    def compare_downloads(self, release: str, names: list[str]) -> dict:
-        """Interleaved runs of the updater and of the two references (curl and
-        the minimal client). Each figure is the median over the runs; each ratio
-        is the median of the runs' own ratios (updater against the reference
-        run next to it), with their range."""
-        clients = {"updater": lambda: self.run_updater(release),
-                   "curl": lambda: self.run_curl(release, names),
-                   "minimal": lambda: self.run_minimal(release, names)}
+    def compare_downloads(self, release: str, names: list[str], clients: dict | None = None) -> dict:
+        """Interleaved runs of the updater and of the references (by default
+        curl and the minimal client). Each figure is the median over the runs;
+        each ratio is the median of the runs' own ratios (updater against the
+        reference run next to it), with their range."""
+        clients = clients or {"updater": lambda: self.run_updater(release),
+                              "curl": lambda: self.run_curl(release, names),
+                              "minimal": lambda: self.run_minimal(release, names)}
         figures = {who: [] for who in clients}
         for _ in range(self.runs):
             for who, run in clients.items():
@@ -371,13 +376,93 @@ class Bench:
                 figures[who].append(result)
         out = {who: {k: statistics.median(r[k] for r in rs) for k in rs[0]}
                for who, rs in figures.items()}
-        for reference in ("curl", "minimal"):
+        for reference in [who for who in clients if who != "updater"]:
             for key in ("transfer", "cpu"):
                 ratios = [u[key] / r[key] for u, r in zip(figures["updater"], figures[reference])]
                 out[f"{key}_ratio_{reference}"] = {"median": statistics.median(ratios),
                                                    "min": min(ratios), "max": max(ratios)}
         out["runs"] = figures
         return out
+
+    def compare_latency(self, release: str, names: list[str], delay_ms: int = 20) -> dict:
+        """The downloads through a relay that holds every piece of data delay_ms
+        in each direction (bench/delay_relay.py): the updater against one curl
+        fetching the files one after another on one connection, and against
+        curl with six transfers at a time. Interleaved, as compare_downloads."""
+        relay = subprocess.Popen([sys.executable, str(ROOT / "bench" / "delay_relay.py"),
+                                  str(self.nginx.port), str(delay_ms)], stdout=subprocess.PIPE,
+                                 text=True)
+        try:
+            base = f"http://127.0.0.1:{int(relay.stdout.readline())}"
+            # Without --parallel-immediate curl holds back each further transfer
+            # until it knows whether the connection already open can carry it
+            # too, which over HTTP/1.1 with latency makes the six transfers
+            # start one after another.
+            parallel = ["--parallel", "--parallel-immediate", "--parallel-max", "6"]
+            return self.compare_downloads(release, names, {
+                "updater": lambda: self.run_updater(release, base),
+                "curl": lambda: self.run_curl(release, names, base),
+                "parallel": lambda: self.run_curl(release, names, base, parallel)})
+        finally:
+            relay.terminate()
+            relay.wait(10)
+
+    def per_file(self, release: str, names: list[str]) -> dict:
+        """Where the updater's time goes in a release of many small files, per
+        file: its system calls (strace -c over a whole run, start and end
+        included) against the minimal client's; its synchronous repaints and
+        event checks with their time (bench/repaint_clock.c in its process), the
+        X server's CPU time and the transfer time beside them; and, in
+        interleaved runs, the transfer time with those repaints left undone
+        (the window drawn once a frame only). Medians of the runs; twice the
+        rounds of the other figures, since a run of 2,000 small files is short
+        and one busy moment of the machine can double it."""
+        files = len(names)
+        report = self.scratch / "strace.txt"
+        syscalls = {}
+        for who, run in (("updater", lambda wrap: self.run_updater(release, wrap=wrap)),
+                         ("minimal", lambda wrap: self.run_minimal(release, names, wrap))):
+            report.unlink(missing_ok=True)
+            run(["strace", "-c", "-f", "-o", str(report)])
+            syscalls[who] = {name: calls / files for name, calls in syscall_counts(report).items()}
+
+        clock = self.scratch / "repaint_clock.so"
+        subprocess.run(["cc", "-O2", "-shared", "-fPIC", "-o", str(clock),
+                        str(ROOT / "bench" / "repaint_clock.c"), "-ldl"], check=True)
+        tallies = self.scratch / "repaint-clock.txt"
+        runs = []
+        for _ in range(2 * self.runs):
+            figures = {}
+            for skip in ("0", "1"):
+                tallies.unlink(missing_ok=True)
+                x_before = cpu_seconds(self.display.proc.pid)
+                before = self.nginx.log_size()
+                result = self.run_updater(release, env={"LD_PRELOAD": str(clock),
+                                                        "REPAINT_CLOCK": str(tallies),
+                                                        "REPAINT_CLOCK_SKIP": skip})
+                x_cpu = cpu_seconds(self.display.proc.pid) - x_before
+                transfer = served_span(self.file_requests(release, before), f"/{release}/")
+                if skip == "1":
+                    figures["unpainted_transfer_ms"] = transfer * 1000 / files
+                    continue
+                tally = {line.split()[0]: (int(line.split()[1]), float(line.split()[2]))
+                         for line in tallies.read_text().splitlines()}
+                figures.update({"transfer_ms": transfer * 1000 / files,
+                                "cpu_ms": result["cpu"] * 1000 / files,
+                                "xserver_cpu_ms": x_cpu * 1000 / files,
+                                "flushes": tally["flush"][0] / files,
+                                "flush_ms": tally["flush"][1] * 1000 / files,
+                                "checks": tally["check"][0] / files,
+                                "check_ms": tally["check"][1] * 1000 / files})
+            runs.append(figures)
+        for r in runs:
+            r["painted_ratio"] = r["transfer_ms"] / r["unpainted_transfer_ms"]
+        return {"syscalls": syscalls,
+                "syscalls_per_file": {who: sum(c.values()) for who, c in syscalls.items()},
+                **{key: {"median": statistics.median(r[key] for r in runs),
+                         "min": min(r[key] for r in runs), "max": max(r[key] for r in runs)}
+                   for key in runs[0]},
+                "runs": runs}
 
     def compare_checked(self, plain: str, checked: str, file: Path) -> dict:
         """Interleaved runs of the updater on the same file listed without and
@@ -446,6 +531,23 @@ class Bench:
         return json.loads(out)["count_scan"]
 
 
+def syscall_counts(report: Path) -> dict[str, int]:
+    """The calls of each system call in a report of strace -c."""
+    counts = {}
+    for line in report.read_text().splitlines():
+        # % time, seconds, usecs/call, calls, errors (when there were), name
+        fields = line.split()
+        if len(fields) in (5, 6) and fields[-1] != "total" and re.fullmatch(r"[0-9.]+", fields[0]):
+            counts[fields[-1]] = int(fields[3])
+    return counts
+
+
+def cpu_seconds(pid: int) -> float:
+    """A running process's user + system CPU time so far."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", type=Path, default=ROOT / "build" / "linux")
@@ -454,8 +556,8 @@ def main() -> int:
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--json", type=Path, default=ROOT / "build" / "bench.json")
     parser.add_argument("--only", default="",
-                        help="comma-separated: big,hash,resume,current,many,memory,size,startup,"
-                             "count,delta")
+                        help="comma-separated: big,hash,resume,current,many,perfile,latency,memory,"
+                             "size,startup,count,delta")
     parser.add_argument("--scratch", type=Path, default=None,
                         help="where the server's files and the downloads go (default /dev/shm, "
                              "which leaves the disk out; a disk directory shows what flushes cost)")
@@ -489,6 +591,12 @@ def main() -> int:
         if want("many"):
             names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
             results["many"] = bench.compare_downloads("many", names)
+        if want("perfile"):
+            names = bench.publish("many", {f"f{i:04}.dat": 4096 for i in range(2000)})
+            results["perfile"] = bench.per_file("many", names)
+        if want("latency"):
+            names = bench.publish("latency", {f"l{i:03}.dat": 16384 for i in range(200)})
+            results["latency"] = bench.compare_latency("latency", names)
         if want("memory"):
             bench.publish("m16", {"m16.bin": 16 << 20})
             small = statistics.median(bench.run_updater("m16")["rss_kib"] for _ in range(3))
@@ -549,6 +657,19 @@ TARGETS = [
     ("2,000 x 4 KiB: transfer time / curl", ratio(("many", "transfer_ratio_curl")), 1.2, "{:.3f}"),
     ("2,000 x 4 KiB: transfer time / minimal client", ratio(("many", "transfer_ratio_minimal")),
      None, "{:.3f}"),
+    ("2,000 x 4 KiB: system calls per file, updater",
+     lambda r: r["perfile"]["syscalls_per_file"]["updater"], None, "{:.1f}"),
+    ("2,000 x 4 KiB: system calls per file, minimal client",
+     lambda r: r["perfile"]["syscalls_per_file"]["minimal"], None, "{:.1f}"),
+    ("2,000 x 4 KiB: repaint time per file (ms)", lambda r: r["perfile"]["flush_ms"], None, "{:.3f}"),
+    ("2,000 x 4 KiB: transfer time per file (ms)", lambda r: r["perfile"]["transfer_ms"], None,
+     "{:.3f}"),
+    ("2,000 x 4 KiB: transfer time / without the repaints", lambda r: r["perfile"]["painted_ratio"],
+     None, "{:.3f}"),
+    ("200 x 16 KiB, 20 ms each way: transfer / curl", ratio(("latency", "transfer_ratio_curl")),
+     None, "{:.3f}"),
+    ("200 x 16 KiB, 20 ms each way: / curl, 6 parallel", ratio(("latency", "transfer_ratio_parallel")),
+     None, "{:.3f}"),
     ("peak RSS, 16 MiB file (MiB)", lambda r: r["memory"]["rss_16mib_kib"] / 1024, 16, "{:.1f}"),
     ("peak RSS growth, 1 GiB over 16 MiB (MiB)", lambda r: r["memory"]["growth_kib"] / 1024, 1, "{:.2f}"),
     ("win32 updater.exe, stripped (KiB)", lambda r: r["size"]["bytes"] / 1024, 1024, "{:.0f}"),
@@ -578,19 +699,30 @@ def all_targets_hold(results) -> bool:
 
 def print_table(results):
     print(f"Machine: {results['machine']}")
-    print(f"| {'figure':46} | {'median (range)':>21} | {'target':>8} | holds |")
-    print(f"|{'-' * 48}|{'-' * 23}|{'-' * 10}|-------|")
+    print(f"| {'figure':52} | {'median (range)':>21} | {'target':>8} | holds |")
+    print(f"|{'-' * 54}|{'-' * 23}|{'-' * 10}|-------|")
     for name, value, limit, ok in rows(results):
-        print(f"| {name:46} | {value:>21} | {limit:>8} | {'yes' if ok else 'NO':5} |")
-    for key in ("big", "many"):
+        print(f"| {name:52} | {value:>21} | {limit:>8} | {'yes' if ok else 'NO':5} |")
+    for key in ("big", "many", "latency"):
         if key not in results:
             continue
-        for who in ("updater", "curl", "minimal"):
-            runs = results[key]["runs"][who]
+        for who, runs in results[key]["runs"].items():
             transfers = [r["transfer"] for r in runs]
             print(f"{key}: {who:8} transfer {results[key][who]['transfer']:.3f} s "
                   f"({min(transfers):.3f}-{max(transfers):.3f}), process "
                   f"{results[key][who]['wall']:.2f} s, CPU {results[key][who]['cpu']:.2f} s")
+    if "perfile" in results:
+        r = {key: value["median"] if "median" in value else value
+             for key, value in results["perfile"].items() if isinstance(value, dict)}
+        print(f"perfile: per file, updater: {r['flushes']:.2f} repaints ({r['flush_ms']:.3f} ms), "
+              f"{r['checks']:.2f} event checks ({r['check_ms']:.3f} ms), CPU {r['cpu_ms']:.3f} ms, "
+              f"X server CPU {r['xserver_cpu_ms']:.3f} ms, transfer {r['transfer_ms']:.3f} ms "
+              f"({r['unpainted_transfer_ms']:.3f} ms without the repaints)")
+        for who, calls in r["syscalls"].items():
+            top = sorted((item for item in calls.items() if item[1] >= 0.01),
+                         key=lambda item: -item[1])[:8]
+            print(f"perfile: {who} system calls per file {r['syscalls_per_file'][who]:.1f}: "
+                  + ", ".join(f"{name} {n:.2f}" for name, n in top))
     if "hash" in results:
         r = results["hash"]
         print(f"hash: updater transfer {r['plain']['transfer']:.3f} s plain, "

@@ -65,12 +65,15 @@ def run_captured(args, env, timeout):
         return code, out.read(), err.read()
 
 
-def complete_lines(path: Path) -> list[str]:
-    """The whole lines of a file that another process may be writing: its bytes
-    up to the last line end, decoded as UTF-8 (a read that ends inside a line,
-    or inside a character of it, leaves that line for the next read)."""
+def complete_lines(path: Path, start: int = 0) -> list[str]:
+    """The whole lines of a file that another process may be writing, from the
+    byte offset start: its bytes up to the last line end, decoded as UTF-8 (a
+    read that ends inside a line, or inside a character of it, leaves that line
+    for the next read). A missing file has none."""
     try:
-        data = path.read_bytes()
+        with open(path, "rb") as file:
+            file.seek(start)
+            data = file.read()
     except FileNotFoundError:
         return []
     return data[: data.rfind(b"\n") + 1].decode("utf-8").splitlines()

@@ -8,7 +8,7 @@ import subprocess
 import time
 from pathlib import Path
 
-from harness import unused_port
+from harness import complete_lines, unused_port
 
 NGINX_CONF = """\
 worker_processes 1;
@@ -62,15 +62,9 @@ class Nginx:
     def log(self, start: int = 0) -> list[tuple[float, float, int, int, str]]:
         """(end time, request time, status, body bytes, path) of every request
         logged so far, from the byte offset start of the log (see log_size)."""
-        path = self.tmp / "access.log"
-        if not path.exists():
-            return []
-        with open(path, "rb") as log:
-            log.seek(start)
-            text = log.read()
         rows = []
         # A line nginx is still writing is left for the next call.
-        for line in text[: text.rfind(b"\n") + 1].decode().splitlines():
+        for line in complete_lines(self.tmp / "access.log", start):
             end, took, status, sent, uri = line.split(" ", 4)
             rows.append((float(end), float(took), int(status), int(sent), uri))
         return rows
