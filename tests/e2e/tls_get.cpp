@@ -1,6 +1,8 @@
 // Fetches one URL path over the TLS transport and the socket transport
 // beneath it, as the HTTP client uses them, and writes the whole response
-// (head and body) to a file. Usage: tls_get <host> <port> <path> <file>.
+// (head and body) to a file. Usage: tls_get <host> <port> <path> <file>
+// [plain]; with "plain", over the socket transport alone (for the benchmark's
+// reference).
 // Prints "ok", and how often a wait for readable bytes said no (the server
 // may pause inside a record) and the longest read, in milliseconds; or the
 // handshake's failure text; or "error <code>" for a failed read or write.
@@ -14,10 +16,11 @@
 #include "http/tls.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) return 2;
+  if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "plain")) return 2;
   const std::string host = argv[1];
   std::unique_ptr<http::Transport> socket = http::makeSocketTransport();
-  std::unique_ptr<http::Transport> tls = http::makeTlsTransport(*socket);
+  std::unique_ptr<http::Transport> tls =
+      argc == 6 ? std::move(socket) : http::makeTlsTransport(*socket);
   boost::system::error_code error;
   try {
     tls->connect(host, static_cast<uint16_t>(std::stoi(argv[2])), error);
