@@ -19,7 +19,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import Display, Harness  # noqa: E402
-from tls_server import make_pki, tls_nginx, trusted  # noqa: E402
+from tls_server import make_pki, tls_nginx  # noqa: E402
 
 
 def fetch(h, args) -> tuple[float, float]:
@@ -52,11 +52,10 @@ def main() -> int:
         plain, port = tls_nginx(h, www, pki["good"])
         sink = "Z:\\dev\\null"
         runs = {"plain": [], "tls": []}
-        with trusted(h, pki["ca"][0].with_suffix(".der")):
-            for _ in range(options.runs):
-                runs["plain"].append(
-                    fetch(h, ["127.0.0.1", str(plain.port), "/file.bin", sink, "plain"]))
-                runs["tls"].append(fetch(h, ["localhost", str(port), "/file.bin", sink]))
+        h.trust_root(pki["ca"][0])
+        for _ in range(options.runs):
+            runs["plain"].append(fetch(h, ["127.0.0.1", str(plain.port), "/file.bin", sink, "plain"]))
+            runs["tls"].append(fetch(h, ["localhost", str(port), "/file.bin", sink]))
     finally:
         h.close()
         display.close()

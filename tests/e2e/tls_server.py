@@ -1,15 +1,13 @@
 """TLS for the end-to-end tests: a certification authority of the test's own
 made with openssl (a server certificate for localhost and 127.0.0.1, an
 expired one, one for another name and a self-signed one), Debian's nginx
-serving with one of them, and the authority trusted in the build's wine
-prefix for the length of a test."""
+serving with one of them (trusted through Harness.trust_root)."""
 from __future__ import annotations
 
-import contextlib
 import subprocess
 from pathlib import Path
 
-from harness import Failure, run_captured, unused_port
+from harness import unused_port
 
 CA_CONFIG = """\
 [ca]
@@ -35,7 +33,7 @@ def make_pki(directory: Path) -> dict[str, tuple[Path, Path]]:
     """Certificates and keys by name: "good" (localhost and 127.0.0.1 of the
     test's authority), "expired" (the same names, valid only in 2020), "other"
     (another name), "self" (self-signed for localhost). The authority itself
-    is "ca", with ca.der beside it."""
+    is "ca"."""
     d = directory
     d.mkdir(parents=True, exist_ok=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
@@ -43,7 +41,6 @@ def make_pki(directory: Path) -> dict[str, tuple[Path, Path]]:
              "-days", "30", "-subj", "/CN=Updater Test Authority",
              "-addext", "basicConstraints=critical,CA:TRUE",
              "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    _openssl("x509", "-in", str(d / "ca.pem"), "-outform", "DER", "-out", str(d / "ca.der"))
     _openssl("req", "-x509", *ec, "-keyout", str(d / "self.key"), "-out", str(d / "self.pem"),
              "-days", "30", "-subj", "/CN=localhost",
              "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
@@ -76,23 +73,3 @@ def tls_nginx(h, root: Path, certificate: tuple[Path, Path], directives: str = "
     server = h.nginx(root, f"listen 127.0.0.1:{port} ssl; ssl_certificate {cert}; "
                            f"ssl_certificate_key {key}; {directives}")
     return server, port
-
-
-@contextlib.contextmanager
-def trusted(h, ca_der: Path):
-    """The authority among the trusted roots of the build's wine prefix (the
-    machine's store there, as an administrator would add a company's own),
-    taken out again when the block ends."""
-    helper = h.bin_dir / "tests" / "trust_root.exe"
-
-    def run(action):
-        code, out, err = run_captured([h.wine, str(helper), action, h.native_path(ca_der)],
-                                      h.env, 120)
-        if code != 0:
-            raise Failure(f"trust_root {action} failed ({code}): {(out + err)[-300:]!r}")
-
-    run("add")
-    try:
-        yield
-    finally:
-        run("remove")
