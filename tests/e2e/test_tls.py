@@ -32,10 +32,13 @@ def test_a_trusted_server_gives_the_exact_bytes_and_the_others_their_reasons(h):
     servers = {name: tls_nginx(h, www, pki[name])[1] for name in ("good", "expired", "other", "self")}
     _, old_port = tls_nginx(h, www, pki["good"],
                             "ssl_protocols TLSv1 TLSv1.1; ssl_ciphers DEFAULT@SECLEVEL=0;")
-    refused = [
-        ("expired", "its certificate has expired or is not yet valid", "CERT_E_EXPIRED 0x800B0101"),
-        ("other", "its certificate is for another host", "CERT_E_CN_NO_MATCH 0x800B010F"),
-        ("self", "its certificate is not trusted", "CERT_E_UNTRUSTEDROOT 0x800B0109"),
+    wrong_name = ("its certificate is for another host", "CERT_E_CN_NO_MATCH 0x800B010F")
+    refused = [  # host, server, why, code
+        ("localhost", "expired", "its certificate has expired or is not yet valid",
+         "CERT_E_EXPIRED 0x800B0101"),
+        ("localhost", "other", *wrong_name),
+        ("127.0.0.1", "other", *wrong_name),  # an address is not taken for any name
+        ("localhost", "self", "its certificate is not trusted", "CERT_E_UNTRUSTEDROOT 0x800B0109"),
     ]
     # Before the authority is among the prefix's roots, the server is not trusted.
     code, printed, _ = fetch(h, "localhost", servers["good"], "/big.bin")
@@ -43,14 +46,15 @@ def test_a_trusted_server_gives_the_exact_bytes_and_the_others_their_reasons(h):
                                          "(CERT_E_CHAINING 0x800B010A)"),
           f"good server, authority not yet trusted: {code} {printed!r}")
     h.trust_root(pki["ca"][0])
-    code, printed, response = fetch(h, "localhost", servers["good"], "/big.bin")
-    check(code == 0 and printed.startswith("ok "), f"good server: {code} {printed!r}")
-    check(response.startswith(b"HTTP/1.1 200 ") and body_of(response) == data,
-          f"{len(response)} bytes of response for {len(data)}")
-    for name, why, system_code in refused:
-        code, printed, _ = fetch(h, "localhost", servers[name], "/big.bin")
-        check(code == 3 and printed == f"Cannot make a secure connection to localhost: {why} "
-              f"({system_code})", f"{name}: {code} {printed!r}")
+    for host in ("localhost", "127.0.0.1"):  # a name and an address of the certificate
+        code, printed, response = fetch(h, host, servers["good"], "/big.bin")
+        check(code == 0 and printed.startswith("ok "), f"good server: {code} {printed!r}")
+        check(response.startswith(b"HTTP/1.1 200 ") and body_of(response) == data,
+              f"{len(response)} bytes of response for {len(data)}")
+    for host, name, why, system_code in refused:
+        code, printed, _ = fetch(h, host, servers[name], "/big.bin")
+        check(code == 3 and printed == f"Cannot make a secure connection to {host}: {why} "
+              f"({system_code})", f"{name} as {host}: {code} {printed!r}")
     code, printed, _ = fetch(h, "localhost", old_port, "/big.bin")
     check(code == 3 and printed.endswith("the secure handshake failed "
                                          "(SEC_E_ALGORITHM_MISMATCH 0x80090331)"),

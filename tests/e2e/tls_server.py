@@ -37,7 +37,10 @@ def make_pki(directory: Path) -> dict[str, tuple[Path, Path]]:
     d = directory
     d.mkdir(parents=True, exist_ok=True)
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
-    _openssl("req", "-x509", *ec, "-keyout", str(d / "ca.key"), "-out", str(d / "ca.pem"),
+    # An RSA authority: wine's chain check once refused an ECDSA signature
+    # of a valid certificate (TRUST_E_CERT_SIGNATURE) under the 32-bit loader.
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(d / "ca.key"),
+             "-out", str(d / "ca.pem"),
              "-days", "30", "-subj", "/CN=Updater Test Authority",
              "-addext", "basicConstraints=critical,CA:TRUE",
              "-addext", "keyUsage=critical,keyCertSign,cRLSign")

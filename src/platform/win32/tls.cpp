@@ -20,6 +20,7 @@
 #include <wincrypt.h>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/ip/address.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -52,6 +53,8 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 // The versions older than TLS 1.2, never used.
 constexpr DWORD kOldProtocols =
     SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+// SECURITY_FLAG_IGNORE_CERT_CN_INVALID of the SSL policy (wininet.h).
+constexpr DWORD kIgnoreName = 0x00001000;
 // No client certificate is ever offered, and the certificate check is ours.
 constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
 
@@ -100,6 +103,8 @@ struct Schannel {
   decltype(&CertVerifyCertificateChainPolicy) verifyChain = nullptr;
   decltype(&CertFreeCertificateChain) freeChain = nullptr;
   decltype(&CertFreeCertificateContext) freeCertificate = nullptr;
+  decltype(&CertFindExtension) findExtension = nullptr;
+  decltype(&CryptDecodeObjectEx) decode = nullptr;
   CredHandle credentials{};
   HRESULT failure = SEC_E_OK;  // why TLS cannot be used, where it cannot
 };
@@ -139,9 +144,11 @@ const Schannel& schannel() {
     functions.verifyChain = SYSTEM_FUNCTION(crypt32, CertVerifyCertificateChainPolicy);
     functions.freeChain = SYSTEM_FUNCTION(crypt32, CertFreeCertificateChain);
     functions.freeCertificate = SYSTEM_FUNCTION(crypt32, CertFreeCertificateContext);
+    functions.findExtension = SYSTEM_FUNCTION(crypt32, CertFindExtension);
+    functions.decode = SYSTEM_FUNCTION(crypt32, CryptDecodeObjectEx);
     functions.sspi = initialize ? initialize() : nullptr;
     if (!functions.sspi || !functions.getChain || !functions.verifyChain || !functions.freeChain ||
-        !functions.freeCertificate)
+        !functions.freeCertificate || !functions.findExtension || !functions.decode)
       functions.failure = SEC_E_SECPKG_NOT_FOUND;
     else
       functions.failure = acquireCredentials(functions.sspi, functions.credentials);
@@ -356,18 +363,12 @@ class SchannelTransport : public Transport {
                             nullptr, &chain)) {
       verdict = HRESULT_FROM_WIN32(GetLastError());
     } else {
-      SSL_EXTRA_CERT_CHAIN_POLICY_PARA server{};
-      server.cbSize = sizeof server;
-      server.dwAuthType = AUTHTYPE_SERVER;
-      server.pwszServerName = target_.data();
-      CERT_CHAIN_POLICY_PARA policy{};
-      policy.cbSize = sizeof policy;
-      policy.pvExtraPolicyPara = &server;
-      CERT_CHAIN_POLICY_STATUS status{};
-      status.cbSize = sizeof status;
-      verdict = functions.verifyChain(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)
-                    ? static_cast<HRESULT>(status.dwError)
-                    : HRESULT_FROM_WIN32(GetLastError());
+      verdict = policyVerdict(chain, 0);
+      // An address is matched with the certificate's addresses here where
+      // the policy matched it with names only (wine's does); the rest of the
+      // policy still holds.
+      if (verdict == CERT_E_CN_NO_MATCH && namesAddress(certificate, host))
+        verdict = policyVerdict(chain, kIgnoreName);
       // A chain that stops short of any root is refused here too: Windows'
       // policy does so, wine's lets it pass.
       if (verdict == S_OK && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0)
@@ -376,6 +377,59 @@ class SchannelTransport : public Transport {
     }
     functions.freeCertificate(certificate);
     if (verdict != S_OK) fail(host, reasonOf(verdict), verdict);
+  }
+
+  // The SSL policy's verdict on the chain for the host, ignoring what
+  // `ignore` names (SECURITY_FLAG_IGNORE_...).
+  HRESULT policyVerdict(PCCERT_CHAIN_CONTEXT chain, DWORD ignore) {
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA server{};
+    server.cbSize = sizeof server;
+    server.dwAuthType = AUTHTYPE_SERVER;
+    server.fdwChecks = ignore;
+    server.pwszServerName = target_.data();
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &server;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    return schannel().verifyChain(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)
+               ? static_cast<HRESULT>(status.dwError)
+               : HRESULT_FROM_WIN32(GetLastError());
+  }
+
+  // Whether host is an IP address that the certificate's subject
+  // alternative names hold.
+  static bool namesAddress(PCCERT_CONTEXT certificate, const std::string& host) {
+    boost::system::error_code invalid;
+    const boost::asio::ip::address address = boost::asio::ip::make_address(host, invalid);
+    if (invalid) return false;
+    std::string bytes;
+    if (address.is_v4()) {
+      const auto v4 = address.to_v4().to_bytes();
+      bytes.assign(v4.begin(), v4.end());
+    } else {
+      const auto v6 = address.to_v6().to_bytes();
+      bytes.assign(v6.begin(), v6.end());
+    }
+    const Schannel& functions = schannel();
+    const CERT_INFO* info = certificate->pCertInfo;
+    const PCERT_EXTENSION names =
+        functions.findExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    CERT_ALT_NAME_INFO* decoded = nullptr;
+    DWORD size = 0;
+    if (names == nullptr ||
+        !functions.decode(X509_ASN_ENCODING, X509_ALTERNATE_NAME, names->Value.pbData,
+                          names->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size))
+      return false;
+    bool found = false;
+    for (DWORD i = 0; i < decoded->cAltEntry && !found; ++i) {
+      const CERT_ALT_NAME_ENTRY& entry = decoded->rgAltEntry[i];
+      found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+              entry.IPAddress.cbData == bytes.size() &&
+              std::memcmp(entry.IPAddress.pbData, bytes.data(), bytes.size()) == 0;
+    }
+    LocalFree(decoded);
+    return found;
   }
 
   // Decrypts the next record of the received bytes in place.
