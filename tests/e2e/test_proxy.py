@@ -157,7 +157,7 @@ def test_a_proxy_that_asks_for_the_users_logon(h):
                  [box.format(proxy=proxy.address)],
                  updated_files(h, h.before) if box == done() else None)
         logon = [event for event in proxy.events if not event[1].startswith("GET")]
-        first = logon[0][0]
+        first = logon[0][0] if logon else None
         check([(c, what.lower()) for c, what in logon[:3]] ==
               [(first, "no credentials"), (first, "negotiate"),
                (first, "authenticate testdomain\\updater")],
