@@ -180,6 +180,7 @@ class Harness:
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
         self.servers: list = []
+        self.roots: list[Path] = []  # certificates trusted in the wine prefix for this test
         self.mounts: list[Path] = []
         if self.windows:
             # The loader of the build's own programs (the updater, the helpers).
@@ -310,6 +311,19 @@ class Harness:
         code, out, err = self.release_tool(*args)
         check(code == 0, f"updater-release pack failed ({code}): {out}{err}")
 
+    def trust_root(self, certificate: Path) -> None:
+        """A root certificate (PEM or DER) trusted by the Windows programs this
+        test starts: added to the machine's roots of the build's wine prefix
+        (never the machine's own store), and taken out when the test ends."""
+        self._trust("add", certificate)
+        self.roots.append(certificate)
+
+    def _trust(self, action: str, certificate: Path) -> None:
+        helper = self.bin_dir / "tests" / "trust_root.exe"
+        code, out, err = run_captured([self.wine, str(helper), action,
+                                       self.native_path(certificate)], self.env, 120)
+        check(code == 0, f"trust_root {action} failed ({code}): {(out + err)[-300:]!r}")
+
     def start(self, exe: Path, args: list[str], cwd: Path, watch=False) -> "Running":
         """watch: the Windows build's window texts are read every few
         milliseconds from before the window opens, for texts()."""
@@ -324,6 +338,11 @@ class Harness:
             proc.kill()
         for server in self.servers:
             server.close()
+        for root in self.roots:
+            try:
+                self._trust("remove", root)
+            except Failure as failure:
+                print(failure, flush=True)  # what else close() does must still happen
         if self.windows:
             subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
         for mount in reversed(self.mounts):
