@@ -89,7 +89,9 @@ std::string tlsErrorMessage(const std::string& host, TlsReason reason,
     case TlsReason::Failed:
       break;
   }
-  return "Cannot make a secure connection to " + host + ": " + why + " (" + systemCode + ")";
+  std::string message = "Cannot make a secure connection to ";
+  message.append(host).append(": ").append(why).append(" (").append(systemCode).append(")");
+  return message;
 }
 
 }  // namespace http

@@ -10,6 +10,7 @@
 
 #include "base/windows_case.h"
 #include "doubles.h"
+#include "script_server.h"
 #include "tool_runner.h"
 #include "release/codepage.h"
 #include "release/list_checks.h"
@@ -262,6 +263,8 @@ TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
            {{"pack", rel, "--version", "1", "--expires", "0"}, "--expires takes a number of days"},
            {{"sign", rel}, "sign needs -s KEY"},
            {{"verify", rel, "-p"}, "-p needs a value (PUBKEY)"},
+           {{"check", "ftp://example.com/rel/"}, "URL must be an http or https URL"},
+           {{"check", "http://example.com/rel"}, "URL must end with \"/\""},
        }) {
     const Result result = Tool(args);
     EXPECT_EQ(result.code, 2) << message;
@@ -271,6 +274,38 @@ TEST_F(ReleaseToolTest, UsageErrorsSayWhatWasWrong) {
   Result help = Tool({"pack", "--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("updater-release verify DIR"), std::string::npos);
+}
+
+// check reads no body past its listed size (a server may send one without
+// end), and takes no redirect for a file listed without its hash, as the
+// updater takes none.
+TEST_F(ReleaseToolTest, CheckReadsNoFurtherThanListedAndFollowsNoRedirectForUncheckedBytes) {
+  release::Sha256 sha256;
+  sha256.update("abcd", 4);
+  const std::string hash = release::hashText(sha256.finish());
+  const std::string list =
+      "[Version]\r\nNewVersion=1\r\n[FileList]\r\nCount=2\r\nFile1=big.dat\r\n"
+      "Size1=4\r\nHash1=" +
+      hash + "\r\nFile2=plain.txt\r\nSize2=2\r\n";
+  testing_server::ScriptServer server;
+  server.accept()
+      .readRequest()
+      .send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list)
+      .readRequest()
+      .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\nabcdabcd\r\n")
+      .accept()
+      .readRequest()
+      .send("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n")
+      .start();
+  const Result result = Tool({"check", server.url("/rel/")});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(
+      result.out.find("FAIL big.dat: listed 4 bytes " + hash + ", served more than 4 bytes\n"),
+      std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("FAIL plain.txt: listed 2 bytes, not served: HTTP/1.1 302 Found\n"),
+            std::string::npos)
+      << result.out;
 }
 
 TEST_F(ReleaseToolTest, KeygenWritesAKeyPairOnceWithTheSecretKeyForItsOwnerOnly) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -82,6 +83,23 @@ PublicKey readPublicKey(const std::string& fileOrLine);
 // updater refuses them (a name or value it does not take, no [FileList] or
 // [Version] section), empty when it reads them.
 std::string readAsTheUpdater(const std::string& bytes, ReleaseList& list);
+// One finding about update.ini on a command's report: whether it holds, and
+// its text.
+using ListReport = std::function<void(bool holds, const std::string& what)>;
+// Whether the command was given a public key (-p) to check update.ini with.
+bool checksSignature(const Invocation& invocation);
+// Reads update.ini's bytes into `list` as the updater does and, given -p,
+// checks them as an updater built with that key does: the signature
+// (update.ini.minisig's bytes, empty when there is none) over the exact
+// bytes, then what such an updater requires of the list whatever it has
+// installed; each finding goes to report, in the updater's order and words.
+// False when the updater cannot read the list at all. Raises
+// std::runtime_error for a key that cannot be read.
+bool checkListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
+                           const Invocation& invocation, const Console& console,
+                           const ListReport& report, ReleaseList& list);
+// The line that ends a report made without -p.
+extern const char kNoSignatureChecked[];
 // Writes root/update.ini.minisig over the exact bytes of root/update.ini and
 // says so on out; raises std::runtime_error when either file fails, and
 // writes nothing for a list that an updater checking signatures would refuse

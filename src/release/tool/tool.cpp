@@ -88,6 +88,19 @@ const std::vector<Command>& commands() {
        {{"--secret-key", "KEY", "the secret key file that keygen wrote (or minisign -G -W)", true,
          "-s"}},
        sign},
+      {"check",
+       "URL",
+       "fetch URL/update.ini (URL as the updater's registry value URL holds it, ending in /) and "
+       "every file, compressed copy and patch it lists through the updater's own HTTP client, as "
+       "a client gets them, and compare each with its listed size and SHA-256; prints one line a "
+       "file with what is listed, what is served and any redirect on the way",
+       {{"--public-key", "PUBKEY",
+         "also fetch URL/update.ini.minisig and check update.ini as an updater built with the "
+         "public key PUBKEY does (as verify -p does); the list and its signature are then taken "
+         "from wherever the server redirects, as such an updater takes them",
+         false, "-p"},
+        {"--encoding", "gbk|utf-8", kEncodingHelp}},
+       check},
   };
   return table;
 }

@@ -43,6 +43,7 @@ int pack(const Invocation& invocation, const Console& console);
 int verify(const Invocation& invocation, const Console& console);
 int keygen(const Invocation& invocation, const Console& console);
 int sign(const Invocation& invocation, const Console& console);
+int check(const Invocation& invocation, const Console& console);
 
 // Runs the command line (without the program's name).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

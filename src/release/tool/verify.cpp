@@ -154,9 +154,8 @@ constexpr int64_t kRenewBefore = 7 * 86400;
 
 // What an updater built with the key requires of the list it read, whatever
 // it has installed (signedListProblem), and the signing time it remembers.
-template <typename Report>
 void checkSignedList(const ReleaseList& list, const Verification& signature, const Console& console,
-                     Report&& report) {
+                     const ListReport& report) {
   const int64_t now = unixNow();
   if (const std::string problem = signedListProblem(list, now); !problem.empty()) {
     report(false, problem);
@@ -185,36 +184,54 @@ void checkSignedList(const ReleaseList& list, const Verification& signature, con
 
 }  // namespace
 
-int verify(const Invocation& invocation, const Console& console) {
-  const Encoding encoding = encodingOf(invocation);
-  const fs::path root = pathOf(invocation.operands[0]);
-  const std::optional<std::string> bytes = readBytes(root / "update.ini");
-  if (!bytes) return console.fail("verify", "cannot read " + quoted(utf8Of(root / "update.ini")));
-  const bool keyed = invocation.options.count("--public-key") > 0;
-  bool listHolds = true;
-  auto report = [&](bool holds, const std::string& what) {
-    console.out << (holds ? "ok   " : "FAIL ") << what << "\n";
-    listHolds = listHolds && holds;
-  };
+const char kNoSignatureChecked[] =
+    "no signature was checked (-p PUBKEY checks update.ini as an updater built with that key "
+    "does)\n";
+
+bool checksSignature(const Invocation& invocation) {
+  return invocation.options.count("--public-key") > 0;
+}
+
+bool checkListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
+                           const Invocation& invocation, const Console& console,
+                           const ListReport& report, ReleaseList& list) {
   // With a key, the list is checked as an updater built with that key checks
   // it, in its order and with its texts: the signature over the bytes, then
-  // what the bytes say. The files are checked in any case, for a whole report.
+  // what the bytes say.
   std::optional<Verification> signature;
-  if (keyed) {
+  if (checksSignature(invocation)) {
     const PublicKey key = readPublicKey(invocation.option("--public-key"));
-    signature = release::verify(*bytes, readBytes(root / "update.ini.minisig").value_or(""), key);
+    signature = release::verify(bytes, signatureBytes, key);
     if (signature->verdict == Verdict::Ok)
       report(true, "update.ini is signed by key " + keyIdText(key.keyId) +
                        " (trusted comment: " + signature->trustedComment + ")");
     else
       report(false, listSignatureProblem(signature->verdict));
   }
-  ReleaseList list;
-  if (const std::string problem = readAsTheUpdater(*bytes, list); !problem.empty()) {
+  if (const std::string problem = readAsTheUpdater(bytes, list); !problem.empty()) {
     report(false, problem);
-    return kFailed;
+    return false;
   }
-  if (keyed) checkSignedList(list, *signature, console, report);
+  if (signature) checkSignedList(list, *signature, console, report);
+  return true;
+}
+
+int verify(const Invocation& invocation, const Console& console) {
+  const Encoding encoding = encodingOf(invocation);
+  const fs::path root = pathOf(invocation.operands[0]);
+  const std::optional<std::string> bytes = readBytes(root / "update.ini");
+  if (!bytes) return console.fail("verify", "cannot read " + quoted(utf8Of(root / "update.ini")));
+  bool listHolds = true;
+  auto report = [&](bool holds, const std::string& what) {
+    console.out << (holds ? "ok   " : "FAIL ") << what << "\n";
+    listHolds = listHolds && holds;
+  };
+  // The files are checked whatever the signature, for a whole report.
+  ReleaseList list;
+  const std::string signature = checksSignature(invocation)
+                                    ? readBytes(root / "update.ini.minisig").value_or("")
+                                    : std::string();
+  if (!checkListAsTheUpdater(*bytes, signature, invocation, console, report, list)) return kFailed;
   struct Entry {
     std::string name;
     fs::path path;
@@ -262,9 +279,7 @@ int verify(const Invocation& invocation, const Console& console) {
   if (deltas.total > 0)
     console.out << deltas.good << " of " << deltas.total
                 << " patches and compressed copies check out\n";
-  if (!keyed)
-    console.out << "no signature was checked (-p PUBKEY checks update.ini as an updater built with "
-                   "that key does)\n";
+  if (!checksSignature(invocation)) console.out << kNoSignatureChecked;
   return matching == entries.size() && deltas.good == deltas.total && listHolds ? kOk : kFailed;
 }
 
