@@ -50,10 +50,13 @@ def logon_name(authenticate: bytes) -> str:
 
 
 class NtlmProxy:
-    def __init__(self, root: Path, refuse: bool = False):
-        """refuse: the authenticate message is answered with another 407."""
+    def __init__(self, root: Path, refuse: bool = False, scheme: str = "NTLM"):
+        """refuse: the authenticate message is answered with another 407;
+        scheme: the one the challenges name ("Negotiate": NTLM's messages in
+        it, as a proxy gets them from a client without Kerberos)."""
         self.root = root
         self.refuse = refuse
+        self.scheme = scheme
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.port = self.listener.getsockname()[1]
         self.address = f"127.0.0.1:{self.port}"
@@ -117,17 +120,17 @@ class NtlmProxy:
             message = base64.b64decode(token, validate=True) if token else b""
         except ValueError:
             message = b""
-        if scheme.upper() != "NTLM" or not message:
+        if scheme.lower() != self.scheme.lower() or not message:
             self._note(number, "no credentials")
-            return "NTLM"
+            return self.scheme
         if message.startswith(NEGOTIATE):
             self._note(number, "negotiate")
-            return "NTLM " + base64.b64encode(challenge_message()).decode()
+            return self.scheme + " " + base64.b64encode(challenge_message()).decode()
         if message.startswith(AUTHENTICATE):
             self._note(number, "authenticate " + logon_name(message))
-            return "NTLM" if self.refuse else None
+            return self.scheme if self.refuse else None
         self._note(number, "not an NTLM message")
-        return "NTLM"
+        return self.scheme
 
     def close(self):
         self.listener.close()

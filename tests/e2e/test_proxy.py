@@ -133,19 +133,20 @@ def test_through_the_systems_proxy_settings(h):
 
 
 def test_a_proxy_that_asks_for_the_users_logon(h):
-    """NTLM as the logged-on user: negotiate and authenticate messages on one
-    connection, after the proxy's challenge, let the update through a proxy
-    that alone reaches the server; a proxy that refuses the logon is the box,
-    naming it. The user's logon for the proxy is one saved in the credential
-    manager, which the system's NTLM takes before the session's own (a wine
-    session has no domain logon to offer)."""
+    """NTLM as the logged-on user, asked for as NTLM or Negotiate: negotiate
+    and authenticate messages on one connection, after the proxy's
+    challenge, let the update through a proxy that alone reaches the server;
+    a proxy that refuses the logon is the box, naming it. The user's logon
+    for the proxy is one saved in the credential manager, which the system's
+    NTLM takes before the session's own (a wine session has no domain logon
+    to offer)."""
     if not h.windows:
         return
     from ntlm_proxy import NtlmProxy
     www = packed_release(h)
 
-    def one(case, refuse, box):
-        proxy = NtlmProxy(www, refuse)
+    def one(case, scheme, refuse, box):
+        proxy = NtlmProxy(www, refuse, scheme)
         h.servers.append(proxy)
         app = prepare(h)
         h.set_proxy_settings({"proxy": proxy.address})
@@ -164,6 +165,7 @@ def test_a_proxy_that_asks_for_the_users_logon(h):
               f"the logon as the proxy saw it: {logon}")
         served = [event for event in proxy.events if event[1] == "GET /rel/update.ini"]
         check(bool(served) != refuse, f"update.ini served: {served}")
-    each(h, [("NTLM logon of the user", False, done()),
-             ("NTLM logon refused", True,
+    each(h, [("NTLM logon of the user", "NTLM", False, done()),
+             ("Negotiate logon of the user, without Kerberos", "Negotiate", False, done()),
+             ("NTLM logon refused", "NTLM", True,
               LIST_FAILED + "HTTP/1.1 407 Proxy Authentication Required\r\nProxy: {proxy}")], one)
