@@ -19,7 +19,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from harness import Display, Harness  # noqa: E402
-from tls_server import make_pki, tls_nginx  # noqa: E402
+from tls_ca import TestCA  # noqa: E402
 
 
 def fetch(h, args) -> tuple[float, float]:
@@ -48,14 +48,14 @@ def main() -> int:
         with open(www / "file.bin", "wb") as out:
             for _ in range(options.mib):
                 out.write(os.urandom(1 << 20))
-        pki = make_pki(h.dir("pki"))
-        plain, port = tls_nginx(h, www, pki["good"])
+        ca = TestCA(h.dir("ca"))
+        plain, tls = h.nginx(www), h.nginx(www, tls=ca.server())
         sink = "Z:\\dev\\null"
         runs = {"plain": [], "tls": []}
-        h.trust_root(pki["ca"][0])
+        h.trust_root(ca.pem)
         for _ in range(options.runs):
             runs["plain"].append(fetch(h, ["127.0.0.1", str(plain.port), "/file.bin", sink, "plain"]))
-            runs["tls"].append(fetch(h, ["localhost", str(port), "/file.bin", sink]))
+            runs["tls"].append(fetch(h, ["localhost", str(tls.port), "/file.bin", sink]))
     finally:
         h.close()
         display.close()
