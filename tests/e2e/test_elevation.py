@@ -57,14 +57,14 @@ def test_dlls_planted_beside_the_updater_are_not_loaded(h):
     imported, and copies put beside the updater (also its working directory)
     load neither into it nor into its process with the rights, which update
     over https with the system's own (TLS through its secur32 and crypt32,
-    the hashes through its bcrypt)."""
+    the hashes through its bcrypt, the proxy settings through its winhttp)."""
     if not h.windows:
         return
     app, exe = install(h)
     objdump = ("i686" if h.build == "win32" else "x86_64") + "-w64-mingw32-objdump"
     table = subprocess.run([objdump, "-p", str(exe)], capture_output=True, text=True, check=True)
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", table.stdout)}
-    planted = ["comctl32", "bcrypt", "secur32", "crypt32"]
+    planted = ["comctl32", "bcrypt", "secur32", "crypt32", "winhttp"]
     check(not imports & {f"{name}.dll" for name in ["version", "sspicli", *planted]},
           f"imports {sorted(imports)}")
     # version.dll is checked in the import table alone: wine's own user32
