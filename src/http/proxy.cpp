@@ -214,6 +214,10 @@ Route fixedProxyRoute(std::string_view proxies, std::string_view bypass, const U
       into = &forScheme;
       entry.remove_prefix(equals + 1);
     }
+    if (base::equalsIgnoringAsciiCase(entry, "DIRECT")) {
+      into->push_back(std::nullopt);
+      continue;
+    }
     if (auto proxy = parseProxyAddress(entry, kWindowsDefaultPort))
       into->push_back(std::move(proxy));
   }

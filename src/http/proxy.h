@@ -47,7 +47,9 @@ Route parseProxyList(std::string_view list);
 // ("a:80", or per scheme "http=a:80;https=b:8080", entries separated by ";"
 // or blanks) and the bypass list ("<local>" for names without a dot, "*"
 // patterns, an optional "scheme://" and ":port"). A URL with no proxy of its
-// scheme, or in the bypass list, goes direct.
+// scheme, or in the bypass list, goes direct. The system's resolver answers
+// a proxy script in the same form ("a:1;b:2"), where an entry "DIRECT" is a
+// direct connection in its place.
 Route fixedProxyRoute(std::string_view proxies, std::string_view bypass, const Url& url);
 
 // The environment as curl reads it: http_proxy for http URLs (HTTP_PROXY is

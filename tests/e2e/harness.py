@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -19,6 +20,9 @@ from wine_run import WINE, WINE32, WINESERVER, prefix_for, prepare, wine_env, wi
 CAPTION = "Tarnel客户端自动升级"
 BOX_CAPTION = "系统提示"
 KEY = r"SoftWare\Molva"
+# Where the system keeps its proxy settings, and the flags of their binary form.
+CONNECTIONS = r"Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+PROXY_DIRECT, PROXY_FIXED, PROXY_SCRIPT, PROXY_DETECT = 1, 2, 4, 8
 
 
 # The first line of an AddressSanitizer or LeakSanitizer report, an
@@ -184,6 +188,8 @@ class Harness:
         self.root = Path(tempfile.mkdtemp(prefix="updater-e2e-"))
         self.procs: list = []
         self.servers: list = []
+        self.roots: list[Path] = []  # certificates trusted in the wine prefix for this test
+        self.credentials: list[str] = []  # servers with a saved logon in the wine prefix
         self.mounts: list[Path] = []
         if self.windows:
             # The loader of the build's own programs (the updater, the helpers).
@@ -193,9 +199,11 @@ class Harness:
             self.env = wine_env(self.prefix, display.name)
         else:
             self.env = dict(os.environ, DISPLAY=display.name, HKLM_REG_FILE=str(self.root / "hklm.reg"))
-            # The machine's own proxy settings are not the test's: a test sets its own.
-            for name in PROXY_VARIABLES:
-                self.env.pop(name, None)
+        # The machine's own proxy settings are not the test's: a test sets its
+        # own (wine's WinHTTP takes http_proxy for the machine's setting too).
+        for name in PROXY_VARIABLES:
+            self.env.pop(name, None)
+        self.proxy_settings_written = False
         self.set_registry(None)
 
     def dir(self, name: str) -> Path:
@@ -244,6 +252,36 @@ class Harness:
                     escaped = value.replace("\\", "\\\\").replace('"', '\\"')
                     lines.append(f'"{name}"="{escaped}"')
         (self.root / "hklm.reg").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
+
+    def set_proxy_settings(self, user: dict | None = None,
+                           machine: tuple[str, str] | None = None) -> None:
+        """The proxy settings of the build's wine prefix (Windows builds), in
+        the binary forms WinHTTP reads: user, as Internet Options writes it
+        (HKCU ...\\Connections, DefaultConnectionSettings): a dict of proxy,
+        bypass, script (a PAC URL) and detect (bool), None for a direct
+        connection; machine, as `netsh winhttp set proxy` writes it (HKLM
+        ...\\Connections, WinHttpSettings): (proxy, bypass), None for none.
+        Both values are taken out when the test ends."""
+        def counted(text: str) -> bytes:
+            return struct.pack("<I", len(text)) + text.encode("ascii")
+        user = user or {}
+        flags = (PROXY_DIRECT | (PROXY_FIXED if user.get("proxy") else 0) |
+                 (PROXY_SCRIPT if user.get("script") else 0) |
+                 (PROXY_DETECT if user.get("detect") else 0))
+        blob = (struct.pack("<III", 0x46, 1, flags) + counted(user.get("proxy", "")) +
+                counted(user.get("bypass", "")) + counted(user.get("script", "")) + bytes(32))
+        proxy, bypass = machine or ("", "")
+        machine_blob = (struct.pack("<III", 0x18, 0, PROXY_FIXED if machine else PROXY_DIRECT) +
+                        counted(proxy) + counted(bypass))
+        self.proxy_settings_written = True
+        for key, name, data in (("HKCU\\" + CONNECTIONS, "DefaultConnectionSettings", blob),
+                                ("HKLM\\" + CONNECTIONS, "WinHttpSettings", machine_blob)):
+            self._wine(["reg", "add", key, "/v", name, "/t", "REG_BINARY", "/d", data.hex(), "/f",
+                        *self._view(key)])
+
+    def _view(self, key: str) -> list[str]:
+        # A 32-bit build reads HKLM\Software in the registry's 32-bit view.
+        return ["/reg:32"] if self.build == "win32" and key.startswith("HKLM") else []
 
     def _wine(self, args, check=True):
         # A wine tool now and then fails at once on a loaded machine, while the
@@ -325,6 +363,31 @@ class Harness:
         code, out, err = self.release_tool(*args)
         check(code == 0, f"updater-release pack failed ({code}): {out}{err}")
 
+    def trust_root(self, certificate: Path) -> None:
+        """A root certificate (PEM or DER) trusted by the Windows programs this
+        test starts: added to the machine's roots of the build's wine prefix
+        (never the machine's own store), and taken out when the test ends."""
+        self._trust("add", certificate)
+        self.roots.append(certificate)
+
+    def save_credential(self, server: str, user: str, password: str) -> None:
+        """The user's logon for a server (user as DOMAIN\\name) saved in the
+        credential manager of the build's wine prefix; deleted when the test
+        ends."""
+        self._credential("add", server, user, password)
+        self.credentials.append(server)
+
+    def _credential(self, *args: str) -> None:
+        helper = self.bin_dir / "tests" / "save_credential.exe"
+        code, out, err = run_captured([self.wine, str(helper), *args], self.env, 120)
+        check(code == 0, f"save_credential {args[0]} failed ({code}): {(out + err)[-300:]!r}")
+
+    def _trust(self, action: str, certificate: Path) -> None:
+        helper = self.bin_dir / "tests" / "trust_root.exe"
+        code, out, err = run_captured([self.wine, str(helper), action,
+                                       self.native_path(certificate)], self.env, 120)
+        check(code == 0, f"trust_root {action} failed ({code}): {(out + err)[-300:]!r}")
+
     def start(self, exe: Path, args: list[str], cwd: Path, watch=False) -> "Running":
         """watch: the Windows build's window texts are read every few
         milliseconds from before the window opens, for texts()."""
@@ -339,6 +402,21 @@ class Harness:
             proc.kill()
         for server in self.servers:
             server.close()
+        for root in self.roots:
+            try:
+                self._trust("remove", root)
+            except Failure as failure:
+                print(failure, flush=True)  # what else close() does must still happen
+        for server in self.credentials:
+            try:
+                self._credential("remove", server)
+            except Failure as failure:
+                print(failure, flush=True)
+        if self.proxy_settings_written:
+            # Back to the prefix's own state: no setting of either kind.
+            for key, name in (("HKCU\\" + CONNECTIONS, "DefaultConnectionSettings"),
+                              ("HKLM\\" + CONNECTIONS, "WinHttpSettings")):
+                self._wine(["reg", "delete", key, "/v", name, "/f", *self._view(key)], check=False)
         if self.windows:
             subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
         for mount in reversed(self.mounts):

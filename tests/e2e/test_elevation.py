@@ -8,8 +8,9 @@ import re
 import shutil
 import subprocess
 
-from harness import check, eventually, release_paths, tree
+from harness import check, eventually, release_paths, tree, write_tree
 from test_run import OLD, install, start
+from tls_ca import TestCA
 
 NEW = {"data.dll": b"new data", "sub\\x.dll": b"new x"}
 DONE = "恭喜，你现在已经成功升级到新版本 6.3 了！"
@@ -55,33 +56,40 @@ def test_dlls_planted_beside_the_updater_are_not_loaded(h):
     which the loader would look for in the program's directory first: none is
     imported, and copies put beside the updater (also its working directory)
     load neither into it nor into its process with the rights, which update
-    with the system's own (the hashes through its bcrypt)."""
+    over https with the system's own (TLS through its secur32 and crypt32,
+    the hashes through its bcrypt, the proxy settings through its winhttp)."""
     if not h.windows:
         return
     app, exe = install(h)
     objdump = ("i686" if h.build == "win32" else "x86_64") + "-w64-mingw32-objdump"
     table = subprocess.run([objdump, "-p", str(exe)], capture_output=True, text=True, check=True)
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", table.stdout)}
-    check(not imports & {"version.dll", "comctl32.dll", "bcrypt.dll"}, f"imports {sorted(imports)}")
+    planted = ["comctl32", "bcrypt", "secur32", "crypt32", "winhttp"]
+    check(not imports & {f"{name}.dll" for name in ["version", "sspicli", *planted]},
+          f"imports {sorted(imports)}")
     # version.dll is checked in the import table alone: wine's own user32
     # imports it, so wine loads a preferred copy beside the program before the
     # program's entry runs, whatever the program does (Windows' user32, a
     # KnownDLL, does not import it).
-    for name in ("comctl32.dll", "bcrypt.dll"):
-        shutil.copy(h.bin_dir / "tests" / "planted.dll", app / name)
+    for name in planted:
+        shutil.copy(h.bin_dir / "tests" / "planted.dll", app / f"{name}.dll")
     # Wine takes its builtin DLLs over a copy in the program's directory,
     # where Windows takes the copy; preferring native DLLs, wine does as
     # Windows does.
-    h.env["WINEDLLOVERRIDES"] += ";comctl32,bcrypt=n,b"
-    server = h.server()
-    server.files.update(release_paths("6.3", NEW, hashed=True))
+    h.env["WINEDLLOVERRIDES"] += ";" + ",".join(planted) + "=n,b"
+    ca = TestCA(h.dir("ca"))
+    h.trust_root(ca.pem)
+    www = write_tree(h.dir("www"), {p.lstrip("/"): b for p, b in
+                                    release_paths("6.3", NEW, hashed=True).items()})
+    server = h.nginx(www, tls=ca.server())
     h.env["UPDATER_TEST_ELEVATION"] = "limited"
-    run = start(h, app, exe, server)
+    run = start(h, app, exe, server, server.base + "/rel/")
     box = run.box(60)
     code = run.wait(60)
     check(box.text == DONE and code == 0, f"box {box.text!r}, exit code {code}")
-    check(server.requests == ["/rel/update.ini"] * 2 + ["/rel/data.dll", "/rel/sub/x.dll"],
-          f"requests {server.requests}")
+    requests = [row[4] for row in server.log()]
+    check(requests == ["/rel/update.ini"] * 2 + ["/rel/data.dll", "/rel/sub/x.dll"],
+          f"requests {requests}")
     loaded = sorted(path.name for path in app.glob("*.loaded"))
     check(not loaded, f"planted DLLs loaded: {loaded}")
 

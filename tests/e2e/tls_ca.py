@@ -31,9 +31,11 @@ class TestCA:
         self.pem = self.dir / "ca.pem"
 
     def _root(self, name: str) -> None:
-        _openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                 "-keyout", f"{name}.key", "-out", f"{name}.pem", "-subj", f"/CN=Updater test {name}",
-                 "-days", "2", cwd=self.dir)
+        # RSA roots: wine's chain check once refused a valid certificate's
+        # ECDSA signature (TRUST_E_CERT_SIGNATURE) under the 32-bit loader.
+        _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
+                 "-out", f"{name}.pem", "-subj", f"/CN=Updater test {name}", "-days", "2",
+                 cwd=self.dir)
 
     def server(self, kind: str = "good") -> tuple[Path, Path]:
         names = "subjectAltName=DNS:other.invalid\n" if kind == "other-name" else NAMES

@@ -57,6 +57,8 @@ TEST(Proxy, FixedSettingPerSchemeAndItsBypassList) {
       {"p", "https://*.example.com", "http://a.example.com/", "p:80"},
       {"p", "h:8080", "http://h:8080/", "DIRECT"},
       {"p", "h:8080", "http://h/", "p:80"},
+      {"a:1;DIRECT b:2", "", "http://h/", "a:1 DIRECT b:2"},
+      {"https=DIRECT;http=a:1", "", "https://h/", "DIRECT"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Shown(http::fixedProxyRoute(c.proxies, c.bypass, http::parseUrl(c.url))), c.route)
