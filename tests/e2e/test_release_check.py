@@ -78,6 +78,7 @@ def test_check_says_per_file_what_is_listed_and_served(h):
         change(www / "rel")
         origin = h.nginx(www, extra, tls=tls)
         got, out, err = h.release_tool("check", origin.base + "/rel/", *options)
+        out = out.replace("\r\n", "\n")  # the Windows tool's console lines
         missing = [line for line in lines if line not in out]
         if got != code or missing:
             failures.append(f"{case}: exit code {got}, lacks {missing}:\n{out}{err}")
