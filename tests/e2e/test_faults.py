@@ -80,6 +80,16 @@ def updated_files(h, app_before: dict) -> dict:
     return files
 
 
+def packed_release(h) -> Path:
+    """www/rel: the new release with sizes and hashes, as the tool packs it."""
+    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b
+                                          for n, b in new_release(h).items()})
+    h.pack(packed, "6.3")
+    www = h.dir("www")
+    shutil.copytree(packed, www / "rel")
+    return www
+
+
 def start(h, app: Path, url: str, cwd: Path | None = None, exe: Path | None = None):
     settings = {"UpdatePath": h.native_path(app), "URL": url}
     if getattr(h, "settings", None) != settings:  # the wine registry is slow to write

@@ -2,22 +2,10 @@
 own: an update whose file is redirected to a second host (a CDN) and resumed
 there; a list that is not checked is not redirected; certificates that must
 not be trusted; and no way back from https to http."""
-import shutil
-
-from harness import check, write_tree
-from test_faults import (LIST_FAILED, NEW_DATA, TRANSFER_FAILED, conclude, done, each, new_release,
-                         prepare, start, updated_files)
+from harness import check
+from test_faults import (LIST_FAILED, NEW_DATA, TRANSFER_FAILED, conclude, done, each,
+                         packed_release, prepare, start, updated_files)
 from tls_ca import TestCA
-
-
-def packed_release(h):
-    """www/rel: the release with sizes and hashes, as the tool packs it."""
-    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b
-                                          for n, b in new_release(h).items()})
-    h.pack(packed, "6.3")
-    www = h.dir("www")
-    shutil.copytree(packed, www / "rel")
-    return www
 
 
 def moved(path: str, to: str) -> str:

@@ -6,22 +6,21 @@ variable, a proxy that is down, and no_proxy. On Windows the settings in
 the wine prefix's registry as WinHTTP reads them (the user's fixed proxy and
 bypass list, a proxy script, the machine's setting), and a proxy that asks
 for the user's NTLM logon."""
-import shutil
-
-from harness import check, unused_port, write_tree
-from test_faults import (LIST_FAILED, NEW_DATA, conclude, done, each, new_release, prepare, start,
-                         updated_files)
+from harness import check, unused_port
+from test_faults import (LIST_FAILED, NEW_DATA, conclude, done, each, packed_release, prepare,
+                         start, updated_files)
 from tinyproxy import VIA_REQUIRED
 from tls_ca import TestCA
 
 
-def packed_release(h):
-    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b
-                                          for n, b in new_release(h).items()})
-    h.pack(packed, "6.3")
-    www = h.dir("www")
-    shutil.copytree(packed, www / "rel")
-    return www
+def servers(h):
+    """The release's folder; the origin that refuses what did not come
+    through the proxy; the same release over HTTPS (its authority trusted);
+    the proxy."""
+    www = packed_release(h)
+    ca = TestCA(h.dir("ca"))
+    ca.trust(h)
+    return www, h.nginx(www, VIA_REQUIRED), h.nginx(www, tls=ca.server()), h.proxy()
 
 
 def test_through_the_environments_proxy(h):
@@ -30,12 +29,7 @@ def test_through_the_environments_proxy(h):
     proxy; https goes through the proxy's tunnel."""
     if h.windows:
         return
-    www = packed_release(h)
-    origin = h.nginx(www, VIA_REQUIRED)
-    ca = TestCA(h.dir("ca"))
-    ca.trust(h)
-    secure = h.nginx(www, tls=ca.server())
-    proxy = h.proxy()
+    _, origin, secure, proxy = servers(h)
     half = len(NEW_DATA) // 2
 
     def one(case, url, variables, box):
@@ -100,12 +94,7 @@ def test_through_the_systems_proxy_settings(h):
     machine's setting where the user has none."""
     if not h.windows:
         return
-    www = packed_release(h)
-    origin = h.nginx(www, VIA_REQUIRED)
-    ca = TestCA(h.dir("ca"))
-    ca.trust(h)
-    secure = h.nginx(www, tls=ca.server())
-    proxy = h.proxy()
+    _, origin, secure, proxy = servers(h)
     scripts = h.dir("pac")
     (scripts / "proxy.pac").write_text(PAC % proxy.address)
     script_server = h.nginx(scripts)

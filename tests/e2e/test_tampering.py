@@ -3,22 +3,16 @@ download between the run's plan and its resume, and links planted where the
 updater writes (Linux). Whatever was planted, the installed files are the
 listed ones and nothing outside the installation is written."""
 import os
-import shutil
 
-from harness import check, eventually, write_tree
-from test_faults import conclude, done, new_release, prepare, start, updated_files, NEW_DATA
+from harness import check, eventually
+from test_faults import conclude, done, packed_release, prepare, start, updated_files, NEW_DATA
 
 PAUSE = "UPDATER_TEST_PAUSE"
 
 
 def serve_packed(h):
     """nginx serving the release with sizes and hashes, as the tool packs it."""
-    packed = write_tree(h.dir("packed"), {n.replace("\\", "/"): b
-                                          for n, b in new_release(h).items()})
-    h.pack(packed, "6.3")
-    www = h.dir("www")
-    shutil.copytree(packed, www / "rel")
-    return h.nginx(www)
+    return h.nginx(packed_release(h))
 
 
 def test_bytes_added_to_a_staged_download_are_not_installed(h):

@@ -294,24 +294,11 @@ class SchannelTransport : public Transport {
     bool first = true;
     int credentialRequests = 0;
     for (;;) {
-      SecBuffer input[2] = {
-          {static_cast<ULONG>(rawEnd_ - rawBegin_), SECBUFFER_TOKEN, buffer_.get() + rawBegin_},
-          {0, SECBUFFER_EMPTY, nullptr}};
-      SecBufferDesc inputDescription{SECBUFFER_VERSION, 2, input};
-      Token output;
-      ULONG attributes = 0;
-      const SECURITY_STATUS status = functions.sspi->InitializeSecurityContextW(
-          const_cast<CredHandle*>(&functions.credentials), first ? nullptr : &context_,
-          target_.data(), kContextFlags, 0, 0, first ? nullptr : &inputDescription, 0, &context_,
-          &output.description, &attributes, nullptr);
+      boost::system::error_code error;
+      const SECURITY_STATUS status = handshakeStep(first, error);
       if (first && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) hasContext_ = true;
       first = false;
-      if (output.buffer.cbBuffer > 0 && output.buffer.pvBuffer != nullptr) {
-        boost::system::error_code error;
-        inner_.write(static_cast<const char*>(output.buffer.pvBuffer), output.buffer.cbBuffer,
-                     error);
-        if (error) fail(host, TlsReason::Failed, transferText(error));
-      }
+      if (error) fail(host, TlsReason::Failed, transferText(error));
       if (status == SEC_E_INCOMPLETE_MESSAGE) {
         pullHandshake(host);
         continue;
@@ -321,7 +308,6 @@ class SchannelTransport : public Transport {
       if (status == SEC_I_INCOMPLETE_CREDENTIALS && ++credentialRequests <= 2) continue;
       if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
         fail(host, reasonOf(status), status);
-      rawBegin_ = input[1].BufferType == SECBUFFER_EXTRA ? rawEnd_ - input[1].cbBuffer : rawEnd_;
       if (status == SEC_E_OK) break;
       if (rawBegin_ == rawEnd_) pullHandshake(host);
     }
@@ -474,7 +460,11 @@ class SchannelTransport : public Transport {
     return Step::Record;
   }
 
-  Step takeHandshakeMessage() {
+  // One step of the handshake over the received bytes not yet taken: the
+  // token it makes is sent, and the bytes it took are passed over (all but
+  // what SECBUFFER_EXTRA leaves), unless it needs more of them or the same
+  // ones again.
+  SECURITY_STATUS handshakeStep(bool first, boost::system::error_code& error) {
     const Schannel& functions = schannel();
     SecBuffer input[2] = {
         {static_cast<ULONG>(rawEnd_ - rawBegin_), SECBUFFER_TOKEN, buffer_.get() + rawBegin_},
@@ -483,15 +473,21 @@ class SchannelTransport : public Transport {
     Token output;
     ULONG attributes = 0;
     const SECURITY_STATUS status = functions.sspi->InitializeSecurityContextW(
-        const_cast<CredHandle*>(&functions.credentials), &context_, target_.data(), kContextFlags,
-        0, 0, &inputDescription, 0, &context_, &output.description, &attributes, nullptr);
-    if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::More;
-    if (output.buffer.cbBuffer > 0 && output.buffer.pvBuffer != nullptr) {
-      boost::system::error_code error;
+        const_cast<CredHandle*>(&functions.credentials), first ? nullptr : &context_,
+        target_.data(), kContextFlags, 0, 0, first ? nullptr : &inputDescription, 0, &context_,
+        &output.description, &attributes, nullptr);
+    if (output.buffer.cbBuffer > 0 && output.buffer.pvBuffer != nullptr)
       inner_.write(static_cast<const char*>(output.buffer.pvBuffer), output.buffer.cbBuffer, error);
-      if (error) ended_ = error;
-    }
-    rawBegin_ = input[1].BufferType == SECBUFFER_EXTRA ? rawEnd_ - input[1].cbBuffer : rawEnd_;
+    if (status != SEC_E_INCOMPLETE_MESSAGE && status != SEC_I_INCOMPLETE_CREDENTIALS)
+      rawBegin_ = input[1].BufferType == SECBUFFER_EXTRA ? rawEnd_ - input[1].cbBuffer : rawEnd_;
+    return status;
+  }
+
+  Step takeHandshakeMessage() {
+    boost::system::error_code error;
+    const SECURITY_STATUS status = handshakeStep(false, error);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::More;
+    if (error) ended_ = error;
     postHandshake_ = false;
     if (status == SEC_I_CONTINUE_NEEDED)
       ended_ = boost::asio::error::eof;
