@@ -20,6 +20,7 @@ namespace {
 
 // Bytes read from the inner connection at a time: a few records.
 constexpr size_t kInnerReadSize = 65536;
+constexpr int kHandshakeSilenceMs = 60000;
 
 struct SslDeleter {
   void operator()(SSL* ssl) const { SSL_free(ssl); }
@@ -175,10 +176,13 @@ class OpenSslTransport : public Transport {
       ERR_clear_error();
       const int result = SSL_do_handshake(ssl_.get());
       boost::system::error_code error;
-      if (!flush(error)) raiseFailed(host, "the connection failed during the handshake");
+      if (!flush(error)) raiseFailed(host, "the connection was closed");
       if (result == 1) return;
       if (SSL_get_error(ssl_.get(), result) != SSL_ERROR_WANT_READ) break;
-      if (!pull(-1, error)) raiseFailed(host, "the connection ended during the handshake");
+      // A server that never answers the handshake is given up after the
+      // silence a transfer is given up after.
+      if (!inner_.waitReadable(kHandshakeSilenceMs)) raiseFailed(host, "Socket Error # 10060");
+      if (!pull(0, error)) raiseFailed(host, "the connection was closed");
     }
     const long verified = SSL_get_verify_result(ssl_.get());
     if (verified != X509_V_OK) {
@@ -204,7 +208,6 @@ class OpenSslTransport : public Transport {
     if (queued) code.append(1, ' ').append(std::to_string(ERR_GET_REASON(queued)));
     throw base::Error(tlsErrorMessage(host, TlsReason::Failed, code));
   }
-
 
   // Whether bytes from the network wait to be decrypted.
   bool decryptable() const { return BIO_ctrl_pending(fromNetwork_) > 0; }
