@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/test_pause.h"
 #include "platform/win32/file_name_case.h"
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/system_library.h"
 
 namespace platform {
@@ -515,11 +516,8 @@ class Win32Platform : public Platform {
   // The name in the code page's upper case by the system's own table.
   std::string sameFileKey(const std::string& path) override {
     std::string key = Platform::sameFileKey(path);
-    const int units =
-        MultiByteToWideChar(CP_ACP, 0, key.data(), static_cast<int>(key.size()), nullptr, 0);
-    if (units <= 0) return key;
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, key.data(), static_cast<int>(key.size()), wide.data(), units);
+    const std::wstring wide = wideFromAnsi(key);
+    if (wide.empty()) return key;
     const std::optional<std::wstring> upper = upperCaseAsFileNames(wide);
     if (!upper) return key;
     // The UTF-16 units as bytes: a key, never shown or opened.

@@ -18,6 +18,7 @@
 
 #include "base/base64.h"
 #include "http/proxy.h"
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/system_library.h"
 
 namespace http {
@@ -28,15 +29,6 @@ namespace {
 // step (name resolution, connection, request, answer): a network without
 // WPAD must not hold the update for long.
 constexpr int kScriptTimeoutMs = 10000;
-
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int count = static_cast<int>(text.size());
-  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), count, nullptr, 0);
-  std::wstring result(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), count, result.data(), units);
-  return result;
-}
 
 std::string narrow(const wchar_t* text) {
   if (text == nullptr || *text == L'\0') return {};
@@ -104,7 +96,7 @@ std::optional<Route> scriptRoute(WinHttp& system, const Url& url, const std::wst
   }
   // A script on a server that asks who the user is gets the user's logon.
   options.fAutoLogonIfChallenged = TRUE;
-  const std::wstring target = wide(originOf(url) + url.path);
+  const std::wstring target = platform::wideFromAnsi(originOf(url) + url.path);
   WINHTTP_PROXY_INFO answer{};
   if (!system.proxyForUrl(system.session, target.c_str(), &options, &answer)) return std::nullopt;
   const std::string proxies = taken(answer.lpszProxy);
@@ -219,13 +211,14 @@ std::unique_ptr<ProxyLogon> systemProxyLogon(const std::string& scheme,
                                              const std::string& proxyHost) {
   const PSecurityFunctionTableW sspi = securityFunctions();
   if (sspi == nullptr) return nullptr;
-  std::wstring package = wide(scheme);
+  std::wstring package = platform::wideFromAnsi(scheme);
   CredHandle credentials;
   TimeStamp expiry;
   if (sspi->AcquireCredentialsHandleW(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr,
                                       nullptr, nullptr, nullptr, &credentials, &expiry) != SEC_E_OK)
     return nullptr;
-  return std::make_unique<SspiLogon>(sspi, credentials, wide("HTTP/" + proxyHost));
+  return std::make_unique<SspiLogon>(sspi, credentials,
+                                     platform::wideFromAnsi("HTTP/" + proxyHost));
 }
 
 }  // namespace http

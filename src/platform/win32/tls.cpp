@@ -31,6 +31,7 @@
 #include "base/error.h"
 #include "http/socket_system.h"
 #include "http/tls.h"
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/system_library.h"
 
 namespace http {
@@ -166,14 +167,6 @@ struct Token {
   }
 };
 
-std::wstring wide(const std::string& text) {
-  std::wstring result(text.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         result.data(), static_cast<int>(result.size()));
-  result.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return result;
-}
-
 class SchannelTransport : public Transport {
  public:
   explicit SchannelTransport(Transport& inner) : inner_(inner) {}
@@ -286,7 +279,7 @@ class SchannelTransport : public Transport {
   void handshake(const std::string& host) {
     const Schannel& functions = schannel();
     if (functions.failure != SEC_E_OK) fail(host, TlsReason::Failed, functions.failure);
-    target_ = wide(host);
+    target_ = platform::wideFromAnsi(host);
     if (!buffer_) {
       buffer_.reset(new char[kInitialCapacity]);
       capacity_ = kInitialCapacity;
