@@ -93,15 +93,17 @@ struct ReadLimitReached {};
   throw ConnectionFailure{std::move(message)};
 }
 
-[[noreturn]] void failWith(const boost::system::error_code& error) {
-  throw ConnectionFailure{socketErrorMessage(socketErrorCode(error))};
-}
-
 // A failure through a proxy names it, so that a user can tell their help
 // desk which proxy failed.
 std::string throughProxy(std::string message, const std::optional<ProxyServer>& proxy) {
   if (proxy) message += "\r\nProxy: " + proxyName(*proxy);
   return message;
+}
+
+// A socket's failure, named with the proxy it went to (if any).
+[[noreturn]] void failWith(const boost::system::error_code& error,
+                           const std::optional<ProxyServer>& proxy = std::nullopt) {
+  failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), proxy));
 }
 
 // A connection already opened by the client, for TLS to go over: its own
@@ -444,7 +446,7 @@ void Client::Impl::open(const Url& url, const std::optional<ProxyServer>& way) {
   connection = plain.get();
   boost::system::error_code error;
   plain->connect(withoutBrackets(way ? way->host : url.host), way ? way->port : url.port, error);
-  if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), way));
+  if (error) failWith(error, way);
   if (!url.https) return;
   if (way) tunnel(url, *way);
   if (!tls) tls = makeTlsTransport(opened);
@@ -464,7 +466,7 @@ void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
     request += "\r\n";
     boost::system::error_code error;
     plain->write(request.data(), request.size(), error);
-    if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), proxy));
+    if (error) failWith(error, proxy);
     ResponseHead head = readHead();
     if (head.status >= 200 && head.status <= 299) {
       // After a logon the tunnel is what is authenticated.
@@ -484,7 +486,7 @@ void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
           plain->close();
           begin = end = 0;
           plain->connect(withoutBrackets(proxy.host), proxy.port, error);
-          if (error) failWith(throughProxy(socketErrorMessage(socketErrorCode(error)), proxy));
+          if (error) failWith(error, proxy);
         }
         continue;
       }
