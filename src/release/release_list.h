@@ -8,6 +8,7 @@
 // know nothing of these keys ignore them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +45,12 @@ struct ListedFile {
   std::vector<Delta> patches;  // in the list's order
   bool operator==(const ListedFile&) const = default;
 };
+
+// An update list takes a few kilobytes; the updater (and the tool, as a
+// client) reads a list or its signature into memory up to this size, so that
+// a server that sends without end (or a huge file in its place) ends the GET
+// instead of taking all the memory there is.
+inline constexpr size_t kMaxListBytes = size_t{16} << 20;
 
 struct ReleaseList {
   std::vector<ListedFile> files;

@@ -111,10 +111,6 @@ class StagedDownload : public http::BodySink {
   CheckedSink check_;
 };
 
-// An update list takes a few kilobytes; a server that sends without end (or a
-// huge file in its place) ends the GET at this size instead of taking all the
-// memory there is.
-constexpr size_t kMaxTextSize = size_t{16} << 20;
 int32_t Clamp(int64_t n) {
   return static_cast<int32_t>(std::min<int64_t>(n, std::numeric_limits<int32_t>::max()));
 }
@@ -193,7 +189,7 @@ void Downloader::Fetch(const std::string& url, http::BodySink& sink,
 }
 
 std::string Downloader::GetText(const std::string& url, http::Redirects redirects) {
-  http::TextSink sink(kMaxTextSize, "The server's answer is larger than 16 MiB");
+  http::TextSink sink(release::kMaxListBytes, "The server's answer is larger than 16 MiB");
   Fetch(url, sink, std::nullopt, redirects);
   return std::move(sink.text);
 }

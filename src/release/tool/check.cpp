@@ -18,9 +18,6 @@ namespace release::tool {
 
 namespace {
 
-// The updater's bound on the list and its signature (both read into memory).
-constexpr uint64_t kMaxTextSize = uint64_t{16} << 20;
-
 // What the server gave for one name.
 struct Served {
   uint64_t size = 0;             // the bytes received
@@ -176,12 +173,13 @@ int check(const Invocation& invocation, const Console& console) {
   Fetcher fetcher(baseUrl);
   const http::Redirects listRedirects = keyed ? http::Redirects::Follow : http::Redirects::Refuse;
   std::string bytes;
-  Served served = fetcher.fetch("update.ini", kMaxTextSize, listRedirects, &bytes);
+  Served served = fetcher.fetch("update.ini", kMaxListBytes, listRedirects, &bytes);
   report(served.failure.empty() && !served.larger, "update.ini: " + servedText(served));
   if (!holds) return kFailed;
   std::string signature;
   if (keyed) {
-    served = fetcher.fetch("update.ini.minisig", kMaxTextSize, http::Redirects::Follow, &signature);
+    served =
+        fetcher.fetch("update.ini.minisig", kMaxListBytes, http::Redirects::Follow, &signature);
     report(served.failure.empty() && !served.larger, "update.ini.minisig: " + servedText(served));
     // A server without the file answers with an error status: the list is
     // then unsigned, which the signature's check says.
