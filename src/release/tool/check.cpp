@@ -165,7 +165,7 @@ int check(const Invocation& invocation, const Console& console) {
 
   bool holds = true;
   auto report = [&](bool ok, const std::string& what) {
-    console.out << (ok ? "ok   " : "FAIL ") << what << "\n";
+    console.out << lineMark(ok) << what << "\n";
     holds = holds && ok;
   };
   // The list and its signature, as the updater fetches them: a signed list is
@@ -220,7 +220,7 @@ int check(const Invocation& invocation, const Console& console) {
       const bool ok = asListed(*item.listed, served);
       (item.isFile ? files : deltas)++;
       (item.isFile ? goodFiles : goodDeltas) += ok;
-      std::string line = ok ? "ok   " : "FAIL ";
+      std::string line = lineMark(ok);
       line.append(item.line).append(": ").append(listedText(*item.listed)).append(", ");
       lines.push_back(line.append(servedText(served)).append("\n"));
     }

@@ -98,6 +98,11 @@ bool checksSignature(const Invocation& invocation);
 bool checkListAsTheUpdater(const std::string& bytes, const std::string& signatureBytes,
                            const Invocation& invocation, const Console& console,
                            const ListReport& report, ReleaseList& list);
+// How a report's line begins: "ok   " for a finding that holds, "FAIL " for
+// one that does not.
+inline const char* lineMark(bool holds) {
+  return holds ? "ok   " : "FAIL ";
+}
 // The line that ends a report made without -p.
 extern const char kNoSignatureChecked[];
 // Writes root/update.ini.minisig over the exact bytes of root/update.ini and

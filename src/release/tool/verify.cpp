@@ -135,7 +135,7 @@ DeltaCounts verifyDeltas(const ReleaseList& list, const fs::path& root, Encoding
   for (const Check& check : checks) {
     ++counts.total;
     if (check.problem.empty()) ++counts.good;
-    console.out << (check.problem.empty() ? "ok   " : "FAIL ") << check.line;
+    console.out << lineMark(check.problem.empty()) << check.line;
     if (!check.problem.empty())
       console.out << " " << check.problem;
     else if (!check.base.empty())
@@ -223,7 +223,7 @@ int verify(const Invocation& invocation, const Console& console) {
   if (!bytes) return console.fail("verify", "cannot read " + quoted(utf8Of(root / "update.ini")));
   bool listHolds = true;
   auto report = [&](bool holds, const std::string& what) {
-    console.out << (holds ? "ok   " : "FAIL ") << what << "\n";
+    console.out << lineMark(holds) << what << "\n";
     listHolds = listHolds && holds;
   };
   // The files are checked whatever the signature, for a whole report.
@@ -267,7 +267,7 @@ int verify(const Invocation& invocation, const Console& console) {
   size_t matching = 0;
   for (const Entry& entry : entries) {
     if (entry.problem.empty()) ++matching;
-    console.out << (entry.problem.empty() ? "ok   " : "FAIL ") << entry.name
+    console.out << lineMark(entry.problem.empty()) << entry.name
                 << (entry.problem.empty() ? "" : " " + entry.problem) << "\n";
   }
   const DeltaCounts deltas = verifyDeltas(list, root, encoding, invocation, console);
