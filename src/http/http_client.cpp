@@ -280,6 +280,13 @@ struct Client::Impl {
   void tunnel(const Url& url, const ProxyServer& proxy);
   // The Proxy-Authorization that answers the proxy's 407; empty when none can.
   std::string answerProxy(const ResponseHead& head, const ProxyServer& proxy);
+  // A logon authenticates the connection (or tunnel) it was made on: once
+  // it has gone through, later requests carry nothing of it.
+  void endLogon() {
+    if (!logon) return;
+    proxyAuthorization.clear();
+    logon.reset();
+  }
   void closeConnection();
 
   size_t receive(char* data, size_t size);
@@ -319,11 +326,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
       throw;
     }
     if (!failed) {
-      // A logon authenticates the connection: later requests carry nothing of it.
-      if (logon) {
-        proxyAuthorization.clear();
-        logon.reset();
-      }
+      endLogon();
       return;
     }
     if (failed->status == 407 && via && !target.https && ++proxyAnswers <= kMaxProxyAnswers) {
@@ -469,11 +472,7 @@ void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
     if (error) failWith(error, proxy);
     ResponseHead head = readHead();
     if (head.status >= 200 && head.status <= 299) {
-      // After a logon the tunnel is what is authenticated.
-      if (logon) {
-        proxyAuthorization.clear();
-        logon.reset();
-      }
+      endLogon();
       begin = end = 0;
       return;
     }
