@@ -84,6 +84,7 @@ constexpr int kMaxInterimResponses = 20;
 // the end of the GET.
 struct ConnectionFailure {
   std::string message;
+  bool silence = false;  // nothing arrived for the silence limit
 };
 
 // A read of an error body waited longer than its limit.
@@ -260,6 +261,7 @@ struct Client::Impl {
   std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   size_t begin = 0;
   size_t end = 0;
+  uint64_t receivedBytes = 0;  // all that ever arrived, to tell whether a response began
   int readLimitMs = kNoReadLimit;
   int silenceLimitMs = kDefaultReadLimitMs;
   bool inBody = false;  // the body of a successful response is being read
@@ -272,7 +274,8 @@ struct Client::Impl {
   // The URLs the last GET was sent on to, in order.
   std::vector<std::string> redirectedTo;
 
-  void connect(const Url& url);
+  // Whether the connection was open already and is used again.
+  bool connect(const Url& url);
   // The connection to the URL's server by one way: direct, or through the
   // proxy (a tunnel for https). A connection that cannot be made raises
   // ConnectionFailure, and the next way is tried.
@@ -367,22 +370,33 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
 std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sink,
                                                    std::optional<uint64_t> rangeFrom,
                                                    Redirects redirects) {
-  connect(url);
-  // Through a proxy an http request names the whole URL; an https one goes
-  // through the tunnel as it would to the server.
-  const bool proxied = via && !url.https;
-  std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom, proxied,
-                                    proxied ? proxyAuthorization : std::string());
-  boost::system::error_code error;
-  connection->write(request.data(), request.size(), error);
-  if (error) failWith(error);
-
   ResponseHead head;
-  int interim = 0;
-  do {
-    if (interim++ > kMaxInterimResponses) failWith(kMaxHeaderExceeded);
-    head = readHead();  // interim 1xx responses are skipped
-  } while (head.status >= 100 && head.status <= 199);
+  for (bool reused = connect(url);; reused = connect(url)) {
+    // Through a proxy an http request names the whole URL; an https one goes
+    // through the tunnel as it would to the server.
+    const bool proxied = via && !url.https;
+    const std::string request = requestHead(url, cookies.header(url.host, url.path), rangeFrom,
+                                            proxied, proxied ? proxyAuthorization : std::string());
+    const uint64_t receivedBefore = receivedBytes;
+    try {
+      boost::system::error_code error;
+      connection->write(request.data(), request.size(), error);
+      if (error) failWith(error);
+      int interim = 0;
+      do {
+        if (interim++ > kMaxInterimResponses) failWith(kMaxHeaderExceeded);
+        head = readHead();  // interim 1xx responses are skipped
+      } while (head.status >= 100 && head.status <= 199);
+      break;
+    } catch (const ConnectionFailure& failure) {
+      // A server may close an idle connection as a request goes out on it,
+      // and some proxies close after every response without saying so: a
+      // GET that got nothing back on a connection used before is sent once
+      // more, on a new one.
+      if (!reused || receivedBytes != receivedBefore || failure.silence) throw;
+    }
+    closeConnection();
+  }
   for (const std::string& setCookie : head.setCookies) cookies.store(setCookie, url.host);
 
   bool success = head.status >= 200 && head.status <= 299 && !head.hasLocation;
@@ -410,7 +424,7 @@ std::optional<ResponseHead> Client::Impl::exchange(const Url& url, BodySink& sin
   return head;
 }
 
-void Client::Impl::connect(const Url& url) {
+bool Client::Impl::connect(const Url& url) {
   const std::string key = originOf(url);
   auto known = knownRoutes.find(key);
   if (known == knownRoutes.end()) known = knownRoutes.emplace(key, routes(url)).first;
@@ -420,7 +434,7 @@ void Client::Impl::connect(const Url& url) {
     // it (or sent something nobody asked for), and a new one replaces it.
     if (url.https == connectedHttps && url.host == connectedHost && url.port == connectedPort &&
         begin == end && !connection->waitReadable(0)) {
-      return;
+      return true;
     }
     closeConnection();
   }
@@ -431,7 +445,7 @@ void Client::Impl::connect(const Url& url) {
       connectedHttps = url.https;
       connectedHost = url.host;
       connectedPort = url.port;
-      return;
+      return false;
     } catch (const ConnectionFailure& refused) {
       failure = refused.message;
       closeConnection();
@@ -538,7 +552,7 @@ size_t Client::Impl::receive(char* data, size_t size) {
       const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - start)
                               .count();
-      if (waited >= silenceLimitMs) failWith(socketErrorMessage(kTimedOut));
+      if (waited >= silenceLimitMs) throw ConnectionFailure{socketErrorMessage(kTimedOut), true};
       const int wait =
           static_cast<int>(std::min<int64_t>(kWaitingIntervalMs, silenceLimitMs - waited));
       if (connection->waitReadable(wait)) break;
@@ -547,6 +561,7 @@ size_t Client::Impl::receive(char* data, size_t size) {
   }
   boost::system::error_code error;
   size_t received = connection->readSome(data, size, error);
+  receivedBytes += received;
   if (error == asio::error::eof) return 0;
   if (error) failWith(error);
   return received;

@@ -405,6 +405,18 @@ TEST(HttpGet, ConnectionIsReusedUntilClosedByTheServer) {
       .accept()
       .readRequest()
       .send(ok("four"))
+      // Closed as the next request arrives: sent once more, on a new
+      // connection; a new connection closed so is the failure it is.
+      .readRequest()
+      .close()
+      .accept()
+      .readRequest()
+      .send(ok("five"))
+      .readRequest()
+      .close()
+      .accept()
+      .readRequest()
+      .close()
       .start();
   http::Client client;
   EXPECT_EQ(client.getText(server.url("/1")), "one");
@@ -412,7 +424,10 @@ TEST(HttpGet, ConnectionIsReusedUntilClosedByTheServer) {
   EXPECT_EQ(client.getText(server.url("/3")), "three");
   server.waitForClosed(2);
   EXPECT_EQ(client.getText(server.url("/4")), "four");
-  EXPECT_EQ(server.requests().size(), 4u);
+  EXPECT_EQ(client.getText(server.url("/5")), "five");
+  StringSink sink;
+  EXPECT_EQ(errorOf(client, server.url("/6"), sink), "Connection Closed Gracefully.");
+  EXPECT_EQ(server.requests().size(), 8u);
 }
 
 TEST(HttpGet, InterimResponsesAreSkippedAndNoContentHasNoBody) {
