@@ -50,6 +50,16 @@ int hexDigitValue(char c) {
   return -1;
 }
 
+std::optional<int64_t> decimalValue(std::string_view text, size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 size_t singleByteChar(std::string_view, size_t) {
   return 1;
 }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,10 @@ bool endsWithIgnoringAsciiCase(std::string_view text, std::string_view tail);
 
 // The value of a hexadecimal digit (either case), or -1.
 int hexDigitValue(char c);
+
+// The value of a decimal number of 1 to maxDigits digits (at most 18),
+// nothing else around them; nullopt for anything else.
+std::optional<int64_t> decimalValue(std::string_view text, size_t maxDigits);
 
 // The number of bytes of the character that starts at text[at] (at least 1).
 using CharLength = std::function<size_t(std::string_view text, size_t at)>;

@@ -199,13 +199,7 @@ int statusCodeOf(std::string_view statusLine) {
 
 // A decimal Content-Length; -1 when it is not one.
 int64_t contentLengthOf(std::string_view value) {
-  if (value.empty() || value.size() > 18) return -1;
-  int64_t length = 0;
-  for (char c : value) {
-    if (c < '0' || c > '9') return -1;
-    length = length * 10 + (c - '0');
-  }
-  return length;
+  return base::decimalValue(value, 18).value_or(-1);
 }
 
 // The size at the start of a chunk-size line (extensions after it ignored).
@@ -280,6 +274,8 @@ struct Client::Impl {
   // proxy (a tunnel for https). A connection that cannot be made raises
   // ConnectionFailure, and the next way is tried.
   void open(const Url& url, const std::optional<ProxyServer>& way);
+  // A new TCP connection to the URL's server, or to the proxy when there is one.
+  void dial(const Url& url, const std::optional<ProxyServer>& way);
   void tunnel(const Url& url, const ProxyServer& proxy);
   // The Proxy-Authorization that answers the proxy's 407; empty when none can.
   std::string answerProxy(const ResponseHead& head, const ProxyServer& proxy);
@@ -334,8 +330,7 @@ void Client::Impl::get(const std::string& url, BodySink& sink, std::optional<uin
     }
     if (failed->status == 407 && via && !target.https && ++proxyAnswers <= kMaxProxyAnswers) {
       // The proxy asks who the user is: the same GET again with the answer.
-      const std::optional<ProxyServer> proxy = via;
-      proxyAuthorization = answerProxy(*failed, *proxy);
+      proxyAuthorization = answerProxy(*failed, *via);
       if (!proxyAuthorization.empty()) continue;
     }
     if (!followed(*failed, redirects)) {
@@ -461,15 +456,22 @@ void Client::Impl::open(const Url& url, const std::optional<ProxyServer>& way) {
   via = way;
   logon.reset();
   connection = plain.get();
-  boost::system::error_code error;
-  plain->connect(withoutBrackets(way ? way->host : url.host), way ? way->port : url.port, error);
-  if (error) failWith(error, way);
+  dial(url, way);
   if (!url.https) return;
   if (way) tunnel(url, *way);
   if (!tls) tls = makeTlsTransport(opened);
   connection = tls.get();
+  boost::system::error_code error;
   tls->connect(withoutBrackets(url.host), url.port, error);
   if (error) failWith(error);
+}
+
+void Client::Impl::dial(const Url& url, const std::optional<ProxyServer>& way) {
+  plain->close();
+  begin = end = 0;
+  boost::system::error_code error;
+  plain->connect(withoutBrackets(way ? way->host : url.host), way ? way->port : url.port, error);
+  if (error) failWith(error, way);
 }
 
 // CONNECT host:port, answered by the proxy with a 2xx before anything of
@@ -494,13 +496,8 @@ void Client::Impl::tunnel(const Url& url, const ProxyServer& proxy) {
     if (head.status == 407 && answers < kMaxProxyAnswers) {
       proxyAuthorization = answerProxy(head, proxy);
       if (!proxyAuthorization.empty()) {
-        if (head.connectionClose || !plain->isOpen()) {
-          // A proxy that closes after its 407 is answered on a new connection.
-          plain->close();
-          begin = end = 0;
-          plain->connect(withoutBrackets(proxy.host), proxy.port, error);
-          if (error) failWith(error, proxy);
-        }
+        // A proxy that closes after its 407 is answered on a new connection.
+        if (head.connectionClose || !plain->isOpen()) dial(url, proxy);
         continue;
       }
     }

@@ -28,17 +28,6 @@ std::vector<std::string_view> entriesOf(std::string_view list) {
   return entries;
 }
 
-std::optional<uint16_t> portOf(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  uint32_t port = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    port = port * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (port == 0 || port > 65535) return std::nullopt;
-  return static_cast<uint16_t>(port);
-}
-
 // Splits "host[:port]" (an IPv6 literal in brackets); the port is empty
 // when there is none.
 std::pair<std::string_view, std::string_view> splitPort(std::string_view text) {
@@ -92,14 +81,10 @@ std::optional<uint32_t> ipv4Of(std::string_view text) {
   uint32_t address = 0;
   for (int part = 0; part < 4; ++part) {
     const size_t end = part == 3 ? text.size() : text.find('.');
-    if (end == std::string_view::npos || end == 0 || end > 3) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : text.substr(0, end)) {
-      if (c < '0' || c > '9') return std::nullopt;
-      value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (value > 255) return std::nullopt;
-    address = address << 8 | value;
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::optional<int64_t> value = base::decimalValue(text.substr(0, end), 3);
+    if (!value || *value > 255) return std::nullopt;
+    address = address << 8 | static_cast<uint32_t>(*value);
     text.remove_prefix(part == 3 ? end : end + 1);
   }
   return address;
@@ -119,14 +104,14 @@ bool bypasses(std::string_view entry, const Url& url, BypassStyle style) {
     entry.remove_prefix(scheme + 3);
   }
   auto [pattern, portText] = splitPort(entry);
-  if (!portText.empty() && portOf(portText) != url.port) return false;
+  if (!portText.empty() && portNumber(portText) != url.port) return false;
   if (pattern.empty()) return false;
   if (style == BypassStyle::Windows) return globMatches(pattern, host);
   // An IPv4 range: the address's leading bits.
   if (const size_t slash = pattern.find('/'); slash != std::string_view::npos) {
     const auto network = ipv4Of(pattern.substr(0, slash));
     const auto address = ipv4Of(host);
-    const auto bits = portOf(pattern.substr(slash + 1));
+    const auto bits = base::decimalValue(pattern.substr(slash + 1), 2);
     if (!network || !address || !bits || *bits > 32) return false;
     const uint32_t mask = *bits == 0 ? 0 : ~uint32_t{0} << (32 - *bits);
     return (*network & mask) == (*address & mask);
@@ -176,7 +161,7 @@ std::optional<ProxyServer> parseProxyAddress(std::string_view text, uint16_t def
   proxy.host = host;
   proxy.port = defaultPort;
   if (!port.empty()) {
-    const auto number = portOf(port);
+    const auto number = portNumber(port);
     if (!number) return std::nullopt;
     proxy.port = *number;
   }

@@ -13,18 +13,13 @@ namespace {
   throw base::Error(std::string());
 }
 
-uint16_t parsePort(const std::string& text) {
-  if (text.empty() || text.size() > 5) raiseBadUrl();
-  uint32_t port = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') raiseBadUrl();
-    port = port * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (port == 0 || port > 65535) raiseBadUrl();
-  return static_cast<uint16_t>(port);
-}
-
 }  // namespace
+
+std::optional<uint16_t> portNumber(std::string_view text) {
+  const std::optional<int64_t> port = base::decimalValue(text, 5);
+  if (!port || *port == 0 || *port > 65535) return std::nullopt;
+  return static_cast<uint16_t>(*port);
+}
 
 Url parseUrl(const std::string& text) {
   std::string url = text;
@@ -47,7 +42,9 @@ Url parseUrl(const std::string& text) {
   if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
   size_t colon = authority.rfind(':');
   if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
-    result.port = parsePort(authority.substr(colon + 1));
+    const std::optional<uint16_t> port = portNumber(std::string_view(authority).substr(colon + 1));
+    if (!port) raiseBadUrl();
+    result.port = *port;
     authority.erase(colon);
   }
   if (authority.empty()) raiseBadUrl();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace http {
 
@@ -28,6 +29,9 @@ Url parseUrl(const std::string& url);
 // the request's host, anything else relative to the request path's folder
 // (the query of the request dropped). Empty for an empty value.
 std::string resolveLocation(const Url& request, const std::string& location);
+
+// A port number, 1 to 65535 in decimal; nullopt for anything else.
+std::optional<uint16_t> portNumber(std::string_view text);
 
 // The value of the Host header: the host, plus ":<port>" when the port is not
 // the scheme's own (80, 443).

@@ -26,6 +26,7 @@ std::string_view upToZero(std::string_view s) {
   return s.substr(0, s.find('\0'));
 }
 
+using base::decimalValue;
 using base::equalsIgnoringAsciiCase;
 
 // A name as the reader looks it up: up to a zero byte, blanks removed.
@@ -65,12 +66,8 @@ int64_t keyNumber(std::string_view name, std::string_view prefix, int32_t count)
       !equalsIgnoringAsciiCase(name.substr(0, prefix.size()), prefix))
     return 0;
   const std::string_view digits = name.substr(prefix.size());
-  if (digits.front() == '0' || digits.size() > 10) return 0;
-  int64_t number = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    number = number * 10 + (c - '0');
-  }
+  if (digits.front() == '0') return 0;
+  const int64_t number = decimalValue(digits, 10).value_or(0);
   return number <= count ? number : 0;
 }
 

@@ -80,20 +80,22 @@ TEST(Proxy, EnvironmentAsCurlReadsIt) {
       {{{"http_proxy", "p:1"}, {"no_proxy", ".example.com"}}, "http://example.com/", "DIRECT"},
       {{{"http_proxy", "p:1"}, {"no_proxy", "example.com"}}, "http://badexample.com/", "p:1"},
       {{{"http_proxy", "p:1"}, {"NO_PROXY", "*"}}, "http://h/", "DIRECT"},
-      {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.0/8, 127.0.0.1"}}, "http://10.9.8.7/",
+      {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.0/8, 127.0.0.1"}},
+       "http://10.9.8.7/",
        "DIRECT"},
       {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.0/8"}}, "http://11.0.0.1/", "p:1"},
+      {{{"http_proxy", "p:1"}, {"no_proxy", "0.0.0.0/0"}}, "http://11.0.0.1/", "DIRECT"},
       {{{"http_proxy", "p:1"}, {"no_proxy", "h:8080"}}, "http://h:8080/", "DIRECT"},
       {{{"http_proxy", "p:1"}, {"no_proxy", "h:8080"}}, "http://h/", "p:1"},
       {{{"http_proxy", "socks5://s:1"}}, "http://h/", "DIRECT"},
   };
   for (const Case& c : cases) {
-    const auto route = http::environmentRoute(
-        http::parseUrl(c.url), [&](const char* name) -> std::optional<std::string> {
-          auto found = c.variables.find(name);
-          if (found == c.variables.end()) return std::nullopt;
-          return found->second;
-        });
+    const auto route = http::environmentRoute(http::parseUrl(c.url),
+                                              [&](const char* name) -> std::optional<std::string> {
+                                                auto found = c.variables.find(name);
+                                                if (found == c.variables.end()) return std::nullopt;
+                                                return found->second;
+                                              });
     EXPECT_EQ(Shown(route), c.route) << c.url << " " << c.variables.begin()->first;
   }
 }

@@ -30,20 +30,11 @@ namespace {
 // WPAD must not hold the update for long.
 constexpr int kScriptTimeoutMs = 10000;
 
-std::string narrow(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string result(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), size, nullptr, nullptr);
-  result.resize(static_cast<size_t>(size - 1));
-  return result;
-}
-
 // A string WinHTTP allocated for its caller, as text; freed at once.
 std::string taken(wchar_t*& text) {
-  std::string result = narrow(text);
-  if (text != nullptr) GlobalFree(text);
+  if (text == nullptr) return {};
+  std::string result = platform::ansiFromWide(text);
+  GlobalFree(text);
   text = nullptr;
   return result;
 }

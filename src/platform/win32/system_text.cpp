@@ -2,17 +2,12 @@
 #include <windows.h>
 
 #include "ini/system_text.h"
+#include "platform/win32/ansi_text.h"
 
 namespace ini {
 
 std::string systemTextFromUtf16(std::u16string_view units) {
-  if (units.empty()) return {};
-  const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
-  const int count = static_cast<int>(units.size());
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide, count, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, count, text.data(), size, nullptr, nullptr);
-  return text;
+  return platform::ansiFromWide({reinterpret_cast<const wchar_t*>(units.data()), units.size()});
 }
 
 std::string systemTextFromUtf8(std::string_view utf8) {

@@ -34,8 +34,13 @@ struct DeltaCounts {
 std::string sizeProblem(const fs::path& path, const std::optional<uint64_t>& size) {
   std::error_code error;
   if (!fs::is_regular_file(path, error)) return "(missing)";
-  if (const uint64_t actual = fs::file_size(path, error); size && actual != *size)
-    return "(" + std::to_string(actual) + " bytes, the list says " + std::to_string(*size) + ")";
+  if (const uint64_t actual = fs::file_size(path, error); size && actual != *size) {
+    std::string problem = "(";
+    problem += std::to_string(actual);
+    problem += " bytes, the list says ";
+    problem += std::to_string(*size);
+    return problem + ")";
+  }
   return "";
 }
 
