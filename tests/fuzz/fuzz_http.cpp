@@ -22,7 +22,8 @@
 // size; a body (or chunk) of an announced size that succeeds gave the sink
 // exactly that many bytes; redirects are followed five times at most; a
 // failed transfer leaves no connection open; the
-// connection is never used while closed, and every request is one whole head.
+// connection is never used while closed, and every request is one whole head;
+// a GET is sent again only after nothing came back on a connection used before.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -106,6 +107,7 @@ class MemoryTransport : public http::Transport {
     sent_.clear();
     read_ = 0;
     waits_ = 0;
+    requestsOnConnection_ = 0;
   }
 
   bool isOpen() const override { return open_; }
@@ -121,6 +123,8 @@ class MemoryTransport : public http::Transport {
     FUZZ_CHECK(request.substr(0, 5) == "GET /");
     FUZZ_CHECK(request.find("\r\n\r\n") == size - 4);
     ++requests;
+    ++requestsOnConnection_;
+    sentBeforeRequest_ = sent_.size();
     if (released_ < responses_->size()) sent_ += (*responses_)[released_++];
   }
 
@@ -152,11 +156,16 @@ class MemoryTransport : public http::Transport {
     return false;
   }
 
-  void close() override { open_ = false; }
+  void close() override {
+    if (open_ && requestsOnConnection_ > 1 && sent_.size() == sentBeforeRequest_) ++unanswered;
+    open_ = false;
+  }
 
   // What the server has sent on the current connection.
   std::string_view sent() const { return sent_; }
   int requests = 0;
+  // Requests on a connection used before that got nothing back.
+  int unanswered = 0;
 
  private:
   const Script& script_;
@@ -167,6 +176,8 @@ class MemoryTransport : public http::Transport {
   std::string sent_;
   size_t read_ = 0;
   int waits_ = 0;
+  int requestsOnConnection_ = 0;
+  size_t sentBeforeRequest_ = 0;
 };
 
 // Records the events of one GET: progress and sink bytes in order.
@@ -258,6 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client.setProgress(script.progress ? &recorder : nullptr);
     const std::string host = script.otherHost && get == 2 ? "b.example" : "a.example";
     const int requestsBefore = transport.requests;
+    const int unansweredBefore = transport.unanswered;
     std::string message;
     bool failed = false;
     try {
@@ -269,8 +281,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // A connection was made, or its refusal is the failure.
     // (Followed redirects add a request each, five at most; the https one
-    // a handshake instead.)
-    const int requests = transport.requests - requestsBefore;
+    // a handshake instead. A request that got nothing back on a connection
+    // used before, and only such a one, is sent once more.)
+    const int requests =
+        transport.requests - requestsBefore - (transport.unanswered - unansweredBefore);
     FUZZ_CHECK(client.redirectedTo().size() <= 5);
     FUZZ_CHECK(requests == 1 ||
                (failed && message == "Socket Error # 10061\r\nConnection refused.") ||
